@@ -4,9 +4,12 @@
 //   RGBImage - 8-bit, channel 0 red, 1 green, 2 blue: coloured pictures and
 //              colour tables;
 //   CImage   - complex double: column spectra.
+// GImage reads BMP files and RGBImage writes them (BmpReader, BmpWriter);
+// both throw IPLException on failure.
 #pragma once
 
 #include <complex>
+#include <string>
 
 #include "ipl/image_base.h"
 
@@ -15,6 +18,10 @@ namespace velIPL {
 class GImage : public ImageBase<unsigned char, 1> {
 public:
   using ImageBase::ImageBase;
+  GImage() = default;
+
+  // Reads the BMP file, each pixel turned to grey; throws IPLException.
+  explicit GImage(const std::string& fileName);
 };
 
 class DImage : public ImageBase<double, 1> {
@@ -25,6 +32,10 @@ public:
 class RGBImage : public ImageBase<unsigned char, 3> {
 public:
   using ImageBase::ImageBase;
+
+  // Writes the image as a 24-bit BMP file; throws IPLException. An existing
+  // file is replaced only once the new one is complete.
+  void save(const std::string& fileName) const;
 };
 
 using CImage = ImageBase<std::complex<double>, 1>;

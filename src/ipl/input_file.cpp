@@ -1,0 +1,78 @@
+#include "ipl/input_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+namespace velIPL {
+
+namespace {
+
+// A read-only, seekable stream buffer over a file descriptor it owns.
+class FdInputBuffer : public std::streambuf {
+public:
+  explicit FdInputBuffer(int fd) : fd_(fd), data_(1 << 16) { setg(data_.data(), data_.data(), data_.data()); }
+  ~FdInputBuffer() override { ::close(fd_); }
+
+protected:
+  int_type underflow() override {
+    if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+    ssize_t n;
+    do {
+      n = ::read(fd_, data_.data(), data_.size());
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0) return traits_type::eof();
+    setg(data_.data(), data_.data(), data_.data() + n);
+    return traits_type::to_int_type(*gptr());
+  }
+
+  pos_type seekoff(off_type offset, std::ios_base::seekdir dir, std::ios_base::openmode which) override {
+    if (!(which & std::ios_base::in)) return pos_type(off_type(-1));
+    // The descriptor stands at the end of what was buffered.
+    const off_type buffered = egptr() - gptr();
+    off_type result;
+    if (dir == std::ios_base::cur) {
+      result = ::lseek(fd_, offset - buffered, SEEK_CUR);
+    } else {
+      result = ::lseek(fd_, offset, dir == std::ios_base::beg ? SEEK_SET : SEEK_END);
+    }
+    if (result < 0) return pos_type(off_type(-1));
+    setg(data_.data(), data_.data(), data_.data());
+    return pos_type(result);
+  }
+
+  pos_type seekpos(pos_type position, std::ios_base::openmode which) override {
+    return seekoff(off_type(position), std::ios_base::beg, which);
+  }
+
+private:
+  int fd_;
+  std::vector<char> data_;
+};
+
+}  // namespace
+
+InputFile::InputFile(const std::string& fileName) {
+  int fd;
+  do {
+    fd = ::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return;
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return;
+  }
+  // Regular files never block; clearing the flag keeps reads ordinary.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  buffer_ = std::make_unique<FdInputBuffer>(fd);
+  stream_.rdbuf(buffer_.get());
+}
+
+InputFile::~InputFile() = default;
+
+}  // namespace velIPL
