@@ -92,7 +92,9 @@ BmpFault BmpHeader::read(std::istream& stream) {
   const std::uint64_t consumed = std::uint64_t{fileHeaderSize} + headerSize + maskBytes + tableEntries * entrySize;
   if (consumed > pixelOffset) return BmpFault::corrupt;
 
-  if (!readBytes(stream, info + headerSize, maskBytes)) return BmpFault::truncated;
+  // Only a header shorter than 52 bytes has masks after it, so they land
+  // inside the buffer.
+  if (maskBytes > 0 && !readBytes(stream, info + headerSize, maskBytes)) return BmpFault::truncated;
 
   const std::uint64_t keptEntries = std::min<std::uint64_t>(tableEntries, paletteCapacity);
   std::uint8_t table[paletteCapacity * 4];
