@@ -1,0 +1,56 @@
+#include "merge/accumulation.h"
+
+#include <vector>
+
+#include "ipl/ipl_exception.h"
+#include "math/math_exception.h"
+#include "math/rounding.h"
+
+namespace lumifold {
+
+void accumulateShifted(velIPL::DImage& accumulator, const velIPL::GImage& image,
+                       const mathORN::RowVector& s) {
+  const int w = accumulator.width();
+  const int h = accumulator.height();
+  if (image.width() != w || image.height() != h) {
+    throw velIPL::IPLException("Image has not same dimensions as reference image");
+  }
+  if (s.size() != w) throw mathORN::MathException("Incompatible vector size");
+
+  // Shifts are whole rows. One beyond the height already moves a column out
+  // entirely, so clamping there keeps the integer conversion in range
+  // without changing which rows contribute; a NaN moves the column out too.
+  const double limit = static_cast<double>(h) + 1.0;
+  std::vector<double> shift(static_cast<std::size_t>(w));
+  for (int x = 0; x < w; ++x) {
+    const double v = s[x];
+    shift[x] = v != v ? limit : (v > limit ? limit : (v < -limit ? -limit : v));
+  }
+  // Each pixel receives exactly one addition, so walking rows in storage
+  // order gives the same sums as walking columns.
+  for (int y = 0; y < h; ++y) {
+    double* out = accumulator.row(y);
+    for (int x = 0; x < w; ++x) {
+      const long long src = static_cast<long long>(y - shift[x]);
+      if (src >= 0 && src < h) out[x] += image.at(x, static_cast<int>(src));
+    }
+  }
+}
+
+velIPL::GImage averageResult(const velIPL::DImage& accumulator, int imageCount) {
+  const int w = accumulator.width();
+  const int h = accumulator.height();
+  velIPL::GImage result(w, h, 0);
+  for (int y = 0; y < h; ++y) {
+    const double* sum = accumulator.row(y);
+    unsigned char* out = result.row(y);
+    for (int x = 0; x < w; ++x) {
+      int v = static_cast<int>(mathORN::round(sum[x] / imageCount));
+      if (v > 255) v = 255;
+      out[x] = static_cast<unsigned char>(v);
+    }
+  }
+  return result;
+}
+
+}  // namespace lumifold
