@@ -1,0 +1,435 @@
+#include "sim/bscan_simulator.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+
+#include "sim/random_stream.h"
+
+namespace lumifold {
+
+namespace {
+
+// Log compression: 35 dB of intensity over the 8-bit range, with the mean
+// pigment-epithelium intensity (1.0) at grey 232.
+const double kGain = 255.0 / (3.5 * std::log(10.0));
+constexpr double kOffset = 232.0;
+// Mean intensity of the detector noise at noise level 1: the vitreous then
+// shows grey values around 15.
+constexpr double kNoiseFloor = 1.5e-3;
+
+// Labels of the independent random streams.
+constexpr std::uint64_t kAnatomy = 1;
+constexpr std::uint64_t kMotion = 2;
+constexpr std::uint64_t kSpeckle = 3;
+
+constexpr int kSubsamples = 4;
+
+double smoothstep(double t) {
+  t = std::clamp(t, 0.0, 1.0);
+  return t * t * (3.0 - 2.0 * t);
+}
+
+// Smooth value noise in -1 .. 1 along one axis, with features about
+// `spacing` units apart.
+class Noise1D {
+public:
+  Noise1D(RandomStream& rng, double length, double spacing) : spacing_(spacing) {
+    const int knots = static_cast<int>(length / spacing) + 3;
+    knots_.resize(knots);
+    for (double& k : knots_) k = rng.uniform(-1.0, 1.0);
+  }
+  double operator()(double t) const {
+    const double u = std::max(0.0, t / spacing_);
+    const int i = std::min(static_cast<int>(u), static_cast<int>(knots_.size()) - 2);
+    const double f = smoothstep(u - i);
+    return knots_[i] + (knots_[i + 1] - knots_[i]) * f;
+  }
+
+private:
+  double spacing_;
+  std::vector<double> knots_;
+};
+
+// The same over two axes.
+class Noise2D {
+public:
+  Noise2D(RandomStream& rng, double width, double height, double sx, double sz)
+      : sx_(sx), sz_(sz), nx_(static_cast<int>(width / sx) + 3), nz_(static_cast<int>(height / sz) + 3) {
+    knots_.resize(static_cast<std::size_t>(nx_) * nz_);
+    for (double& k : knots_) k = rng.uniform(-1.0, 1.0);
+  }
+  double operator()(double x, double z) const {
+    const double u = std::max(0.0, x / sx_);
+    const double v = std::max(0.0, z / sz_);
+    const int i = std::min(static_cast<int>(u), nx_ - 2);
+    const int j = std::min(static_cast<int>(v), nz_ - 2);
+    const double fu = smoothstep(u - i);
+    const double fv = smoothstep(v - j);
+    const double a = knot(i, j) + (knot(i + 1, j) - knot(i, j)) * fu;
+    const double b = knot(i, j + 1) + (knot(i + 1, j + 1) - knot(i, j + 1)) * fu;
+    return a + (b - a) * fv;
+  }
+
+private:
+  double knot(int i, int j) const { return knots_[static_cast<std::size_t>(j) * nx_ + i]; }
+  double sx_, sz_;
+  int nx_, nz_;
+  std::vector<double> knots_;
+};
+
+struct Vessel {
+  double x;       // lateral centre, columns
+  double depth;   // below the inner boundary, rows, to the centre
+  double radiusX; // columns
+  double radiusZ; // rows
+};
+
+struct ChoroidVessel {
+  double x, z, radiusX, radiusZ;
+};
+
+// One column of the section as bands between boundaries, top to bottom.
+struct Band {
+  double bottom;
+  double reflectivity;
+};
+
+// The mean reflectivity of the noise-free section, rows -margin .. height +
+// margin - 1, row-major, relative to the pigment epithelium (1.0).
+std::vector<double> buildReflectivity(const SimulationParameters& p, int margin) {
+  const int w = p.width;
+  const int rows = p.height + 2 * margin;
+  const double sx = w / 512.0;
+  const double sz = p.height / 496.0;
+  RandomStream rng(p.seed, {kAnatomy});
+
+  const double fovea = w * rng.uniform(0.42, 0.58);
+  const double foveaWidth = std::max(1.0, 36.0 * sx);
+  const bool nasalRight = rng.uniform() < 0.5;
+  const double rpeDepth = p.height * rng.uniform(0.53, 0.59);
+  const double curvature = p.height * rng.uniform(0.06, 0.11);
+  const double tilt = p.height * rng.uniform(-0.04, 0.04);
+  const double choroidThickness = 70.0 * sz * rng.uniform(0.85, 1.15);
+
+  const Noise1D rpeWave(rng, w, 90.0 * sx);
+  std::array<Noise1D, 12> layerTexture{
+      Noise1D(rng, w, 24.0 * sx), Noise1D(rng, w, 24.0 * sx), Noise1D(rng, w, 24.0 * sx),
+      Noise1D(rng, w, 24.0 * sx), Noise1D(rng, w, 24.0 * sx), Noise1D(rng, w, 24.0 * sx),
+      Noise1D(rng, w, 24.0 * sx), Noise1D(rng, w, 24.0 * sx), Noise1D(rng, w, 24.0 * sx),
+      Noise1D(rng, w, 24.0 * sx), Noise1D(rng, w, 24.0 * sx), Noise1D(rng, w, 24.0 * sx)};
+  const Noise1D choroidWave(rng, w, 60.0 * sx);
+  const Noise2D choroidTexture(rng, w, rows, 7.0 * sx, 4.0 * sz);
+
+  std::vector<Vessel> vessels;
+  const int vesselCount = rng.integer(3, 6);
+  for (int v = 0; v < vesselCount; ++v) {
+    Vessel vessel;
+    vessel.x = rng.uniform(0.0, w);
+    // Retinal vessels keep out of the foveal avascular zone.
+    if (std::fabs(vessel.x - fovea) < 2.0 * foveaWidth) vessel.x = std::fmod(vessel.x + 4.0 * foveaWidth, w);
+    vessel.radiusX = rng.uniform(3.5, 8.0) * sx;
+    vessel.radiusZ = rng.uniform(2.5, 5.0) * sz;
+    vessel.depth = vessel.radiusZ + rng.uniform(3.0, 9.0) * sz;
+    vessels.push_back(vessel);
+  }
+
+  auto rpeTop = [&](double x) {
+    const double v = w > 1 ? 2.0 * x / (w - 1) - 1.0 : 0.0;
+    return rpeDepth - curvature * v * v + tilt * v + 3.0 * sz * rpeWave(x);
+  };
+
+  std::vector<ChoroidVessel> choroidVessels;
+  const int choroidCount = std::max(1, static_cast<int>(w / 11.0));
+  for (int v = 0; v < choroidCount; ++v) {
+    ChoroidVessel c;
+    c.x = rng.uniform(0.0, w);
+    const double frac = rng.uniform(0.15, 0.9);
+    // Larger lumens lie deeper (Haller's layer), small ones near the top.
+    c.radiusX = (3.0 + 11.0 * frac * rng.uniform(0.5, 1.0)) * sx;
+    c.radiusZ = (1.5 + 6.0 * frac * rng.uniform(0.5, 1.0)) * sz;
+    c.z = rpeTop(c.x) + 10.0 * sz + frac * choroidThickness;
+    choroidVessels.push_back(c);
+  }
+
+  std::vector<double> section(static_cast<std::size_t>(rows) * w, 0.0);
+  std::vector<Band> bands;
+  std::vector<double> column(rows);
+  for (int x = 0; x < w; ++x) {
+    const double cx = x + 0.5;
+    const double f = std::exp(-0.5 * ((cx - fovea) / foveaWidth) * ((cx - fovea) / foveaWidth));
+    const double u = w > 1 ? static_cast<double>(x) / (w - 1) : 0.5;
+    const double nasal = smoothstep(nasalRight ? u : 1.0 - u);
+    const double inner = 1.0 - 0.95 * f;
+    auto tex = [&](int layer, double amount) { return 1.0 + amount * layerTexture[layer](cx); };
+
+    // Thickness (rows) and reflectivity of each band from the inner
+    // boundary down to the pigment epithelium.
+    struct Layer {
+      double thickness, reflectivity;
+    };
+    const Layer retina[] = {
+        {2.0 * sz, 0.9 * tex(0, 0.15)},                           // inner limiting membrane
+        {(4.0 + 18.0 * nasal) * sz * (1.0 - f), 0.35 * tex(1, 0.25)}, // nerve fibre layer
+        {12.0 * sz * inner, 0.05 * tex(2, 0.3)},                  // ganglion cells
+        {10.0 * sz * inner, 0.12 * tex(3, 0.25)},                 // inner plexiform
+        {10.0 * sz * inner, 0.02 * tex(4, 0.3)},                  // inner nuclear
+        {6.0 * sz * (1.0 - 0.7 * f), 0.1 * tex(5, 0.25)},         // outer plexiform
+        {22.0 * sz * (1.0 + 0.5 * f), 0.006 * tex(6, 0.3)},       // outer nuclear
+        {1.5 * sz, 0.08 * tex(7, 0.2)},                           // external limiting membrane
+        {4.0 * sz, 0.03 * tex(8, 0.2)},                           // myoid zone
+        {3.0 * sz, 0.5 * tex(9, 0.15)},                           // ellipsoid zone
+        {4.0 * sz, 0.08 * tex(10, 0.2)},                          // outer segments
+    };
+    const double rpe = rpeTop(cx);
+    double total = 0.0;
+    for (const Layer& layer : retina) total += layer.thickness;
+    const double ilm = rpe - total;
+
+    bands.clear();
+    double z = ilm;
+    for (const Layer& layer : retina) {
+      z += layer.thickness;
+      bands.push_back({z, layer.reflectivity});
+    }
+    const double rpeBottom = rpe + 7.0 * sz;
+    bands.push_back({rpeBottom, 1.0 * tex(11, 0.08)});
+    const double bruch = rpeBottom + 3.0 * sz;
+    bands.push_back({bruch, 0.45});
+    const double choroidBottom = bruch + choroidThickness * (1.0 + 0.2 * choroidWave(cx));
+
+    // Vessels crossing this column: the lumen replaces the tissue, and
+    // everything below it lies in its shadow.
+    double shadow = 1.0;
+    const Vessel* hit = nullptr;
+    double hitHalf = 0.0;
+    for (const Vessel& v : vessels) {
+      const double dx = (cx - v.x) / v.radiusX;
+      if (dx * dx < 1.0) {
+        const double chord = std::sqrt(1.0 - dx * dx);
+        shadow *= 1.0 - 0.85 * chord;
+        if (!hit || chord > hitHalf) {
+          hit = &v;
+          hitHalf = chord;
+        }
+      }
+    }
+    const double vesselCentre = hit ? ilm + hit->depth : 0.0;
+    const double vesselHalf = hit ? hit->radiusZ * hitHalf : 0.0;
+
+    auto reflectivityAt = [&](double zz) {
+      if (zz < ilm) return 0.0;
+      double r = 0.0;
+      if (zz < bruch) {
+        for (const Band& b : bands) {
+          if (zz < b.bottom) {
+            r = b.reflectivity;
+            break;
+          }
+        }
+      } else if (zz < choroidBottom) {
+        const double depth = zz - bruch;
+        r = 0.15 * std::exp(-depth / (35.0 * sz)) * (0.7 + 0.5 * choroidTexture(cx, zz + margin));
+        for (const ChoroidVessel& c : choroidVessels) {
+          const double dx = (cx - c.x) / c.radiusX;
+          const double dz = (zz - c.z) / c.radiusZ;
+          if (dx * dx + dz * dz < 1.0) {
+            r *= 0.15;
+            break;
+          }
+        }
+      } else {
+        r = 0.012 * std::exp(-(zz - choroidBottom) / (25.0 * sz));
+      }
+      if (hit) {
+        const double top = vesselCentre - vesselHalf;
+        const double bottom = vesselCentre + vesselHalf;
+        if (zz >= top && zz < bottom) {
+          // A bright wall at the top, scattering blood below it.
+          return zz < top + 1.2 * sz ? 0.8 : 0.3;
+        }
+        if (zz >= bottom) r *= shadow;
+      }
+      return r;
+    };
+
+    for (int i = 0; i < rows; ++i) {
+      const double top = i - margin;
+      double sum = 0.0;
+      for (int k = 0; k < kSubsamples; ++k) sum += reflectivityAt(top + (k + 0.5) / kSubsamples);
+      column[i] = sum / kSubsamples;
+    }
+    // The axial point spread of the instrument: a little over a row.
+    for (int i = 0; i < rows; ++i) {
+      const double above = column[std::max(i - 1, 0)];
+      const double below = column[std::min(i + 1, rows - 1)];
+      section[static_cast<std::size_t>(i) * w + x] = 0.25 * above + 0.5 * column[i] + 0.25 * below;
+    }
+  }
+  return section;
+}
+
+[[noreturn]] void invalid(const char* message) { throw std::invalid_argument(message); }
+
+void validate(const SimulationParameters& p) {
+  if (p.frames < 1 || p.frames > 10000) invalid("Frame count must be between 1 and 10000");
+  if (p.width < 1 || p.width > 4096) invalid("Width must be between 1 and 4096");
+  if (p.height < 2 || p.height > 4096) invalid("Height must be between 2 and 4096");
+  if (p.maxShift < 0 || p.maxShift > p.height / 2) invalid("Maximum shift must be between 0 and half the height");
+  if (!(p.noise >= 0.0 && p.noise <= 1000.0)) invalid("Noise level must be between 0 and 1000");
+}
+
+}  // namespace
+
+std::string_view motionName(Motion motion) {
+  switch (motion) {
+    case Motion::None: return "none";
+    case Motion::Global: return "global";
+    case Motion::Tilt: return "tilt";
+    case Motion::Jitter: return "jitter";
+    case Motion::Mixed: return "mixed";
+  }
+  return "mixed";
+}
+
+std::optional<Motion> motionFromName(std::string_view name) {
+  for (Motion m : {Motion::None, Motion::Global, Motion::Tilt, Motion::Jitter, Motion::Mixed}) {
+    if (motionName(m) == name) return m;
+  }
+  return std::nullopt;
+}
+
+BScanSimulator::BScanSimulator(const SimulationParameters& parameters)
+    : parameters_(parameters), margin_(parameters.maxShift) {
+  validate(parameters_);
+  const std::vector<double> reflectivity = buildReflectivity(parameters_, margin_);
+  const double floor = parameters_.noise * kNoiseFloor;
+  meanIntensity_.resize(reflectivity.size());
+  logGrey_.resize(reflectivity.size());
+  for (std::size_t i = 0; i < reflectivity.size(); ++i) {
+    const double mu = reflectivity[i] + floor;
+    meanIntensity_[i] = mu;
+    logGrey_[i] = mu > 0.0 ? kGain * std::log(mu) + kOffset : -std::numeric_limits<double>::infinity();
+  }
+}
+
+void BScanSimulator::checkIndex(int index) const {
+  if (index < 0 || index >= parameters_.frames) throw std::out_of_range("Frame index out of range");
+}
+
+std::vector<int> BScanSimulator::displacement(int index) const {
+  const int w = parameters_.width;
+  std::vector<int> d(w, 0);
+  if (index == 0 || parameters_.motion == Motion::None || parameters_.maxShift == 0) return d;
+  const double k = parameters_.maxShift;
+  RandomStream rng(parameters_.seed, {kMotion, static_cast<std::uint64_t>(index)});
+
+  // Every draw happens whatever the kind, so the kinds share their parts.
+  const double offset = rng.uniform(-1.0, 1.0) * k;
+  const double tilt = rng.uniform(-1.0, 1.0) * 0.35 * k;
+  const double bend = rng.uniform(-1.0, 1.0) * 0.25 * k;
+  std::vector<double> wander(w);
+  double walk = rng.normal();
+  for (int x = 0; x < w; ++x) {
+    walk = 0.98 * walk + 0.35 * rng.normal();
+    wander[x] = walk;
+  }
+  std::vector<double> glitch(w, 0.0);
+  const int glitches = rng.integer(0, std::max(1, w / 170));
+  for (int g = 0; g < glitches; ++g) {
+    const int start = rng.integer(0, w - 1);
+    const int length = rng.integer(1, 4);
+    const double amount = rng.uniform(-1.0, 1.0) * k;
+    for (int x = start; x < std::min(w, start + length); ++x) glitch[x] = amount;
+  }
+
+  const Motion m = parameters_.motion;
+  for (int x = 0; x < w; ++x) {
+    const double v = w > 1 ? 2.0 * x / (w - 1) - 1.0 : 0.0;
+    double value = 0.0;
+    if (m == Motion::Global) value = offset;
+    if (m == Motion::Tilt || m == Motion::Mixed) value = 0.5 * offset + tilt * v + bend * (v * v - 1.0 / 3.0);
+    if (m == Motion::Jitter || m == Motion::Mixed) value += wander[x] + glitch[x];
+    d[x] = static_cast<int>(std::clamp(std::floor(value + 0.5), -k, k));
+  }
+  return d;
+}
+
+velIPL::GImage BScanSimulator::frame(int index) const {
+  checkIndex(index);
+  const int w = parameters_.width;
+  const int h = parameters_.height;
+  const std::vector<int> d = displacement(index);
+  RandomStream rng(parameters_.seed, {kSpeckle, static_cast<std::uint64_t>(index)});
+  velIPL::GImage image(w, h, 0);
+  for (int y = 0; y < h; ++y) {
+    unsigned char* row = image.row(y);
+    for (int x = 0; x < w; ++x) {
+      // Content displaced d rows down: frame row y shows section row y - d.
+      const std::size_t at = static_cast<std::size_t>(y - d[x] + margin_) * w + x;
+      // Intensity mu * E with E ~ Exp(1), taken in the log domain.
+      const double grey = logGrey_[at] + kGain * std::log(-std::log(rng.open()));
+      row[x] = grey < 0.5 ? 0 : (grey >= 254.5 ? 255 : static_cast<unsigned char>(grey + 0.5));
+    }
+  }
+  return image;
+}
+
+mathORN::RowVector BScanSimulator::trueShifts(int index) const {
+  checkIndex(index);
+  const std::vector<int> d = displacement(index);
+  mathORN::RowVector s(parameters_.width);
+  for (int x = 0; x < parameters_.width; ++x) s[x] = d[x] == 0 ? 0.0 : -d[x];
+  return s;
+}
+
+double BScanSimulator::expectedGrey(double meanIntensity) {
+  if (!(meanIntensity > 0.0)) return 0.0;
+  // E[g] = sum over v = 1..255 of P(g >= v), and g >= v exactly when the
+  // intensity reaches t_v = exp((v - 0.5 - offset) / gain); for exponential
+  // intensity P(I >= t) = exp(-t / mu). Terms beyond exp(-40) add nothing.
+  static const std::array<double, 256> threshold = [] {
+    std::array<double, 256> t{};
+    for (int v = 1; v <= 255; ++v) t[v] = std::exp((v - 0.5 - kOffset) / kGain);
+    return t;
+  }();
+  const double inverse = 1.0 / meanIntensity;
+  double sum = 0.0;
+  for (int v = 1; v <= 255; ++v) {
+    const double ratio = threshold[v] * inverse;
+    if (ratio > 40.0) break;
+    sum += std::exp(-ratio);
+  }
+  return sum;
+}
+
+unsigned char BScanSimulator::greyOf(double intensity) {
+  if (!(intensity > 0.0)) return 0;
+  const double grey = kGain * std::log(intensity) + kOffset;
+  return grey < 0.5 ? 0 : (grey >= 254.5 ? 255 : static_cast<unsigned char>(grey + 0.5));
+}
+
+velIPL::DImage BScanSimulator::noiseFreeSection() const {
+  const int w = parameters_.width;
+  const int h = parameters_.height;
+  velIPL::DImage section(w, h, 0.0);
+  // Whole regions (the vitreous, the deep background) share one intensity.
+  double lastIntensity = -1.0;
+  double lastGrey = 0.0;
+  for (int y = 0; y < h; ++y) {
+    double* row = section.row(y);
+    for (int x = 0; x < w; ++x) {
+      const double mu = meanIntensity_[static_cast<std::size_t>(y + margin_) * w + x];
+      if (mu != lastIntensity) {
+        lastIntensity = mu;
+        lastGrey = expectedGrey(mu);
+      }
+      row[x] = lastGrey;
+    }
+  }
+  return section;
+}
+
+}  // namespace lumifold
