@@ -1,0 +1,43 @@
+#include "app/image_list.h"
+
+#include <cstdlib>
+#include <string>
+
+#include "app/file_names.h"
+#include "ipl/bmp_info.h"
+
+namespace lumifold {
+
+std::optional<QString> ImageList::admit(const QString& path) {
+  // Stays when the file exists but cannot be opened: the probe then leaves
+  // the reason as it found it.
+  std::string reason = "Unknown error";
+  int width = 0;
+  int height = 0;
+  velIPL::BmpInfo info;
+  const bool ok = info.probeFile(localPath(path), width, height, reason);
+  if (entries_.isEmpty()) {
+    if (!ok) return QStringLiteral("Not a valid image file");
+    refWidth_ = width;
+    refHeight_ = height;
+  } else {
+    if (!ok) return QString::fromStdString(reason);
+    // A top-down file reports its height negative; it is still the same
+    // size as a bottom-up one of that height.
+    if (width != refWidth_ || std::abs(height) != std::abs(refHeight_)) {
+      return QStringLiteral("Image has not same dimensions as reference image");
+    }
+  }
+  entries_.push_back(path);
+  return std::nullopt;
+}
+
+bool ImageList::removeRows(int top, int bottom) {
+  const int count = fileCount();
+  if (top < 0 || top > bottom || bottom >= count) return false;
+  if (top == 0 && bottom != 0) return false;
+  entries_.remove(top, bottom - top + 1);
+  return true;
+}
+
+}  // namespace lumifold

@@ -1,0 +1,49 @@
+// ImageList: the B-scans to merge, in merge order, with the size every one
+// of them must have.
+//
+// Entry 0 is the reference image. The first file admitted into an empty
+// list fixes refWidth and refHeight; removing entries never changes them,
+// so the files left behind keep the size they were checked against. A file
+// is admitted only when the BMP header probe accepts it (and, after the
+// first, when it has the reference's size; a top-down file, whose height the
+// probe reports negative, matches a bottom-up one of the same size). The list keeps no duplicate
+// check of its own. Nothing here throws except std::bad_alloc.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace lumifold {
+
+class ImageList {
+public:
+  int fileCount() const { return static_cast<int>(entries_.size()); }
+  // Meaningful only while fileCount() > 0.
+  int refWidth() const { return refWidth_; }
+  int refHeight() const { return refHeight_; }
+  const QStringList& entries() const { return entries_; }
+
+  // Probes the file at path and appends it when acceptable. Returns the
+  // reason for refusing it, or nothing when it became the new last entry.
+  // The caller has already checked that path names an existing file.
+  std::optional<QString> admit(const QString& path);
+
+  // Empties the list; the reference size stays until the next admission.
+  void clear() { entries_.clear(); }
+
+  // Deletes the selected rows top..bottom (Delete key). A range that starts
+  // at the reference row and spans more rows is kept; the reference row
+  // alone may go, and the next entry becomes the reference. A range not
+  // wholly inside the list (an empty list, no selection) is ignored.
+  // Returns true when entries were removed.
+  bool removeRows(int top, int bottom);
+
+private:
+  QStringList entries_;
+  int refWidth_ = 0;
+  int refHeight_ = 0;
+};
+
+}  // namespace lumifold

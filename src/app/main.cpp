@@ -1,0 +1,77 @@
+// lumifold: the desktop program. Shows the splash, then the main window;
+// files named on the command line are added as if dropped on the window.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <exception>
+
+#include "app/image_viewer.h"
+#include "app/main_panel.h"
+#include "app/pellora_window.h"
+#include "app/platform.h"
+#include "app/splash_screen.h"
+
+namespace {
+
+const char* const kApplicationTitle = "Lumifold 1.0";
+const char* const kDescription =
+    "Averages a series of OCT B-scans of one retinal section (BMP files of equal size)\n"
+    "into one low-speckle picture. Files given here are added to the image list at\n"
+    "start, in the order the list sorts them; the first is the reference image.";
+const char* const kFilesArgument = "files";
+const char* const kFilesHelp = "BMP files to add to the image list.";
+const char* const kFilesSyntax = "[files...]";
+
+int run(QApplication& app, const QStringList& files) {
+  lumifold::QtPlatform platform;
+  lumifold::TSplashScreen splashScreen(platform);
+  splashScreen.show();
+  QCoreApplication::processEvents();
+  lumifold::setApplicationTitle(QString::fromUtf8(kApplicationTitle));
+
+  lumifold::TMainPanel mainPanel(platform);
+  lumifold::TImageViewer imageViewer;
+  lumifold::Tpellora pellora(platform);
+  mainPanel.setCompanions(&imageViewer, &splashScreen, &pellora);
+  QObject::connect(&mainPanel, &lumifold::TMainPanel::closed, &app, &QCoreApplication::quit);
+  mainPanel.show();
+
+  if (!files.isEmpty()) {
+    QStringList paths;
+    for (const QString& f : files) paths.push_back(QFileInfo(f).absoluteFilePath());
+    QTimer::singleShot(0, &mainPanel, [&mainPanel, paths] { mainPanel.filesDropped(paths); });
+  }
+  return app.exec();
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("lumifold"));
+  QApplication::setApplicationVersion(QStringLiteral("1.0"));
+  QGuiApplication::setDesktopFileName(QStringLiteral("lumifold"));
+  // The main window ends the program when it closes, even while the viewer
+  // or the information window is still open.
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QString::fromUtf8(kDescription));
+  parser.addHelpOption();
+  parser.addVersionOption();
+  parser.addPositionalArgument(QString::fromUtf8(kFilesArgument), QString::fromUtf8(kFilesHelp),
+                               QString::fromUtf8(kFilesSyntax));
+  parser.process(app);
+
+  try {
+    return run(app, parser.positionalArguments());
+  } catch (const std::exception& e) {
+    QMessageBox::critical(nullptr, QString::fromUtf8(kApplicationTitle), QString::fromLocal8Bit(e.what()));
+  } catch (...) {
+    QMessageBox::critical(nullptr, QString::fromUtf8(kApplicationTitle), QString());
+  }
+  return 1;
+}

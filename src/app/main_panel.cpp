@@ -1,0 +1,435 @@
+#include "app/main_panel.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QScopeGuard>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <exception>
+#include <memory>
+#include <optional>
+#include <utility>
+
+#include "app/artwork.h"
+#include "app/file_names.h"
+#include "app/image_viewer.h"
+#include "app/maker.h"
+#include "app/pellora_window.h"
+#include "app/platform.h"
+#include "app/radio_group.h"
+#include "app/settings_key.h"
+#include "app/splash_screen.h"
+#include "app/string_grid.h"
+#include "app/window_geometry.h"
+#include "color/color_scales.h"
+
+namespace lumifold {
+
+namespace {
+
+namespace text {
+const char* const kFormCaption = "Lumifold 1.0 beta3";
+const char* const kFileMenu = "File";
+const char* const kAddImages = "Add Images ...";
+const char* const kClearList = "Clear List";
+const char* const kExit = "Exit";
+const char* const kMergingMenu = "Merging";
+const char* const kProcessImages = "Process Images";
+const char* const kHelpMenu = "Help";
+const char* const kAbout = "About ...";
+const char* const kWebSiteSuffix = " ...";
+const char* const kWhatIsPellora = "What is pellora? ...";
+const char* const kProcessPage = "Process";
+const char* const kSettingsPage = "Settings";
+const char* const kListLabel = "Image list (first image is reference image)";
+const char* const kColorScales = " Output Color Scale ";
+const char* const kAlgorithm = " Registration Algorithm ";
+const char* const kAlgorithms[2] = {"Correlation", "Anterior Edge"};
+const char* const kNoSequence = "No Sequence found";
+}  // namespace text
+
+// The settings' value names, in the order they are read and written.
+const QString kColorScaleValue = QStringLiteral("colorScale");
+const QString kAlgorithmValue = QStringLiteral("algorithm");
+const QString kLastInputValue = QStringLiteral("lastInput");
+const QString kLastOutputValue = QStringLiteral("lastOutput");
+
+// The window's outer size, and the width of the image list in the window's
+// design, from which the list's column width is taken once.
+constexpr int kOuterWidth = 764;
+constexpr int kOuterHeight = 426;
+constexpr int kFileListWidth = 748;
+
+QString fromUtf8(const char* s) { return QString::fromUtf8(s); }
+
+QStringList droppedPaths(const QMimeData* data) {
+  QStringList paths;
+  for (const QUrl& url : data->urls()) {
+    // Only local files can be merged; anything else is listed as given, so
+    // the user is told it is no file.
+    paths.push_back(url.isLocalFile() ? url.toLocalFile() : url.toString());
+  }
+  return paths;
+}
+
+}  // namespace
+
+template <typename F>
+void TMainPanel::guarded(F&& handler) {
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    platform_.reportException(this, QString::fromLocal8Bit(e.what()));
+  } catch (...) {
+    platform_.reportException(this, QString());
+  }
+}
+
+TMainPanel::TMainPanel(Platform& platform) : platform_(platform) {
+  setWindowTitle(fromUtf8(text::kFormCaption));
+  setWindowIcon(artwork::applicationIcon());
+  createActions();
+  createMenus();
+
+  PageControl1 = new QTabWidget(this);
+  setCentralWidget(PageControl1);
+  createProcessPage();
+  createSettingsPage();
+  PageControl1->setCurrentWidget(ProcessPage);
+
+  setOuterSize(this, kOuterWidth, kOuterHeight);
+  centreOn(this, nullptr);
+
+  FileList->setDefaultColumnWidth(kFileListWidth - 4);
+  FileList->showTexts({});
+  QPalette progressPalette = Progress->palette();
+  progressPalette.setColor(QPalette::Highlight, QColor(255, 0, 0));
+  Progress->setPalette(progressPalette);
+  setAcceptDrops(true);
+  updateActions();
+
+  connect(ColorScales, &RadioGroup::clicked, this, [this] { guarded([this] { ColorScalesClick(); }); });
+  connect(Algorithm, &RadioGroup::clicked, this, [this] { guarded([this] { AlgorithmClick(); }); });
+  connect(FileList, &StringGrid::keyDown, this, [this](int key, Qt::KeyboardModifiers modifiers) {
+    guarded([&] { FileListKeyDown(key, modifiers); });
+  });
+
+  guarded([this] { FormCreate(); });
+}
+
+TMainPanel::~TMainPanel() = default;
+
+void TMainPanel::setCompanions(TImageViewer* imageViewer, TSplashScreen* splashScreen,
+                               Tpellora* pelloraWindow) {
+  ImageViewer = imageViewer;
+  SplashScreen = splashScreen;
+  pellora = pelloraWindow;
+}
+
+void TMainPanel::createActions() {
+  // Each command is built once here; the menus and the tool bar show these.
+  const auto command = [this](const QString& caption, void (TMainPanel::*handler)()) {
+    auto* action = new QAction(caption, this);
+    connect(action, &QAction::triggered, this, [this, handler] { guarded([this, handler] { (this->*handler)(); }); });
+    return action;
+  };
+  AddImages1 = command(fromUtf8(text::kAddImages), &TMainPanel::AddImages1Click);
+  AddImages1->setShortcut(QKeySequence::Open);
+  ClearList1 = command(fromUtf8(text::kClearList), &TMainPanel::ClearList1Click);
+  Exit1 = command(fromUtf8(text::kExit), &TMainPanel::Exit1Click);
+  Exit1->setShortcut(QKeySequence::Quit);
+  ProcessImages1 = command(fromUtf8(text::kProcessImages), &TMainPanel::RunButtonClick);
+  About1 = command(fromUtf8(text::kAbout), &TMainPanel::About1Click);
+  WebSite1 = command(fromUtf8(maker::kWebDomain) + fromUtf8(text::kWebSiteSuffix),
+                     &TMainPanel::WebButtonClick);
+  Whatispellora1 = command(fromUtf8(text::kWhatIsPellora), &TMainPanel::Whatispellora1Click);
+
+  // Qt would shorten a hint taken from the caption ("Add Images "); the hints
+  // are the captions in full.
+  const auto toolCommand = [&command](const QString& hint, void (TMainPanel::*handler)(),
+                                      artwork::ToolIcon icon) {
+    QAction* action = command(hint, handler);
+    action->setToolTip(hint);
+    action->setIcon(artwork::toolIcon(icon));
+    return action;
+  };
+  addButtonAction_ = toolCommand(fromUtf8(text::kAddImages), &TMainPanel::AddButtonClick, artwork::ToolIcon::Add);
+  clearButtonAction_ =
+      toolCommand(fromUtf8(text::kClearList), &TMainPanel::ClearButtonClick, artwork::ToolIcon::Clear);
+  runButtonAction_ =
+      toolCommand(fromUtf8(text::kProcessImages), &TMainPanel::RunButtonClick, artwork::ToolIcon::Run);
+  webButtonAction_ = toolCommand(fromUtf8(maker::kWebDomain), &TMainPanel::WebButtonClick, artwork::ToolIcon::Web);
+}
+
+void TMainPanel::createMenus() {
+  FileMenu = menuBar()->addMenu(fromUtf8(text::kFileMenu));
+  FileMenu->addAction(AddImages1);
+  FileMenu->addAction(ClearList1);
+  FileMenu->addAction(Exit1);
+  MergingMenu = menuBar()->addMenu(fromUtf8(text::kMergingMenu));
+  MergingMenu->addAction(ProcessImages1);
+  HelpMenu = menuBar()->addMenu(fromUtf8(text::kHelpMenu));
+  HelpMenu->addAction(About1);
+  HelpMenu->addAction(WebSite1);
+  HelpMenu->addAction(Whatispellora1);
+}
+
+void TMainPanel::createProcessPage() {
+  ProcessPage = new QWidget;
+  auto* column = new QVBoxLayout(ProcessPage);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+
+  ToolBar1 = new QToolBar(ProcessPage);
+  ToolBar1->setMovable(false);
+  ToolBar1->setFloatable(false);
+  ToolBar1->setFixedHeight(31);
+  ToolBar1->setIconSize(QSize(20, 20));
+  ToolBar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
+  ToolBar1->setContentsMargins(0, 0, 0, 0);
+  ToolBar1->layout()->setSpacing(0);
+  const auto button = [this](QAction* action) {
+    ToolBar1->addAction(action);
+    auto* b = qobject_cast<QToolButton*>(ToolBar1->widgetForAction(action));
+    b->setFixedSize(26, 26);
+    return b;
+  };
+  const auto separator = [this](int width) {
+    auto* gap = new QWidget(ToolBar1);
+    gap->setFixedSize(width, 26);
+    ToolBar1->addWidget(gap);
+  };
+  AddButton = button(addButtonAction_);
+  ClearButton = button(clearButtonAction_);
+  separator(8);
+  RunButton = button(runButtonAction_);
+  separator(635);
+  WebButton = button(webButtonAction_);
+  WebButton->setCursor(Qt::PointingHandCursor);
+  column->addWidget(ToolBar1);
+
+  Progress = new QProgressBar(ProcessPage);
+  Progress->setFixedHeight(10);
+  Progress->setRange(0, 100);
+  Progress->setValue(0);
+  Progress->setTextVisible(false);
+  column->addWidget(Progress);
+
+  Panel1 = new QFrame(ProcessPage);
+  Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  Panel1->setFixedHeight(20);
+  auto* panelRow = new QHBoxLayout(Panel1);
+  panelRow->setContentsMargins(6, 0, 6, 0);
+  Label1 = new QLabel(fromUtf8(text::kListLabel), Panel1);
+  panelRow->addWidget(Label1);
+  column->addWidget(Panel1);
+
+  FileList = new StringGrid(ProcessPage);
+  FileList->setDefaultRowHeight(17);
+  column->addWidget(FileList, 1);
+
+  PageControl1->addTab(ProcessPage, fromUtf8(text::kProcessPage));
+}
+
+void TMainPanel::createSettingsPage() {
+  SettingsPage = new QWidget;
+
+  QStringList scaleNames;
+  for (const char* name : kColorScaleNames) scaleNames.push_back(fromUtf8(name));
+  ColorScales = new RadioGroup(fromUtf8(text::kColorScales), scaleNames, SettingsPage);
+  ColorScales->setGeometry(16, 24, 105, 241);
+  ColorScales->setItemIndex(0);
+
+  // Strips of the tables themselves, so they always show what a run gives.
+  QLabel** strips[kColorScaleCount] = {&Image1, &Image2, &Image3, &Image4, &Image5, &Image6};
+  const int stripRows[kColorScaleCount] = {52, 88, 126, 165, 201, 236};
+  for (int i = 0; i < kColorScaleCount; ++i) {
+    auto* strip = new QLabel(SettingsPage);
+    strip->setGeometry(121, stripRows[i], 256, 10);
+    strip->setPixmap(artwork::previewStrip(SelectedColorScale(i)));
+    *strips[i] = strip;
+  }
+
+  Algorithm = new RadioGroup(fromUtf8(text::kAlgorithm),
+                             {fromUtf8(text::kAlgorithms[0]), fromUtf8(text::kAlgorithms[1])}, SettingsPage);
+  Algorithm->setGeometry(424, 32, 185, 81);
+  Algorithm->setItemIndex(0);
+
+  PageControl1->addTab(SettingsPage, fromUtf8(text::kSettingsPage));
+}
+
+void TMainPanel::FormCreate() {
+  ClearFileSelection();
+  LoadSettings();
+  setWindowTitle(applicationTitle());
+}
+
+void TMainPanel::LoadSettings() {
+  const std::unique_ptr<SettingsKey> key = platform_.openSettingsKey();
+  if (!key) return;
+  const QString colorScale = key->readString(kColorScaleValue);
+  ColorScales->setItemIndex(colorScale.isEmpty() ? 0 : integerValue(colorScale));
+  const QString algorithm = key->readString(kAlgorithmValue);
+  Algorithm->setItemIndex(algorithm.isEmpty() ? 0 : integerValue(algorithm));
+  lastInput = key->readString(kLastInputValue);
+  if (lastInput.isEmpty()) lastInput = platform_.currentDirectory();
+  lastOutput = key->readString(kLastOutputValue);
+  if (lastOutput.isEmpty()) lastOutput = platform_.currentDirectory();
+}
+
+void TMainPanel::SaveSettings() {
+  const std::unique_ptr<SettingsKey> key = platform_.openSettingsKey();
+  if (!key) return;
+  key->writeString(kColorScaleValue, QString::number(ColorScales->itemIndex()));
+  key->writeString(kAlgorithmValue, QString::number(Algorithm->itemIndex()));
+  key->writeString(kLastInputValue, lastInput);
+  key->writeString(kLastOutputValue, lastOutput);
+}
+
+void TMainPanel::FormClose() { SaveSettings(); }
+
+void TMainPanel::closeEvent(QCloseEvent* event) {
+  guarded([this] { FormClose(); });
+  event->accept();
+  emit closed();
+}
+
+void TMainPanel::updateActions() {
+  const bool idle = !busy;
+  for (QAction* a : {AddImages1, ClearList1, ProcessImages1, addButtonAction_, clearButtonAction_,
+                     runButtonAction_}) {
+    a->setEnabled(idle);
+  }
+  FileList->setEnabled(idle);
+}
+
+void TMainPanel::showList() { FileList->showTexts(images.entries()); }
+
+void TMainPanel::listChanged() {
+  merged = false;
+  if (ImageViewer) ImageViewer->hide();
+}
+
+void TMainPanel::ClearFileSelection() { FileList->selectNothing(); }
+
+void TMainPanel::AddImages1Click() {
+  if (busy) return;
+  const QStringList chosen = platform_.runOpenPictureDialog(this, dialogStartName(lastInput));
+  if (chosen.isEmpty()) return;
+  lastInput = directoryPart(chosen.front());
+  AddFiles(sortedPaths(chosen));
+}
+
+void TMainPanel::AddButtonClick() {
+  if (!busy) AddImages1Click();
+}
+
+void TMainPanel::WMDropFiles(const QStringList& paths) {
+  if (busy) return;
+  AddFiles(sortedPaths(paths));
+  show();
+  raise();
+  activateWindow();
+}
+
+void TMainPanel::AddFiles(const QStringList& paths) {
+  // The grid, the selection and the merge state follow the list even when
+  // something below throws.
+  const auto finish = qScopeGuard([this] {
+    showList();
+    ClearFileSelection();
+    listChanged();
+  });
+  for (const QString& path : paths) {
+    if (!platform_.fileExists(path)) {
+      platform_.showMessage(this, path, fromUtf8(text::kNoSequence));
+      continue;
+    }
+    if (const std::optional<QString> reason = images.admit(path)) {
+      platform_.showErrorDialog(this, path, *reason);
+      break;
+    }
+  }
+}
+
+void TMainPanel::ClearList1Click() {
+  if (busy) return;
+  images.clear();
+  showList();
+  ClearFileSelection();
+  listChanged();
+}
+
+void TMainPanel::ClearButtonClick() {
+  if (!busy) ClearList1Click();
+}
+
+void TMainPanel::FileListKeyDown(int key, Qt::KeyboardModifiers) {
+  if (key != Qt::Key_Delete || busy) return;
+  const std::optional<std::pair<int, int>> rows = FileList->selectedRows();
+  if (!rows || !images.removeRows(rows->first, rows->second)) return;
+  showList();
+  // Nothing stays selected, so a second Delete removes nothing unseen.
+  ClearFileSelection();
+  listChanged();
+}
+
+void TMainPanel::RunButtonClick() {
+  // The merge and the viewer come with the processing command; until then
+  // an empty list is all there is to check.
+  if (fileCount() == 0) return;
+}
+
+void TMainPanel::ColorScalesClick() {
+  if (merged) RunButtonClick();
+}
+
+void TMainPanel::AlgorithmClick() {
+  merged = false;
+  PageControl1->setCurrentWidget(ProcessPage);
+  RunButtonClick();
+}
+
+void TMainPanel::About1Click() {
+  if (SplashScreen) SplashScreen->showAbout(this);
+}
+
+void TMainPanel::WebButtonClick() { platform_.openWebAddress(fromUtf8(maker::kWebAddress)); }
+
+void TMainPanel::Whatispellora1Click() {
+  if (pellora) pellora->showOver(this);
+}
+
+void TMainPanel::Exit1Click() { close(); }
+
+void TMainPanel::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TMainPanel::dragMoveEvent(QDragMoveEvent* event) {
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TMainPanel::dropEvent(QDropEvent* event) {
+  const QStringList paths = droppedPaths(event->mimeData());
+  event->acceptProposedAction();
+  filesDropped(paths);
+}
+
+void TMainPanel::filesDropped(const QStringList& paths) {
+  guarded([&] { WMDropFiles(paths); });
+}
+
+}  // namespace lumifold

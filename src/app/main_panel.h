@@ -1,0 +1,160 @@
+// TMainPanel: the main window - the "Process" page with the tool bar, the
+// progress bar and the image list, the "Settings" page with the colour scale
+// and the registration algorithm, and the menus.
+//
+// It owns the image list and the state of a run (mergedImage, busy, merged,
+// lastInput, lastOutput) for the program's life. Settings are read when the
+// window is made and written when it closes. Every change of the list clears
+// merged and hides the viewer; while busy is set, the list commands do
+// nothing. The handlers carry the names of the original form's handlers and
+// may throw; the window catches at the event (menu, button, key, drop,
+// close) and reports the message through the platform, so no exception
+// reaches the event loop. The companion windows and the platform are the
+// caller's and must outlive this window.
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+
+#include "app/image_list.h"
+#include "ipl/images.h"
+
+class QAction;
+class QFrame;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QTabWidget;
+class QToolBar;
+class QToolButton;
+
+namespace lumifold {
+
+class Platform;
+class RadioGroup;
+class StringGrid;
+class TImageViewer;
+class TSplashScreen;
+class Tpellora;
+
+class TMainPanel : public QMainWindow {
+  Q_OBJECT
+
+public:
+  explicit TMainPanel(Platform& platform);
+  ~TMainPanel() override;
+
+  // The windows the commands show and hide; any may be null.
+  void setCompanions(TImageViewer* imageViewer, TSplashScreen* splashScreen, Tpellora* pellora);
+
+  int fileCount() const { return images.fileCount(); }
+
+  // Validates paths in order and appends the acceptable ones: a path that is
+  // no file gets a "No Sequence found" box and is skipped; the first file
+  // refused stops the addition with the error dialog. Whatever happened,
+  // the grid then shows the list, nothing is selected, merged is cleared and
+  // the viewer hidden.
+  void AddFiles(const QStringList& paths);
+  // Files dropped on the window, or given on the command line: sorted,
+  // added, and the window brought to the front. Ignored while busy.
+  void WMDropFiles(const QStringList& paths);
+  // WMDropFiles as the event of a drop runs it, reporting what it throws.
+  void filesDropped(const QStringList& paths);
+  void ClearFileSelection();
+  // Throw SettingsError or std::invalid_argument, leaving what was not yet
+  // read or written as it was.
+  void LoadSettings();
+  void SaveSettings();
+  // Enables and disables the commands from busy: while a merge runs, the
+  // list and the processing command are off.
+  void updateActions();
+
+  QMenu* FileMenu;
+  QMenu* MergingMenu;
+  QMenu* HelpMenu;
+  QAction* AddImages1;
+  QAction* ClearList1;
+  QAction* Exit1;
+  QAction* ProcessImages1;
+  QAction* About1;
+  QAction* WebSite1;
+  QAction* Whatispellora1;
+
+  QTabWidget* PageControl1;
+  QWidget* ProcessPage;
+  QWidget* SettingsPage;
+  QToolBar* ToolBar1;
+  QToolButton* AddButton;
+  QToolButton* ClearButton;
+  QToolButton* RunButton;
+  QToolButton* WebButton;
+  QProgressBar* Progress;
+  QFrame* Panel1;
+  QLabel* Label1;
+  StringGrid* FileList;
+  RadioGroup* ColorScales;
+  RadioGroup* Algorithm;
+  QLabel* Image1;
+  QLabel* Image2;
+  QLabel* Image3;
+  QLabel* Image4;
+  QLabel* Image5;
+  QLabel* Image6;
+
+  TImageViewer* ImageViewer = nullptr;
+  TSplashScreen* SplashScreen = nullptr;
+  Tpellora* pellora = nullptr;
+
+  ImageList images;
+  velIPL::GImage mergedImage;
+  bool busy = false;
+  bool merged = false;
+  QString lastInput;
+  QString lastOutput;
+
+public slots:
+  void AddImages1Click();
+  void AddButtonClick();
+  void ClearList1Click();
+  void ClearButtonClick();
+  void FileListKeyDown(int key, Qt::KeyboardModifiers modifiers);
+  void RunButtonClick();
+  void ColorScalesClick();
+  void AlgorithmClick();
+  void About1Click();
+  void WebButtonClick();
+  void Whatispellora1Click();
+  void Exit1Click();
+
+signals:
+  // The window has closed and saved its settings: the program ends.
+  void closed();
+
+protected:
+  void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+private:
+  void createActions();
+  void createMenus();
+  void createProcessPage();
+  void createSettingsPage();
+  void FormCreate();
+  void FormClose();
+  void showList();
+  void listChanged();
+  // Runs a handler at an event, reporting what it throws.
+  template <typename F>
+  void guarded(F&& handler);
+
+  Platform& platform_;
+  QAction* addButtonAction_;
+  QAction* clearButtonAction_;
+  QAction* runButtonAction_;
+  QAction* webButtonAction_;
+};
+
+}  // namespace lumifold

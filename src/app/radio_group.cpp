@@ -1,0 +1,65 @@
+#include "app/radio_group.h"
+
+#include <QButtonGroup>
+#include <QRadioButton>
+#include <QSignalBlocker>
+
+#include <algorithm>
+
+namespace lumifold {
+
+RadioGroup::RadioGroup(const QString& caption, const QStringList& items, QWidget* parent)
+    : QGroupBox(caption, parent), group_(new QButtonGroup(this)) {
+  for (qsizetype i = 0; i < items.size(); ++i) {
+    auto* button = new QRadioButton(items[i], this);
+    group_->addButton(button, static_cast<int>(i));
+    buttons_.push_back(button);
+  }
+  connect(group_, &QButtonGroup::idToggled, this, &RadioGroup::buttonToggled);
+}
+
+void RadioGroup::setItemIndex(int index) {
+  index = std::clamp(index, -1, count() - 1);
+  if (index == itemIndex_) return;
+  itemIndex_ = index;
+  showIndex();
+  emit clicked();
+}
+
+void RadioGroup::buttonToggled(int id, bool checked) {
+  if (!checked || id == itemIndex_) return;
+  itemIndex_ = id;
+  emit clicked();
+}
+
+void RadioGroup::showIndex() {
+  const QSignalBlocker blocker(group_);
+  if (itemIndex_ >= 0) {
+    buttons_[itemIndex_]->setChecked(true);
+    return;
+  }
+  // An exclusive group never unchecks its last checked button by itself.
+  group_->setExclusive(false);
+  for (QRadioButton* b : buttons_) b->setChecked(false);
+  group_->setExclusive(true);
+}
+
+void RadioGroup::resizeEvent(QResizeEvent* event) {
+  QGroupBox::resizeEvent(event);
+  layoutButtons();
+}
+
+void RadioGroup::layoutButtons() {
+  if (buttons_.isEmpty()) return;
+  // Measured from the group's own edges, as the classic radio group does: the
+  // caption's height on top, a small margin at the sides and the bottom.
+  const QRect area = rect().adjusted(8, fontMetrics().height(), -4, -5);
+  const int n = count();
+  for (int i = 0; i < n; ++i) {
+    const int top = area.top() + area.height() * i / n;
+    const int bottom = area.top() + area.height() * (i + 1) / n;
+    buttons_[i]->setGeometry(area.left(), top, area.width(), bottom - top);
+  }
+}
+
+}  // namespace lumifold

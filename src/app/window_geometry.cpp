@@ -1,0 +1,43 @@
+#include "app/window_geometry.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+#include <QWindow>
+
+namespace lumifold {
+
+QSize frameExtent(const QWidget* w) {
+  const QWindow* handle = w->windowHandle();
+  if (handle && handle->isVisible()) {
+    const QMargins m = handle->frameMargins();
+    return QSize(m.left() + m.right(), m.top() + m.bottom());
+  }
+  return QSize(kClassicFrameWidth, kClassicFrameHeight);
+}
+
+void setOuterSize(QWidget* w, int width, int height) {
+  const QSize frame = frameExtent(w);
+  w->resize(std::max(1, width - frame.width()), std::max(1, height - frame.height()));
+}
+
+QRect outerGeometry(const QWidget* w) {
+  const QWindow* handle = w->windowHandle();
+  if (handle && handle->isVisible()) return w->frameGeometry();
+  return QRect(w->pos(), w->size() + frameExtent(w));
+}
+
+void centreOn(QWidget* w, const QWidget* over) {
+  QRect area;
+  if (over) {
+    area = outerGeometry(over);
+  } else {
+    const QScreen* screen = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
+    if (!screen) return;
+    area = screen->availableGeometry();
+  }
+  const QSize size = outerGeometry(w).size();
+  w->move(area.center() - QPoint(size.width() / 2, size.height() / 2));
+}
+
+}  // namespace lumifold
