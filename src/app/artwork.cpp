@@ -1,6 +1,7 @@
 #include "app/artwork.h"
 
 #include <QFont>
+#include <QFontMetrics>
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
@@ -192,12 +193,17 @@ QPixmap makerLogo() {
   p.drawEllipse(QPointF(26, 30), 10, 10);
   p.setBrush(kDeepBlue);
   p.drawEllipse(QPointF(26, 30), 4.5, 4.5);
+  // The largest size at which the name fits beside the eye in this font.
+  const QString name = QStringLiteral("pellora");
   QFont font(QStringLiteral("Arial"));
-  font.setPixelSize(22);
   font.setBold(true);
+  for (int size = 22; size > 10; --size) {
+    font.setPixelSize(size);
+    if (QFontMetrics(font).horizontalAdvance(name) <= 78) break;
+  }
   p.setFont(font);
   p.setPen(kDeepBlue);
-  p.drawText(QRectF(54, 10, 81, 40), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("pellora"));
+  p.drawText(QRectF(54, 10, 81, 40), Qt::AlignLeft | Qt::AlignVCenter, name);
   return pm;
 }
 

@@ -37,12 +37,21 @@ int run(QApplication& app, const QStringList& files) {
   lumifold::Tpellora pellora(platform);
   mainPanel.setCompanions(&imageViewer, &splashScreen, &pellora);
   QObject::connect(&mainPanel, &lumifold::TMainPanel::closed, &app, &QCoreApplication::quit);
+  // The splash stays in front; a window system that ignores "on top" would
+  // otherwise stack the main window over it, which a drop also raises.
+  const auto keepSplashInFront = [&splashScreen] {
+    if (splashScreen.isVisible()) splashScreen.raise();
+  };
   mainPanel.show();
+  keepSplashInFront();
 
   if (!files.isEmpty()) {
     QStringList paths;
     for (const QString& f : files) paths.push_back(QFileInfo(f).absoluteFilePath());
-    QTimer::singleShot(0, &mainPanel, [&mainPanel, paths] { mainPanel.filesDropped(paths); });
+    QTimer::singleShot(0, &mainPanel, [&mainPanel, paths, keepSplashInFront] {
+      mainPanel.filesDropped(paths);
+      keepSplashInFront();
+    });
   }
   return app.exec();
 }

@@ -206,9 +206,18 @@ void TMainPanel::createProcessPage() {
     b->setFixedSize(26, 26);
     return b;
   };
+  // The wide gap takes what the style leaves of its 635 pixels, so the web
+  // button keeps its place at the right end instead of moving into the
+  // tool bar's overflow menu.
   const auto separator = [this](int width) {
     auto* gap = new QWidget(ToolBar1);
-    gap->setFixedSize(width, 26);
+    gap->setFixedHeight(26);
+    if (width > 8) {
+      gap->setMinimumWidth(8);
+      gap->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    } else {
+      gap->setFixedWidth(width);
+    }
     ToolBar1->addWidget(gap);
   };
   AddButton = button(addButtonAction_);
@@ -245,6 +254,10 @@ void TMainPanel::createProcessPage() {
 
 void TMainPanel::createSettingsPage() {
   SettingsPage = new QWidget;
+  // The page is laid out to the pixel for a font of 11 pixels.
+  QFont pageFont = SettingsPage->font();
+  pageFont.setPixelSize(11);
+  SettingsPage->setFont(pageFont);
 
   QStringList scaleNames;
   for (const char* name : kColorScaleNames) scaleNames.push_back(fromUtf8(name));

@@ -3,10 +3,18 @@
 #include <QButtonGroup>
 #include <QRadioButton>
 #include <QSignalBlocker>
+#include <QStyle>
 
 #include <algorithm>
 
 namespace lumifold {
+
+namespace {
+
+constexpr int kLeftMargin = 8;
+constexpr int kRightMargin = 4;
+
+}  // namespace
 
 RadioGroup::RadioGroup(const QString& caption, const QStringList& items, QWidget* parent)
     : QGroupBox(caption, parent), group_(new QButtonGroup(this)) {
@@ -46,14 +54,31 @@ void RadioGroup::showIndex() {
 
 void RadioGroup::resizeEvent(QResizeEvent* event) {
   QGroupBox::resizeEvent(event);
+  fitFont();
   layoutButtons();
+}
+
+void RadioGroup::fitFont() {
+  const int indicator = style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, this) +
+                        style()->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, this);
+  const int itemRoom = width() - kLeftMargin - kRightMargin - indicator - 2;
+  const int titleRoom = width() - 2 * kLeftMargin;
+  QFont narrowed = font();
+  for (int stretch = 100; stretch >= 60; stretch -= 5) {
+    narrowed.setStretch(stretch);
+    const QFontMetrics metrics(narrowed);
+    bool fits = metrics.horizontalAdvance(title()) <= titleRoom;
+    for (const QRadioButton* b : buttons_) fits = fits && metrics.horizontalAdvance(b->text()) <= itemRoom;
+    if (fits) break;
+  }
+  if (narrowed != font()) setFont(narrowed);
 }
 
 void RadioGroup::layoutButtons() {
   if (buttons_.isEmpty()) return;
   // Measured from the group's own edges, as the classic radio group does: the
   // caption's height on top, a small margin at the sides and the bottom.
-  const QRect area = rect().adjusted(8, fontMetrics().height(), -4, -5);
+  const QRect area = rect().adjusted(kLeftMargin, fontMetrics().height(), -kRightMargin, -5);
   const int n = count();
   for (int i = 0; i < n; ++i) {
     const int top = area.top() + area.height() * i / n;

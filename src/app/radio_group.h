@@ -5,7 +5,9 @@
 // click or the keyboard, or by setItemIndex - the group emits clicked(),
 // which is where its owner runs the group's click handler. Setting the
 // index it already has emits nothing. The buttons are laid out one above
-// the other, evenly over the space below the caption.
+// the other, evenly over the space below the caption. Where the
+// group is too narrow for its caption or items in the font it is given, the
+// font is narrowed (never made smaller) until they fit.
 #pragma once
 
 #include <QGroupBox>
@@ -38,6 +40,7 @@ private:
   void buttonToggled(int id, bool checked);
   void showIndex();
   void layoutButtons();
+  void fitFont();
 
   QButtonGroup* group_;
   QVector<QRadioButton*> buttons_;
