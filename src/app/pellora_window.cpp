@@ -31,9 +31,11 @@ void setTextColour(QWidget* w, const QColor& colour) {
 }  // namespace
 
 Tpellora::Tpellora(Platform& platform, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::Dialog), platform_(platform) {
+    : QWidget(parent, Qt::Dialog), platform_(platform) {
   setWindowTitle(QString::fromUtf8(text::kCaption));
   setOuterSize(this, 382, 235);
+  // Laid out to the pixel; a larger window would only show empty space.
+  setFixedSize(size());
 
   Logo = new QLabel(this);
   Logo->setGeometry(33, 16, 135, 60);
