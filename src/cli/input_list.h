@@ -1,0 +1,41 @@
+// The series a merge works on: the command line's inputs expanded into an
+// ordered list of BMP files and checked the way the desktop program's image
+// list checks added files, before any merging starts.
+//
+// Everything here throws CliError naming the offending path; nothing is
+// printed. The first file of the list is the reference image.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace lumifold {
+
+// Turns each input into files: a file stays as given; a folder gives its
+// *.bmp files (any case of the extension), sorted case-insensitively and
+// locale-aware. Inputs keep their command-line order unless sortAll, which
+// sorts the whole list that way and drops exact duplicates. Throws CliError
+// for an input that does not exist ("No such file or folder"), a folder
+// without BMP files ("No BMP files in folder"), a folder that cannot be
+// listed, or anything that is neither a file nor a folder.
+std::vector<std::string> expandInputs(const std::vector<std::string>& inputs, bool sortAll);
+
+// Why the file cannot be opened for reading ("No such file or folder",
+// "Is a folder", "Permission denied", ...), or "" when it can.
+std::string unreadableReason(const std::string& path);
+
+struct SeriesSize {
+  int width = 0;
+  int height = 0;
+};
+
+// Checks every file's header in order: the reference must be a valid image
+// ("Not a valid image file"), every later one must pass the header probe
+// (the probe's own message) and match the reference's width and height
+// ("Image has not same dimensions as reference image"). A file that cannot
+// be opened at all is reported with the system's reason. A top-down file
+// counts by its number of rows, as the reader turns it upright. Returns the
+// reference size; throws CliError for the first failing file.
+SeriesSize checkSeries(const std::vector<std::string>& paths);
+
+}  // namespace lumifold

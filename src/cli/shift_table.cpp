@@ -1,0 +1,119 @@
+#include "cli/shift_table.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+
+#include "cli/cli_error.h"
+
+namespace lumifold {
+
+namespace {
+
+// The whole of text as a decimal integer, or false.
+bool parseInt(const std::string& text, long long& value) {
+  const char* first = text.data();
+  const char* last = text.data() + text.size();
+  while (first < last && (*first == ' ' || *first == '\t')) ++first;
+  while (last > first && (last[-1] == ' ' || last[-1] == '\t' || last[-1] == '\r')) --last;
+  const auto [end, error] = std::from_chars(first, last, value);
+  return error == std::errc() && end == last && first != last;
+}
+
+std::vector<std::string> splitCommas(const std::string& line) {
+  std::vector<std::string> fields(1);
+  for (char c : line) {
+    if (c == ',') {
+      fields.emplace_back();
+    } else {
+      fields.back().push_back(c);
+    }
+  }
+  return fields;
+}
+
+}  // namespace
+
+std::string csvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"') quoted.push_back('"');
+    quoted.push_back(c);
+  }
+  quoted.push_back('"');
+  return quoted;
+}
+
+ShiftTruth readShiftTruth(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw CliError(path, errno != 0 ? std::strerror(errno) : "Cannot open file");
+  std::string line;
+  if (!std::getline(in, line)) throw CliError(path, "Empty truth file");
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (line != "frame,column,shift") throw CliError(path, "Not a truth table (expected the header frame,column,shift)");
+
+  ShiftTruth truth;
+  long long lineNumber = 1;
+  while (std::getline(in, line)) {
+    ++lineNumber;
+    if (line.empty() || line == "\r") continue;
+    const std::vector<std::string> fields = splitCommas(line);
+    long long frame = 0, column = 0, shift = 0;
+    if (fields.size() != 3 || !parseInt(fields[0], frame) || !parseInt(fields[1], column) ||
+        !parseInt(fields[2], shift) || frame < 0 || frame > 1'000'000 || column < 0 || std::llabs(shift) > 1'000'000) {
+      throw CliError(path, "Line " + std::to_string(lineNumber) + " is not frame,column,shift");
+    }
+    std::vector<int>& shifts = truth[static_cast<int>(frame)];
+    if (column != static_cast<long long>(shifts.size())) {
+      throw CliError(path, "Line " + std::to_string(lineNumber) + ": columns of frame " + std::to_string(frame) +
+                               " are not in order");
+    }
+    shifts.push_back(static_cast<int>(shift));
+  }
+  if (in.bad()) throw CliError(path, std::strerror(errno));
+  return truth;
+}
+
+void ShiftTable::record(int imageIndex, const mathORN::RowVector& shifts) {
+  Row row{imageIndex, std::vector<int>(static_cast<std::size_t>(shifts.size()))};
+  // The merge's shifts are whole numbers held as doubles.
+  for (int x = 0; x < shifts.size(); ++x) row.shifts[x] = static_cast<int>(std::lround(shifts[x]));
+  rows_.push_back(std::move(row));
+}
+
+std::string ShiftTable::toCsv(const std::vector<std::string>& paths) const {
+  std::string out;
+  for (const Row& row : rows_) {
+    const bool known = row.imageIndex >= 0 && row.imageIndex < static_cast<int>(paths.size());
+    out += csvField(known ? paths[row.imageIndex] : std::to_string(row.imageIndex));
+    for (int s : row.shifts) {
+      out += ',';
+      out += std::to_string(s);
+    }
+    out += '\n';
+  }
+  return out;
+}
+
+ShiftRecovery ShiftTable::compare(const ShiftTruth& truth, int width, int margin) const {
+  ShiftRecovery result;
+  result.firstColumn = margin;
+  result.lastColumn = width - 1 - margin;
+  if (result.lastColumn < result.firstColumn) return result;
+  for (const Row& row : rows_) {
+    const auto it = truth.find(row.imageIndex);
+    for (int x = result.firstColumn; x <= result.lastColumn; ++x) {
+      ++result.compared;
+      if (it != truth.end() && x < static_cast<int>(it->second.size()) && x < static_cast<int>(row.shifts.size()) &&
+          it->second[x] == row.shifts[x]) {
+        ++result.matched;
+      }
+    }
+  }
+  return result;
+}
+
+}  // namespace lumifold
