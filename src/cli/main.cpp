@@ -33,6 +33,7 @@
 #include "math/math_exception.h"
 #include "merge/merger.h"
 #include "sim/bscan_simulator.h"
+#include "sim/series_writer.h"
 
 namespace {
 
@@ -96,11 +97,21 @@ bool sameFile(const std::string& a, const std::string& b) {
   return normal(a) == normal(b);
 }
 
+// The library's message without a trailing copy of the path, which the
+// report names already ("Cannot write image file out.bmp").
+std::string reasonFor(const std::string& message, const std::string& path) {
+  const std::string suffix = " " + path;
+  if (message.size() > suffix.size() && message.compare(message.size() - suffix.size(), suffix.size(), suffix) == 0) {
+    return message.substr(0, message.size() - suffix.size());
+  }
+  return message;
+}
+
 void writePicture(const velIPL::RGBImage& picture, const std::string& path) {
   try {
     picture.save(path);
   } catch (const velIPL::IPLException& e) {
-    throw lumifold::CliError(path, e.what());
+    throw lumifold::CliError(path, reasonFor(e.what(), path));
   }
 }
 
@@ -113,7 +124,7 @@ velIPL::GImage readGrey(const std::string& path) {
   try {
     return velIPL::GImage(path);
   } catch (const velIPL::IPLException& e) {
-    throw lumifold::CliError(path, e.what());
+    throw lumifold::CliError(path, reasonFor(e.what(), path));
   }
 }
 
@@ -134,6 +145,13 @@ struct MergeOptions {
 int runMerge(const MergeOptions& o) {
   const double startTime = seconds();
   const std::vector<std::string> paths = lumifold::expandInputs(o.inputs, o.sort);
+
+  // A folder is never a picture's name, whatever the extension rule makes of it.
+  for (const std::string* given : {&o.output, &o.grey}) {
+    if (given->empty() && given == &o.grey) continue;
+    if (given->empty() || given->back() == '/') throw lumifold::CliError(*given, "Missing file name");
+    if (std::filesystem::is_directory(*given)) throw lumifold::CliError(*given, "Is a folder");
+  }
 
   // Every output, named as it will be written, checked before any work.
   struct Output {
@@ -210,7 +228,8 @@ int runMerge(const MergeOptions& o) {
   } catch (const std::exception& e) {
     progress.finish();
     const int failed = merger.currentImage();
-    throw lumifold::CliError(failed >= 0 && failed < frameCount ? paths[failed] : paths.front(), e.what());
+    const std::string& path = failed >= 0 && failed < frameCount ? paths[failed] : paths.front();
+    throw lumifold::CliError(path, reasonFor(e.what(), path));
   }
   progress.finish();
   const double mergeTime = seconds() - mergeStart;
@@ -270,19 +289,19 @@ int runSimulate(SimulateOptions o) {
   const double start = seconds();
   std::string current = o.directory;
   try {
-    simulator->writeSeries(o.directory, [&](const std::string& path) { current = path; });
+    lumifold::writeSeries(*simulator, o.directory, [&](const std::string& path) { current = path; });
   } catch (const std::bad_alloc&) {
     throw;
   } catch (const std::exception& e) {
-    throw lumifold::CliError(current, e.what());
+    throw lumifold::CliError(current, reasonFor(e.what(), current));
   }
   if (!o.quiet) {
     const auto& p = o.parameters;
     std::cout << "Simulated " << p.frames << (p.frames == 1 ? " frame" : " frames") << " of " << p.width << " x "
               << p.height << " (motion " << o.motion << ", max shift " << p.maxShift << ", noise " << p.noise
               << ", seed " << p.seed << ") in " << formatSeconds(seconds() - start) << ".\n"
-              << "Wrote " << (std::filesystem::path(o.directory) / simulator->frameFileName(0)).string() << " ... "
-              << simulator->frameFileName(p.frames - 1) << ", noise_free.bmp and truth.csv\n";
+              << "Wrote " << (std::filesystem::path(o.directory) / lumifold::frameFileName(0, p.frames)).string()
+              << " ... " << lumifold::frameFileName(p.frames - 1, p.frames) << ", noise_free.bmp and truth.csv\n";
   }
   return kOk;
 }
@@ -324,7 +343,7 @@ int runScales(const std::string& output, bool quiet) {
 
 int main(int argc, char** argv) {
   CLI::App app{
-      "Averages a series of OCT B-scans of one retinal section into one low-speckle image.\n"
+      "Averages a series of OCT B-scans of one retinal section into one low-noise image.\n"
       "Every frame is registered to the first (one axial shift per column), the registered\n"
       "frames are averaged, and the average is coloured and saved as a 24-bit BMP file.",
       kProgram};
