@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -115,6 +116,19 @@ void writePicture(const velIPL::RGBImage& picture, const std::string& path) {
   }
 }
 
+// The file a picture named name is written to: name with the extension
+// ".bmp", except that an existing device or pipe (/dev/stdout) is written as
+// named.
+std::string pictureName(const std::string& name) {
+  std::error_code ec;
+  const auto status = std::filesystem::status(name, ec);
+  if (!ec && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status) &&
+      !std::filesystem::is_directory(status)) {
+    return name;
+  }
+  return lumifold::bmpTargetName(name);
+}
+
 // Grey in all three channels.
 velIPL::RGBImage greyPicture(const velIPL::GImage& grey) {
   return lumifold::ApplyColorScale(lumifold::MakeWhiteOnBlackScale(), grey);
@@ -158,8 +172,8 @@ int runMerge(const MergeOptions& o) {
     std::string path;
     std::string what;
   };
-  std::vector<Output> outputs{{lumifold::bmpTargetName(o.output), "--output"}};
-  if (!o.grey.empty()) outputs.push_back({lumifold::bmpTargetName(o.grey), "--grey"});
+  std::vector<Output> outputs{{pictureName(o.output), "--output"}};
+  if (!o.grey.empty()) outputs.push_back({pictureName(o.grey), "--grey"});
   if (!o.shifts.empty()) outputs.push_back({o.shifts, "--shifts"});
   for (std::size_t i = 0; i < outputs.size(); ++i) {
     for (std::size_t j = 0; j < i; ++j) {
@@ -256,10 +270,14 @@ int runMerge(const MergeOptions& o) {
     if (r.compared == 0) {
       std::cout << "Shift recovery: nothing to compare (no registered frames or no interior columns)\n";
     } else {
-      char percent[32];
-      std::snprintf(percent, sizeof percent, "%.2f %%", 100.0 * static_cast<double>(r.matched) / r.compared);
+      const auto percent = [&](long long n) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.2f %%", 100.0 * static_cast<double>(n) / static_cast<double>(r.compared));
+        return std::string(text);
+      };
       std::cout << "Shift recovery: " << r.matched << " of " << r.compared << " interior column shifts ("
-                << percent << ") match the truth, columns " << r.firstColumn << " to " << r.lastColumn << " of "
+                << percent(r.matched) << ") match the truth, " << percent(r.withinOne)
+                << " within one row; columns " << r.firstColumn << " to " << r.lastColumn << " of "
                 << shiftTable.frames() << " registered frames\n";
     }
   }
@@ -275,11 +293,14 @@ struct SimulateOptions {
   std::string directory;
   lumifold::SimulationParameters parameters;
   std::string motion = "mixed";
+  bool maxShiftGiven = false;
   bool quiet = false;
 };
 
 int runSimulate(SimulateOptions o) {
   o.parameters.motion = *lumifold::motionFromName(o.motion);
+  // The default motion must fit a small frame; a given one is checked as is.
+  if (!o.maxShiftGiven) o.parameters.maxShift = std::min(o.parameters.maxShift, o.parameters.height / 2);
   std::optional<lumifold::BScanSimulator> simulator;
   try {
     simulator.emplace(o.parameters);
@@ -331,7 +352,7 @@ int runProbe(const std::vector<std::string>& files) {
 }
 
 int runScales(const std::string& output, bool quiet) {
-  const std::string path = lumifold::bmpTargetName(output);
+  const std::string path = pictureName(output);
   const std::string problem = lumifold::outputProblem(path);
   if (!problem.empty()) throw lumifold::CliError(path, problem);
   writePicture(lumifold::makeScaleChart(), path);
@@ -389,7 +410,8 @@ int main(int argc, char** argv) {
   simulateCmd->add_option("--height", simulate.parameters.height, "Rows")->check(CLI::Range(2, 8192))->capture_default_str();
   simulateCmd->add_option("--seed", simulate.parameters.seed, "Random seed; the same seed gives the same series")
       ->capture_default_str();
-  simulateCmd->add_option("--max-shift", simulate.parameters.maxShift, "Largest axial motion in rows (up to height/2)")
+  CLI::Option* maxShift = simulateCmd->add_option("--max-shift", simulate.parameters.maxShift,
+                                                  "Largest axial motion in rows (up to height/2)")
       ->check(CLI::NonNegativeNumber)
       ->capture_default_str();
   simulateCmd->add_option("--motion", simulate.motion, "Kind of motion between frames")
@@ -426,7 +448,10 @@ int main(int argc, char** argv) {
 
   try {
     if (*mergeCmd) return runMerge(merge);
-    if (*simulateCmd) return runSimulate(simulate);
+    if (*simulateCmd) {
+      simulate.maxShiftGiven = maxShift->count() > 0;
+      return runSimulate(simulate);
+    }
     if (*probeCmd) return runProbe(probeFiles);
     if (*scalesCmd) return runScales(scalesOutput, scalesQuiet);
   } catch (const UsageError& e) {

@@ -3,8 +3,10 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <utility>
 
 #include "cli/cli_error.h"
 
@@ -107,10 +109,12 @@ ShiftRecovery ShiftTable::compare(const ShiftTruth& truth, int width, int margin
     const auto it = truth.find(row.imageIndex);
     for (int x = result.firstColumn; x <= result.lastColumn; ++x) {
       ++result.compared;
-      if (it != truth.end() && x < static_cast<int>(it->second.size()) && x < static_cast<int>(row.shifts.size()) &&
-          it->second[x] == row.shifts[x]) {
-        ++result.matched;
+      if (it == truth.end() || x >= static_cast<int>(it->second.size()) || x >= static_cast<int>(row.shifts.size())) {
+        continue;
       }
+      const long long error = std::llabs(static_cast<long long>(it->second[x]) - row.shifts[x]);
+      if (error == 0) ++result.matched;
+      if (error <= 1) ++result.withinOne;
     }
   }
   return result;

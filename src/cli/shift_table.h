@@ -30,6 +30,7 @@ ShiftTruth readShiftTruth(const std::string& path);
 
 struct ShiftRecovery {
   long long matched = 0;   // interior columns whose shift equals the truth
+  long long withinOne = 0; // interior columns at most one row off
   long long compared = 0;  // interior columns compared
   int firstColumn = 0;     // the interior columns compared: first ..
   int lastColumn = -1;     // .. last, inclusive (last < first: none)

@@ -147,6 +147,7 @@ TEST(ShiftTable, ComparesInteriorColumnsWithTheTruth) {
   EXPECT_EQ(r.lastColumn, 8);
   EXPECT_EQ(r.compared, 16);
   EXPECT_EQ(r.matched, 4 + 8);
+  EXPECT_EQ(r.withinOne, 8 + 8) << "columns 5.. of frame 1 are one row off";
 
   truth.erase(2);
   EXPECT_EQ(table.compare(truth, 10, 1).matched, 4) << "a frame missing from the truth matches nothing";

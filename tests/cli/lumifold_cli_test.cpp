@@ -311,6 +311,11 @@ TEST_F(LumifoldCli, GivesEveryPictureTheBmpExtension) {
   const CliRun clash = cli(concat({"merge", "-o", "same.png", "--grey", "same.tif"}, framesOf("series", 2)));
   EXPECT_EQ(clash.status, 2) << clash.err;
   EXPECT_FALSE(fs::exists(at("same.bmp")));
+  // A device is written as named: the extension rule is for file names.
+  const CliRun device = cli(concat({"merge", "-o", "/dev/null"}, framesOf("series", 2)));
+  EXPECT_EQ(device.status, 0) << device.err;
+  EXPECT_NE(device.out.find("Wrote /dev/null (Rainbow)"), std::string::npos) << device.out;
+  EXPECT_FALSE(fs::exists("/dev/null.bmp"));
   // A folder is not a picture's name.
   const CliRun folder = cli(concat({"merge", "-o", "my.dir"}, framesOf("series", 2)));
   EXPECT_EQ(folder.status, 1);
@@ -377,7 +382,7 @@ TEST_F(LumifoldCli, ReportsBadInputByFileAndLosesNothing) {
   }
   const CliRun cut = cli({"merge", f0, "cut.bmp", "-o", "precious.bmp"});
   EXPECT_EQ(cut.err.rfind("lumifold-cli: cut.bmp: ", 0), 0u) << "the failing frame is named: " << cut.err;
-  EXPECT_FALSE(fs::exists(at("series.bmp")));
+  EXPECT_FALSE(fs::exists("/dev/full.bmp"));
 }
 
 TEST_F(LumifoldCli, ProbesFilesAndDrawsTheScales) {
