@@ -227,6 +227,16 @@ TEST_F(LumifoldCli, RecoversSimulatedShiftsAndReducesNoise) {
   EXPECT_EQ(run.out, "") << "quiet";
   EXPECT_TRUE(fs::exists(at("merged.bmp"))) << "default output name";
 
+  // Plain progress lines when asked, one per frame; -q silences them.
+  const CliRun progress = cli(concat({"merge", "--progress", "-o", "p.bmp"}, frames));
+  ASSERT_EQ(progress.status, 0) << progress.err;
+  const std::vector<std::string> shown = lines(progress.err);
+  ASSERT_EQ(shown.size(), 8u) << progress.err;
+  for (int i = 0; i < 8; ++i) {
+    EXPECT_EQ(shown[i].rfind("progress: " + std::to_string(i + 1) + "/8 frames", 0), 0u) << shown[i];
+  }
+  EXPECT_EQ(cli(concat({"merge", "--progress", "-q", "-o", "p.bmp"}, frames)).err, "");
+
   const CliRun report = cli(concat({"merge", "-o", "m2", "--truth", "series/truth.csv", "--noise-free",
                                  "series/noise_free.bmp", "-a", "anterior-edge"},
                                 frames));
