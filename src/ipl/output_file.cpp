@@ -4,10 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <random>
 #include <vector>
 
 #include "ipl/ipl_exception.h"
@@ -91,10 +92,14 @@ OutputFile::OutputFile(const std::string& fileName) : fileName_(fileName), targe
         std::free(real);
       }
     }
-    const std::string stem = folderOf(target_) + "/." + baseOf(target_) + ".";
-    std::random_device entropy;
+    // Hidden, and short enough that a long target name still leaves room
+    // for the suffix within the 255 bytes a file name may have.
+    const std::string stem = folderOf(target_) + "/." + baseOf(target_).substr(0, 200) + ".";
+    static std::atomic<unsigned> counter{0};
+    const auto salt = static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
     for (int attempt = 0; attempt < 16 && fd_ < 0; ++attempt) {
-      const std::string candidate = stem + std::to_string(entropy() % 1000000000u) + ".tmp";
+      const std::string candidate = stem + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
+                                    std::to_string(salt % 1000000007u) + ".tmp";
       // Mode 0666 lets the umask decide, as for any new file.
       fd_ = openRetrying(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
       if (fd_ >= 0) {

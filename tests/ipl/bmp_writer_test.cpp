@@ -181,6 +181,12 @@ TEST(BmpWriter, SaveReplacesFileSafely) {
   EXPECT_EQ(info.st_mode & 0777, 0640u);
   EXPECT_EQ(dir.entries().size(), 2u);  // no temporary file left
 
+  // A name near the 255-byte limit still leaves room for the temporary file.
+  const std::string longName = dir.path() + "/" + std::string(250, 'n') + ".bmp";
+  image.save(longName);
+  EXPECT_EQ(slurp(longName), bytesOf(image));
+  ::unlink(longName.c_str());
+
   EXPECT_EQ(testutil::messageOf<IPLException>([&] { image.save(dir.path() + "/missing/out.bmp"); }),
             "Cannot open image file " + dir.path() + "/missing/out.bmp");
   EXPECT_EQ(testutil::messageOf<IPLException>([&] { image.save(dir.path()); }), "Cannot open image file " + dir.path());
