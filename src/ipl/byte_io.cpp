@@ -22,7 +22,10 @@ bool skipBytes(std::istream& stream, std::uint64_t n) {
 }
 
 std::optional<std::uint64_t> remainingBytes(std::istream& stream) {
-  if (!stream.good()) return std::nullopt;
+  if (stream.fail()) return std::nullopt;
+  // A read that ended exactly at the end may have set eofbit alone; the
+  // stream still knows its position.
+  stream.clear();
   const std::istream::pos_type here = stream.tellg();
   if (here == std::istream::pos_type(-1)) return std::nullopt;
   stream.seekg(0, std::ios_base::end);

@@ -372,6 +372,12 @@ TEST(BmpReader, SizesClaimedByTheHeaderAreCheckedBeforeAllocating) {
   big.height = -100000;
   EXPECT_EQ(readerMessage(big.bytes()), "Premature end of stream");
 
+  // Still so when skipping the gap before the pixels ends exactly at the end.
+  big.pixels.clear();
+  big.pixelOffset = 14 + 40 + 16;
+  EXPECT_EQ(readerMessage(big.bytes()), "Premature end of stream");
+  big.pixelOffset.reset();
+
   // The extremes of the signed height, and sides past the documented limit.
   big.height = INT32_MIN;
   EXPECT_EQ(readerMessage(big.bytes()), "Image too large");
