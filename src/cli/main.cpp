@@ -322,7 +322,8 @@ int runSimulate(SimulateOptions o) {
               << p.height << " (motion " << o.motion << ", max shift " << p.maxShift << ", noise " << p.noise
               << ", seed " << p.seed << ") in " << formatSeconds(seconds() - start) << ".\n"
               << "Wrote " << (std::filesystem::path(o.directory) / lumifold::frameFileName(0, p.frames)).string()
-              << " ... " << lumifold::frameFileName(p.frames - 1, p.frames) << ", noise_free.bmp and truth.csv\n";
+              << " ... " << lumifold::frameFileName(p.frames - 1, p.frames) << ", "
+              << lumifold::kTruthFolder << "/noise_free.bmp and " << lumifold::kTruthFolder << "/truth.csv\n";
   }
   return kOk;
 }
@@ -398,8 +399,9 @@ int main(int argc, char** argv) {
   SimulateOptions simulate;
   CLI::App* simulateCmd = app.add_subcommand("simulate", "Write a simulated B-scan series with its true shifts");
   simulateCmd->description(
-      "Write a simulated B-scan series into OUTDIR: frame_000.bmp ..., the noise-free\n"
-      "section noise_free.bmp, and truth.csv with every frame's true column shifts.");
+      "Write a simulated B-scan series into OUTDIR: frame_000.bmp ... and nothing else, so\n"
+      "'merge OUTDIR' merges it; and into OUTDIR/truth/ the noise-free section\n"
+      "noise_free.bmp and truth.csv with every frame's true column shifts.");
   simulateCmd->add_option("OUTDIR", simulate.directory, "Folder to write (created when missing)")->required();
   simulateCmd->add_option("--frames", simulate.parameters.frames, "Number of frames")
       ->check(CLI::Range(1, 10000))

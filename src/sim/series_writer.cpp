@@ -51,7 +51,14 @@ void writeSeries(const BScanSimulator& simulator, const std::string& directory,
     saveGrey(path, simulator.frame(i));
   }
 
-  const std::string sectionPath = (dir / "noise_free.bmp").string();
+  // The answers go into a folder of their own: a noise-free BMP beside the
+  // frames would be taken for one more frame by anyone merging the folder.
+  const fs::path truthDir = dir / kTruthFolder;
+  announce(truthDir.string());
+  fs::create_directories(truthDir, error);
+  if (!fs::is_directory(truthDir, error)) throw velIPL::IPLException("Can't create folder");
+
+  const std::string sectionPath = (truthDir / "noise_free.bmp").string();
   announce(sectionPath);
   const velIPL::DImage expected = simulator.noiseFreeSection();
   velIPL::GImage rounded(p.width, p.height, 0);
@@ -62,7 +69,7 @@ void writeSeries(const BScanSimulator& simulator, const std::string& directory,
   }
   saveGrey(sectionPath, rounded);
 
-  const std::string truthPath = (dir / "truth.csv").string();
+  const std::string truthPath = (truthDir / "truth.csv").string();
   announce(truthPath);
   std::ofstream truth(truthPath, std::ios::binary | std::ios::trunc);
   if (!truth) throw velIPL::IPLException("Can't write file");

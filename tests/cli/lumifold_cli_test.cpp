@@ -107,7 +107,7 @@ protected:
   }
 
   // A small simulated series in folder name: frames frame_000.bmp ... plus
-  // noise_free.bmp and truth.csv.
+  // truth/noise_free.bmp and truth/truth.csv.
   void simulate(const std::string& name, int frames, int width = 64, int height = 48) const {
     const CliRun run = cli({"simulate", name, "--frames", std::to_string(frames), "--width", std::to_string(width),
                          "--height", std::to_string(height), "--max-shift", "4", "--seed", "7", "-q"});
@@ -180,7 +180,7 @@ TEST_F(LumifoldCli, MergesASeriesIntoTheColouredAndGreyAverage) {
   for (int i = 0; i < 5; ++i) frames.push_back(at("series/frame_00" + std::to_string(i) + ".bmp"));
 
   std::vector<std::string> args = {"merge", "-a", "correlation", "-s", "cirrus-like", "-o", "out.bmp",
-                                   "--grey", "grey.bmp", "--shifts", "shifts.csv", "--truth", "series/truth.csv"};
+                                   "--grey", "grey.bmp", "--shifts", "shifts.csv", "--truth", "series/truth/truth.csv"};
   args.insert(args.end(), frames.begin(), frames.end());
   const CliRun run = cli(args);
   ASSERT_EQ(run.status, 0) << run.err;
@@ -237,8 +237,8 @@ TEST_F(LumifoldCli, RecoversSimulatedShiftsAndReducesNoise) {
   }
   EXPECT_EQ(cli(concat({"merge", "--progress", "-q", "-o", "p.bmp"}, frames)).err, "");
 
-  const CliRun report = cli(concat({"merge", "-o", "m2", "--truth", "series/truth.csv", "--noise-free",
-                                 "series/noise_free.bmp", "-a", "anterior-edge"},
+  const CliRun report = cli(concat({"merge", "-o", "m2", "--truth", "series/truth/truth.csv", "--noise-free",
+                                 "series/truth/noise_free.bmp", "-a", "anterior-edge"},
                                 frames));
   ASSERT_EQ(report.status, 0) << report.err;
   EXPECT_NE(report.out.find("by Anterior Edge"), std::string::npos) << report.out;
@@ -251,10 +251,10 @@ TEST_F(LumifoldCli, RecoversSimulatedShiftsAndReducesNoise) {
   EXPECT_EQ(compared, 7LL * (128 - 24));
   EXPECT_GT(matched, 0);
   // "PSNR against ...: frame 0 A dB, average B dB": averaging must help.
-  const std::size_t psnr = report.out.find("PSNR against series/noise_free.bmp: frame 0 ");
+  const std::size_t psnr = report.out.find("PSNR against series/truth/noise_free.bmp: frame 0 ");
   ASSERT_NE(psnr, std::string::npos) << report.out;
   double single = 0, average = 0;
-  ASSERT_EQ(std::sscanf(report.out.c_str() + psnr, "PSNR against series/noise_free.bmp: frame 0 %lf dB, average %lf",
+  ASSERT_EQ(std::sscanf(report.out.c_str() + psnr, "PSNR against series/truth/noise_free.bmp: frame 0 %lf dB, average %lf",
                         &single, &average),
             2)
       << report.out;
@@ -358,7 +358,7 @@ TEST_F(LumifoldCli, ReportsBadInputByFileAndLosesNothing) {
       {{f0, "text.bmp"}, 1, "lumifold-cli: text.bmp: File is not a bitmap image\n"},
       {{f0, f1, "other/frame_000.bmp"}, 1,
        "lumifold-cli: other/frame_000.bmp: Image has not same dimensions as reference image\n"},
-      {{f0, "series/truth.csv"}, 1, "lumifold-cli: series/truth.csv: File is not a bitmap image\n"},
+      {{f0, "series/truth/truth.csv"}, 1, "lumifold-cli: series/truth/truth.csv: File is not a bitmap image\n"},
       {{f0, "cut.bmp"}, 1, ""},
       {{f0, f1, "-o", "nowhere/out.bmp"}, 1, "lumifold-cli: nowhere/out.bmp: No such folder\n"},
       {{f0, f1, "-o", "text.bmp/out.bmp"}, 1, "lumifold-cli: text.bmp/out.bmp: Not a folder\n"},
@@ -405,7 +405,7 @@ TEST_F(LumifoldCli, ProbesFilesAndDrawsTheScales) {
             "lumifold-cli: text.bmp: Bitmap file not complete\n"
             "lumifold-cli: missing.bmp: No such file or folder\n"
             "lumifold-cli: series: Is a folder\n");
-  run = cli({"probe", "series/frame_000.bmp", "series/noise_free.bmp"});
+  run = cli({"probe", "series/frame_000.bmp", "series/truth/noise_free.bmp"});
   EXPECT_EQ(run.status, 0) << run.err;
 
   run = cli({"scales", "-o", "chart.png"});
@@ -428,10 +428,10 @@ TEST_F(LumifoldCli, SimulatesASeriesWithItsTruth) {
                        "--motion", "global", "--seed", "3"});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("Simulated 3 frames of 20 x 16"), std::string::npos) << run.out;
-  for (const char* name : {"frame_000.bmp", "frame_001.bmp", "frame_002.bmp", "noise_free.bmp", "truth.csv"}) {
+  for (const char* name : {"frame_000.bmp", "frame_001.bmp", "frame_002.bmp", "truth/noise_free.bmp", "truth/truth.csv"}) {
     EXPECT_TRUE(fs::exists(at(std::string("sim/") + name))) << name;
   }
-  const std::vector<std::string> truth = lines(readAll(at("sim/truth.csv")));
+  const std::vector<std::string> truth = lines(readAll(at("sim/truth/truth.csv")));
   ASSERT_EQ(truth.size(), 1u + 3u * 20u);
   EXPECT_EQ(truth[0], "frame,column,shift");
   // The same seed gives the same series.

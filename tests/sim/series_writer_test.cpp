@@ -39,7 +39,7 @@ TEST(SeriesWriter, WritesFramesSectionAndTruthThatReadBack) {
   std::vector<std::string> announced;
   writeSeries(sim, dir, [&](const std::string& path) { announced.push_back(path); });
 
-  ASSERT_EQ(announced.size(), 6u);
+  ASSERT_EQ(announced.size(), 7u);
   EXPECT_EQ(announced[0], dir);
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(announced[1 + i], dir + "/" + frameFileName(i, 3));
@@ -51,13 +51,18 @@ TEST(SeriesWriter, WritesFramesSectionAndTruthThatReadBack) {
       for (int x = 0; x < 40; ++x) ASSERT_EQ(read.at(x, y), made.at(x, y));
     }
   }
-  const GImage section(dir + "/noise_free.bmp");
+  EXPECT_EQ(announced[4], dir + "/truth");
+  EXPECT_EQ(announced[5], dir + "/truth/noise_free.bmp");
+  EXPECT_EQ(announced[6], dir + "/truth/truth.csv");
+  // The series folder holds the frames alone, so merging it merges them all.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 4);
+  const GImage section(dir + "/truth/noise_free.bmp");
   const velIPL::DImage expected = sim.noiseFreeSection();
   for (int y = 0; y < 36; ++y) {
     for (int x = 0; x < 40; ++x) ASSERT_EQ(section.at(x, y), std::round(expected.at(x, y)));
   }
 
-  std::ifstream truth(dir + "/truth.csv");
+  std::ifstream truth(dir + "/truth/truth.csv");
   std::string line;
   ASSERT_TRUE(std::getline(truth, line));
   EXPECT_EQ(line, "frame,column,shift");
