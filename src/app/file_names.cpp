@@ -30,6 +30,14 @@ QString dialogStartName(const QString& directory) {
   return name + QStringLiteral("*.bmp");
 }
 
+QString bmpFileName(const QString& chosen) {
+  qsizetype nameStart = chosen.size();
+  while (nameStart > 0 && !isSeparator(chosen[nameStart - 1])) --nameStart;
+  const qsizetype dot = chosen.lastIndexOf(QLatin1Char('.'));
+  const QString stem = dot >= nameStart ? chosen.left(dot) : chosen;
+  return stem + QStringLiteral(".bmp");
+}
+
 std::string localPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 QStringList sortedPaths(const QStringList& paths) {

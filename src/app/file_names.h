@@ -19,6 +19,11 @@ QString directoryPart(const QString& path);
 // the directory, the platform's separator and "*.bmp".
 QString dialogStartName(const QString& directory);
 
+// The name the save command writes for the name chosen in its dialog: the
+// extension (from the last dot after the last separator) replaced by ".bmp",
+// or ".bmp" appended when the file name has no dot.
+QString bmpFileName(const QString& chosen);
+
 // The file-system form of a path, for the Qt-free core.
 std::string localPath(const QString& path);
 

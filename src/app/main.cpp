@@ -33,7 +33,7 @@ int run(QApplication& app, const QStringList& files) {
   lumifold::setApplicationTitle(QString::fromUtf8(kApplicationTitle));
 
   lumifold::TMainPanel mainPanel(platform);
-  lumifold::TImageViewer imageViewer;
+  lumifold::TImageViewer imageViewer(platform);
   lumifold::Tpellora pellora(platform);
   mainPanel.setCompanions(&imageViewer, &splashScreen, &pellora);
   QObject::connect(&mainPanel, &lumifold::TMainPanel::closed, &app, &QCoreApplication::quit);

@@ -20,7 +20,9 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "app/artwork.h"
 #include "app/file_names.h"
@@ -32,8 +34,12 @@
 #include "app/settings_key.h"
 #include "app/splash_screen.h"
 #include "app/string_grid.h"
+#include "app/picture_control.h"
 #include "app/window_geometry.h"
+#include "app/windows_dib.h"
 #include "color/color_scales.h"
+#include "merge/merge_progress.h"
+#include "merge/merger.h"
 
 namespace lumifold {
 
@@ -74,6 +80,27 @@ constexpr int kFileListWidth = 748;
 
 QString fromUtf8(const char* s) { return QString::fromUtf8(s); }
 
+// Moves the Process page's bar as a merge goes, painting it at once: the
+// merge holds the event loop, so a bar left to the loop would stand still.
+class ProgressBarProgress : public MergeProgress {
+public:
+  explicit ProgressBarProgress(QProgressBar* bar) : bar_(bar) {}
+
+  void start(int imageCount) override {
+    bar_->setMaximum(imageCount);
+    bar_->setValue(0);
+    bar_->repaint();
+  }
+
+  void step() override {
+    bar_->setValue(bar_->value() + 1);
+    bar_->repaint();
+  }
+
+private:
+  QProgressBar* bar_;
+};
+
 QStringList droppedPaths(const QMimeData* data) {
   QStringList paths;
   for (const QUrl& url : data->urls()) {
@@ -88,13 +115,7 @@ QStringList droppedPaths(const QMimeData* data) {
 
 template <typename F>
 void TMainPanel::guarded(F&& handler) {
-  try {
-    handler();
-  } catch (const std::exception& e) {
-    platform_.reportException(this, QString::fromLocal8Bit(e.what()));
-  } catch (...) {
-    platform_.reportException(this, QString());
-  }
+  reportingExceptions(platform_, this, std::forward<F>(handler));
 }
 
 TMainPanel::TMainPanel(Platform& platform) : platform_(platform) {
@@ -129,11 +150,15 @@ TMainPanel::TMainPanel(Platform& platform) : platform_(platform) {
   guarded([this] { FormCreate(); });
 }
 
-TMainPanel::~TMainPanel() = default;
+TMainPanel::~TMainPanel() {
+  // The viewer may outlive this window; it must not save from it then.
+  if (ImageViewer) ImageViewer->setMainPanel(nullptr);
+}
 
 void TMainPanel::setCompanions(TImageViewer* imageViewer, TSplashScreen* splashScreen,
                                Tpellora* pelloraWindow) {
   ImageViewer = imageViewer;
+  if (ImageViewer) ImageViewer->setMainPanel(this);
   SplashScreen = splashScreen;
   pellora = pelloraWindow;
 }
@@ -400,9 +425,63 @@ void TMainPanel::FileListKeyDown(int key, Qt::KeyboardModifiers) {
 }
 
 void TMainPanel::RunButtonClick() {
-  // The merge and the viewer come with the processing command; until then
-  // an empty list is all there is to check.
   if (fileCount() == 0) return;
+  if (ImageViewer) ImageViewer->hide();
+  if (!merged && !mergeList()) return;
+
+  // The table is built anew each time, so a run always shows the scale
+  // selected now.
+  const velIPL::RGBImage table = SelectedColorScale(ColorScales->itemIndex());
+  const velIPL::RGBImage picture = ApplyColorScale(table, mergedImage);
+  if (ImageViewer) {
+    ImageViewer->fitPicture(QSize(picture.width(), picture.height()));
+    ImageViewer->Image->setBitmap(velIPL::WindowsDIB(picture).createBitmap());
+    ImageViewer->show();
+    // Beside the main window, whatever place the user gave the viewer.
+    const QRect outer = outerGeometry(this);
+    ImageViewer->move(outer.x() + outer.width(), outer.y());
+  }
+  PageControl1->setCurrentWidget(SettingsPage);
+}
+
+bool TMainPanel::mergeList() {
+  FileList->setEnabled(false);
+  runButtonAction_->setEnabled(false);
+  const QStringList rows = images.entries();
+  std::vector<std::string> fileNames;
+  fileNames.reserve(static_cast<std::size_t>(rows.size()));
+  for (const QString& row : rows) fileNames.push_back(localPath(row));
+  ProgressBarProgress progress(Progress);
+  Merger merger(fileNames, &progress);
+  busy = true;
+  updateActions();
+
+  // However the merge ends, the window returns to a finished merge's state:
+  // bar at 0 (its maximum kept), list and commands on again.
+  const auto endMerge = [this] {
+    Progress->setValue(0);
+    busy = false;
+    updateActions();
+  };
+  try {
+    mergedImage = Algorithm->itemIndex() == 0 ? merger.mergeByCorrelation() : merger.mergeByAnteriorEdge();
+  } catch (const std::exception& e) {
+    // A file changed or vanished since it was listed. merged stays clear,
+    // so the next Run merges again once the list is put right.
+    endMerge();
+    const int failed = merger.currentImage();
+    const QString message = QString::fromLocal8Bit(e.what());
+    platform_.reportException(this, failed >= 0 && failed < rows.size()
+                                         ? QStringLiteral("%1: %2").arg(rows[failed], message)
+                                         : message);
+    return false;
+  } catch (...) {
+    endMerge();
+    throw;
+  }
+  endMerge();
+  merged = true;
+  return true;
 }
 
 void TMainPanel::ColorScalesClick() {

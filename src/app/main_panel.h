@@ -6,10 +6,15 @@
 // lastInput, lastOutput) for the program's life. Settings are read when the
 // window is made and written when it closes. Every change of the list clears
 // merged and hides the viewer; while busy is set, the list commands do
-// nothing. The handlers carry the names of the original form's handlers and
-// may throw; the window catches at the event (menu, button, key, drop,
-// close) and reports the message through the platform, so no exception
-// reaches the event loop. The companion windows and the platform are the
+// nothing. The processing command (RunButtonClick) merges only while merged
+// is clear, on this thread, moving the progress bar as it goes; it then
+// colours the kept result with the selected scale and shows it in the
+// viewer beside this window. A merge that fails is reported with the file
+// it concerns and leaves the window as after a merge, merged still clear.
+// The handlers carry the names of the original form's handlers and may
+// throw; the window catches at the event (menu, button, key, drop, close)
+// and reports the message through the platform, so no exception reaches
+// the event loop. The companion windows and the platform are the
 // caller's and must outlive this window.
 #pragma once
 
@@ -45,7 +50,8 @@ public:
   explicit TMainPanel(Platform& platform);
   ~TMainPanel() override;
 
-  // The windows the commands show and hide; any may be null.
+  // The windows the commands show and hide; any may be null. The viewer is
+  // told this is the window whose result it saves.
   void setCompanions(TImageViewer* imageViewer, TSplashScreen* splashScreen, Tpellora* pellora);
 
   int fileCount() const { return images.fileCount(); }
@@ -146,6 +152,11 @@ private:
   void FormClose();
   void showList();
   void listChanged();
+  // The merge step of RunButtonClick: merges the list with the selected
+  // algorithm into mergedImage and sets merged. A merge that fails is
+  // reported with the file it concerns and leaves merged clear and the
+  // window as after a merge; returns false then.
+  bool mergeList();
   // Runs a handler at an event, reporting what it throws.
   template <typename F>
   void guarded(F&& handler);

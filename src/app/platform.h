@@ -13,6 +13,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <exception>
 #include <memory>
 
 class QWidget;
@@ -72,6 +73,19 @@ public:
   bool fileExists(const QString& path) override;
   QString currentDirectory() override;
 };
+
+// Runs a handler at an event (a click, a key, a drop), reporting through
+// platform whatever it throws, so no exception reaches the event loop.
+template <typename F>
+void reportingExceptions(Platform& platform, QWidget* parent, F&& handler) {
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    platform.reportException(parent, QString::fromLocal8Bit(e.what()));
+  } catch (...) {
+    platform.reportException(parent, QString());
+  }
+}
 
 // The application title, set once at start-up; windows take their caption
 // and message boxes their caption from it. Empty until set.

@@ -24,6 +24,17 @@ private slots:
     QCOMPARE(dialogStartName("/"), QStringLiteral("/*.bmp"));
   }
 
+  void savedNameEndsInBmp() {
+    QCOMPARE(bmpFileName("/out/result.png"), QStringLiteral("/out/result.bmp"));
+    QCOMPARE(bmpFileName("/out/result"), QStringLiteral("/out/result.bmp"));
+    QCOMPARE(bmpFileName("/out/scan.old"), QStringLiteral("/out/scan.bmp"));
+    QCOMPARE(bmpFileName("/out/my.dir/result"), QStringLiteral("/out/my.dir/result.bmp"));
+    QCOMPARE(bmpFileName("/out/scan.tar.gz"), QStringLiteral("/out/scan.tar.bmp"));
+    QCOMPARE(bmpFileName("/out/result."), QStringLiteral("/out/result.bmp"));
+    QCOMPARE(bmpFileName("/out/result.bmp"), QStringLiteral("/out/result.bmp"));
+    QCOMPARE(bmpFileName("result"), QStringLiteral("result.bmp"));
+  }
+
   void sortIsCaseInsensitiveAndKeepsCaseVariants() {
     const QStringList sorted = sortedPaths({"/d/scan10.bmp", "/d/scan2.bmp", "/d/Scan1.bmp", "/d/scan1.bmp",
                                             "/d/scan2.bmp"});

@@ -77,7 +77,7 @@ private slots:
     sandbox_ = std::make_unique<testutil::SettingsSandbox>();
     files_ = std::make_unique<QTemporaryDir>();
     platform_ = std::make_unique<testutil::FakePlatform>();
-    viewer_ = std::make_unique<lumifold::TImageViewer>();
+    viewer_ = std::make_unique<lumifold::TImageViewer>(*platform_);
   }
 
   void firstStartTakesDefaultsAndWritesAllFourOnClose() {

@@ -3,9 +3,17 @@
 #include <QDataStream>
 #include <QFile>
 #include <QFileInfo>
+#include <QColor>
 #include <QtEndian>
 
 #include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/file_names.h"
+#include "merge/merger.h"
+#include "sim/bscan_simulator.h"
+#include "sim/series_writer.h"
 
 namespace testutil {
 
@@ -16,7 +24,7 @@ QStringList FakePlatform::runOpenPictureDialog(QWidget*, const QString& initialF
 
 QString FakePlatform::runSavePictureDialog(QWidget*, const QString& initialFileName) {
   saveRequests.push_back(initialFileName);
-  return QString();
+  return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
 }
 
 void FakePlatform::showMessage(QWidget*, const QString& text, const QString& caption) {
@@ -65,12 +73,73 @@ QString writeBmp(const QString& path, int width, int height, bool topDown) {
   return writeText(path, bytes);
 }
 
+QStringList writeSeries(const QString& directory, int frames, int width, int height) {
+  lumifold::SimulationParameters parameters;
+  parameters.frames = frames;
+  parameters.width = width;
+  parameters.height = height;
+  parameters.maxShift = 3;
+  parameters.seed = 7;
+  const lumifold::BScanSimulator simulator(parameters);
+  lumifold::writeSeries(simulator, lumifold::localPath(directory));
+  QStringList paths;
+  for (int i = 0; i < frames; ++i) {
+    const QString name = QString::fromStdString(lumifold::frameFileName(i, frames));
+    paths.push_back(QFileInfo(directory + QLatin1Char('/') + name).absoluteFilePath());
+  }
+  return paths;
+}
+
 QString writeText(const QString& path, const QByteArray& content) {
   QFile file(path);
   if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) {
     throw std::runtime_error("cannot write test file " + path.toStdString());
   }
   return QFileInfo(path).absoluteFilePath();
+}
+
+velIPL::GImage mergeOf(const QStringList& paths, bool byCorrelation) {
+  std::vector<std::string> names;
+  for (const QString& p : paths) names.push_back(lumifold::localPath(p));
+  lumifold::Merger merger(names);
+  return byCorrelation ? merger.mergeByCorrelation() : merger.mergeByAnteriorEdge();
+}
+
+QString firstDifference(const velIPL::GImage& actual, const velIPL::GImage& expected) {
+  if (actual.width() != expected.width() || actual.height() != expected.height()) {
+    return QStringLiteral("size %1 x %2, expected %3 x %4")
+        .arg(actual.width())
+        .arg(actual.height())
+        .arg(expected.width())
+        .arg(expected.height());
+  }
+  for (int y = 0; y < expected.height(); ++y) {
+    for (int x = 0; x < expected.width(); ++x) {
+      if (actual.at(x, y) != expected.at(x, y)) {
+        return QStringLiteral("(%1, %2): %3, expected %4").arg(x).arg(y).arg(actual.at(x, y)).arg(expected.at(x, y));
+      }
+    }
+  }
+  return QString();
+}
+
+QString firstDifference(const QImage& actual, const velIPL::RGBImage& expected) {
+  if (actual.size() != QSize(expected.width(), expected.height())) {
+    return QStringLiteral("size %1 x %2, expected %3 x %4")
+        .arg(actual.width())
+        .arg(actual.height())
+        .arg(expected.width())
+        .arg(expected.height());
+  }
+  for (int y = 0; y < expected.height(); ++y) {
+    for (int x = 0; x < expected.width(); ++x) {
+      const QColor want(expected.at(x, y, 0), expected.at(x, y, 1), expected.at(x, y, 2));
+      if (actual.pixelColor(x, y) != want) {
+        return QStringLiteral("(%1, %2): %3, expected %4").arg(x).arg(y).arg(actual.pixelColor(x, y).name(), want.name());
+      }
+    }
+  }
+  return QString();
 }
 
 }  // namespace testutil

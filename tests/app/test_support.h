@@ -3,6 +3,7 @@
 // location per test, and small BMP files written on the spot.
 #pragma once
 
+#include <QImage>
 #include <QList>
 #include <QSettings>
 #include <QString>
@@ -12,6 +13,7 @@
 #include <memory>
 
 #include "app/platform.h"
+#include "ipl/images.h"
 
 namespace testutil {
 
@@ -25,6 +27,8 @@ public:
   // Answers for the open dialog, one per call; an empty answer or none left
   // is a cancelled dialog.
   QList<QStringList> openAnswers;
+  // Answers for the save dialog, likewise.
+  QStringList saveAnswers;
   QStringList openRequests;
   QStringList saveRequests;
   QList<Shown> messages;    // text, caption
@@ -60,7 +64,23 @@ private:
 // Writes an 8-bit grey BMP of the given size (bottom-up unless topDown);
 // returns its path.
 QString writeBmp(const QString& path, int width, int height, bool topDown = false);
+// Writes a simulated B-scan series of that many frames and size into
+// directory (small sizes keep a merge quick); returns the frames' absolute
+// paths in order.
+QStringList writeSeries(const QString& directory, int frames, int width, int height);
 // Writes text to path; returns the path.
 QString writeText(const QString& path, const QByteArray& content);
+
+// The merge of the files in order, by correlation or by the anterior edge,
+// made with the engine directly.
+velIPL::GImage mergeOf(const QStringList& paths, bool byCorrelation);
+
+// Where two grey images differ first, described; empty when they are equal
+// in size and every pixel.
+QString firstDifference(const velIPL::GImage& actual, const velIPL::GImage& expected);
+
+// Where a picture on screen and a coloured image differ first, described;
+// empty when they are equal in size and every pixel.
+QString firstDifference(const QImage& actual, const velIPL::RGBImage& expected);
 
 }  // namespace testutil

@@ -1,0 +1,121 @@
+#include "app/windows_dib.h"
+
+#include <cstddef>
+#include <cstring>
+#include <optional>
+#include <sstream>
+
+#include "ipl/bmp_header.h"
+#include "ipl/bmp_writer.h"
+#include "ipl/byte_io.h"
+#include "ipl/images.h"
+#include "ipl/ipl_exception.h"
+
+namespace velIPL {
+
+namespace {
+
+constexpr std::uint32_t kFileHeaderSize = 14;
+constexpr std::uint32_t kCoreHeaderSize = 12;
+constexpr std::uint32_t kInfoHeaderSize = 40;
+// Where an info header keeps its image size.
+constexpr std::size_t kImageSizeField = 20;
+
+// The reader's words for a refused header, so the bitmap and a file read
+// from disk fail alike.
+const char* messageFor(BmpFault fault) {
+  switch (fault) {
+    case BmpFault::truncated: return "Premature end of stream";
+    case BmpFault::notBmp: return "Not a bmp image";
+    case BmpFault::badHeaderSize: return "Invalid bmp header size";
+    case BmpFault::unsupported: return "Unsupported compression";
+    case BmpFault::negativeWidth: return "Negative width not allowed";
+    case BmpFault::corrupt: return "File corrupt";
+    case BmpFault::tooLarge: return "Image too large";
+    case BmpFault::none: break;
+  }
+  return "Unknown error";
+}
+
+void take(std::istream& stream, std::uint8_t* target, std::size_t n) {
+  if (!readBytes(stream, target, n)) throw IPLException("Premature end of stream");
+}
+
+std::uint64_t rowBytes(std::int64_t width, std::uint32_t bitCount) {
+  return (static_cast<std::uint64_t>(width) * bitCount + 31) / 32 * 4;
+}
+
+}  // namespace
+
+WindowsDIB::WindowsDIB(const RGBImage& image) {
+  std::stringstream stream(std::ios::in | std::ios::out | std::ios::binary);
+  BmpWriter().writeImage(stream, image);
+
+  // The shared parse checks the headers and the colour table against the
+  // pixel data offset; the parts are then taken back as stored.
+  BmpHeader header;
+  const BmpFault fault = header.read(stream);
+  if (fault != BmpFault::none) throw IPLException(messageFor(fault));
+  // Only plain rows can go into a bitmap as they are; bit-field masks or
+  // run-length codes would need decoding first.
+  if (header.compression != 0) throw IPLException("Unsupported compression");
+
+  stream.clear();
+  stream.seekg(0);
+  take(stream, fileHeader_.data(), kFileHeaderSize);
+  std::uint64_t consumed = kFileHeaderSize;
+  infoHeader_.resize(header.headerSize);
+  take(stream, infoHeader_.data(), infoHeader_.size());
+  consumed += header.headerSize;
+
+  // The parse has seen the whole table before the pixel data offset, so its
+  // size is bounded by bytes that exist.
+  colourCount_ = header.colourCount;
+  const bool core = header.headerSize == kCoreHeaderSize;
+  palette_.assign(std::size_t{colourCount_} * 4, 0);
+  for (std::uint32_t i = 0; i < colourCount_; ++i) {
+    take(stream, palette_.data() + std::size_t{i} * 4, core ? 3 : 4);
+    if (core) palette_[std::size_t{i} * 4 + 3] = 0;
+  }
+  consumed += std::uint64_t{colourCount_} * (core ? 3 : 4);
+  if (!skipBytes(stream, header.pixelOffset - consumed)) throw IPLException("Premature end of stream");
+
+  std::uint64_t imageSize = header.headerSize >= kInfoHeaderSize ? loadLE32(infoHeader_.data() + kImageSizeField) : 0;
+  if (imageSize == 0) {
+    // A plain image may leave the field 0; its rows say how long it is.
+    const std::int64_t rows = header.height < 0 ? -std::int64_t{header.height} : header.height;
+    imageSize = rowBytes(header.width, header.bitCount) * static_cast<std::uint64_t>(rows);
+  }
+  const std::optional<std::uint64_t> left = remainingBytes(stream);
+  if (!left || *left < imageSize) throw IPLException("Premature end of stream");
+  bits_.resize(static_cast<std::size_t>(imageSize));
+  take(stream, bits_.data(), bits_.size());
+}
+
+QImage WindowsDIB::createBitmap() const {
+  if (infoHeader_.size() < kInfoHeaderSize) throw IPLException("Unsupported compression");
+  const std::uint8_t* info = infoHeader_.data();
+  const auto width = static_cast<std::int32_t>(loadLE32(info + 4));
+  const auto height = static_cast<std::int32_t>(loadLE32(info + 8));
+  const std::uint32_t bitCount = loadLE16(info + 14);
+  const std::uint32_t compression = loadLE32(info + 16);
+  if (bitCount != 24 || compression != 0) throw IPLException("Unsupported compression");
+
+  const bool bottomUp = height > 0;
+  const int rows = bottomUp ? height : -height;
+  const std::uint64_t stride = rowBytes(width, bitCount);
+  if (stride * static_cast<std::uint64_t>(rows) > bits_.size()) throw IPLException("Premature end of stream");
+
+  // Qt's BGR888 holds each pixel as the file does: blue, green, red. Only
+  // the row order differs, since a QImage is always stored top-down.
+  QImage bitmap(width, rows, QImage::Format_BGR888);
+  if (bitmap.isNull()) throw IPLException("Cannot create bitmap");
+  const std::size_t rowLength = 3 * static_cast<std::size_t>(width);
+  for (int y = 0; y < rows; ++y) {
+    const int stored = bottomUp ? rows - 1 - y : y;
+    std::memcpy(bitmap.scanLine(y), bits_.data() + static_cast<std::size_t>(stored) * stride, rowLength);
+  }
+  return bitmap;
+}
+
+}  // namespace velIPL
