@@ -439,7 +439,7 @@ void TMainPanel::RunButtonClick() {
     ImageViewer->show();
     // Beside the main window, whatever place the user gave the viewer.
     const QRect outer = outerGeometry(this);
-    ImageViewer->move(outer.x() + outer.width(), outer.y());
+    moveOuter(ImageViewer, QPoint(outer.x() + outer.width(), outer.y()), this);
   }
   PageControl1->setCurrentWidget(SettingsPage);
 }

@@ -27,6 +27,19 @@ QRect outerGeometry(const QWidget* w) {
   return QRect(w->pos(), w->size() + frameExtent(w));
 }
 
+void moveOuter(QWidget* w, QPoint topLeft, const QWidget* like) {
+  const QWindow* handle = w->windowHandle();
+  const QWindow* likeHandle = like ? like->windowHandle() : nullptr;
+  if (handle && handle->isVisible() && handle->frameMargins().isNull() && likeHandle && likeHandle->isVisible()) {
+    // Qt places the client area where the frame should go while it knows
+    // no frame; the frame then grows around it. Leave room for it.
+    const QMargins assumed = likeHandle->frameMargins();
+    w->move(topLeft + QPoint(assumed.left(), assumed.top()));
+    return;
+  }
+  w->move(topLeft);
+}
+
 void centreOn(QWidget* w, const QWidget* over) {
   QRect area;
   if (over) {

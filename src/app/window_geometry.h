@@ -26,6 +26,12 @@ void setOuterSize(QWidget* w, int width, int height);
 // The outer rectangle of the top-level window w on the desktop.
 QRect outerGeometry(const QWidget* w);
 
+// Moves the top-level window w so that the top-left corner of its frame is
+// at topLeft. A window just shown may not know its frame yet (the window
+// manager adds it a moment later); the frame of like, a window of this
+// program that the same window manager has framed, is assumed then.
+void moveOuter(QWidget* w, QPoint topLeft, const QWidget* like);
+
 // Moves the top-level window w so that its outer rectangle is centred on
 // the outer rectangle of over, or on the available desktop when over is
 // null.
