@@ -445,6 +445,14 @@ void TMainPanel::RunButtonClick() {
 }
 
 bool TMainPanel::mergeList() {
+  // However the merge ends, the window returns to a finished merge's state:
+  // bar at 0 (its maximum kept), list and commands on again.
+  const auto endMerge = [this] {
+    Progress->setValue(0);
+    busy = false;
+    updateActions();
+  };
+  auto endOnExit = qScopeGuard(endMerge);
   FileList->setEnabled(false);
   runButtonAction_->setEnabled(false);
   const QStringList rows = images.entries();
@@ -456,18 +464,13 @@ bool TMainPanel::mergeList() {
   busy = true;
   updateActions();
 
-  // However the merge ends, the window returns to a finished merge's state:
-  // bar at 0 (its maximum kept), list and commands on again.
-  const auto endMerge = [this] {
-    Progress->setValue(0);
-    busy = false;
-    updateActions();
-  };
   try {
     mergedImage = Algorithm->itemIndex() == 0 ? merger.mergeByCorrelation() : merger.mergeByAnteriorEdge();
   } catch (const std::exception& e) {
     // A file changed or vanished since it was listed. merged stays clear,
-    // so the next Run merges again once the list is put right.
+    // so the next Run merges again once the list is put right. The window
+    // is usable again before the report appears.
+    endOnExit.dismiss();
     endMerge();
     const int failed = merger.currentImage();
     const QString message = QString::fromLocal8Bit(e.what());
@@ -475,10 +478,8 @@ bool TMainPanel::mergeList() {
                                          ? QStringLiteral("%1: %2").arg(rows[failed], message)
                                          : message);
     return false;
-  } catch (...) {
-    endMerge();
-    throw;
   }
+  endOnExit.dismiss();
   endMerge();
   merged = true;
   return true;

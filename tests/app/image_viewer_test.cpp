@@ -90,6 +90,24 @@ private slots:
     QVERIFY(!viewer_->testAttribute(Qt::WA_DeleteOnClose));
   }
 
+  void pictureShowsUnscaledFromTheTopLeft() {
+    auto panel = mergedPanel();
+    QCOMPARE(viewer_->size(), QSize(40, 61));
+    // A window the user made larger shows the picture as it was, the rest
+    // of the control in the window's colour.
+    viewer_->resize(100, 100);
+    const QImage shown = viewer_->Image->grab().toImage();
+    QCOMPARE(shown.size(), QSize(100, 69));
+    const QImage& picture = viewer_->Image->bitmap();
+    for (const QPoint p : {QPoint(0, 0), QPoint(39, 0), QPoint(0, 29), QPoint(39, 29), QPoint(17, 11)}) {
+      QCOMPARE(shown.pixelColor(p), picture.pixelColor(p));
+    }
+    const QColor background = viewer_->Image->palette().color(QPalette::Window);
+    for (const QPoint p : {QPoint(40, 0), QPoint(0, 30), QPoint(99, 68)}) {
+      QCOMPARE(shown.pixelColor(p), background);
+    }
+  }
+
   void savesTheCurrentColoursUnderBmpNames() {
     auto panel = mergedPanel();
     const QString startDirectory = panel->lastOutput;
