@@ -14,8 +14,11 @@ namespace {
 // A read-only, seekable stream buffer over a file descriptor it owns.
 class FdInputBuffer : public std::streambuf {
 public:
-  explicit FdInputBuffer(int fd) : fd_(fd), data_(1 << 16) { setg(data_.data(), data_.data(), data_.data()); }
-  ~FdInputBuffer() override { ::close(fd_); }
+  FdInputBuffer() : data_(1 << 16) { setg(data_.data(), data_.data(), data_.data()); }
+  ~FdInputBuffer() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  void attach(int fd) { fd_ = fd; }
 
 protected:
   int_type underflow() override {
@@ -49,13 +52,15 @@ protected:
   }
 
 private:
-  int fd_;
+  int fd_ = -1;
   std::vector<char> data_;
 };
 
 }  // namespace
 
 InputFile::InputFile(const std::string& fileName) {
+  // Allocated first, so the descriptor has an owner the moment it exists.
+  auto buffer = std::make_unique<FdInputBuffer>();
   int fd;
   do {
     fd = ::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -69,7 +74,8 @@ InputFile::InputFile(const std::string& fileName) {
   // Regular files never block; clearing the flag keeps reads ordinary.
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  buffer_ = std::make_unique<FdInputBuffer>(fd);
+  buffer->attach(fd);
+  buffer_ = std::move(buffer);
   stream_.rdbuf(buffer_.get());
 }
 

@@ -22,7 +22,8 @@ namespace {
 // badbit.
 class FdOutputBuffer : public std::streambuf {
 public:
-  explicit FdOutputBuffer(int fd) : fd_(fd), data_(1 << 16) { setp(data_.data(), data_.data() + data_.size()); }
+  FdOutputBuffer() : data_(1 << 16) { setp(data_.data(), data_.data() + data_.size()); }
+  void attach(int fd) { fd_ = fd; }
 
 protected:
   int_type overflow(int_type c) override {
@@ -53,7 +54,7 @@ private:
     return true;
   }
 
-  int fd_;
+  int fd_ = -1;
   std::vector<char> data_;
 };
 
@@ -80,6 +81,9 @@ int openRetrying(const char* path, int flags, mode_t mode = 0) {
 }  // namespace
 
 OutputFile::OutputFile(const std::string& fileName) : fileName_(fileName), target_(fileName) {
+  // Allocated before the file exists, so nothing can fail between creating
+  // the temporary file and owning it.
+  auto buffer = std::make_unique<FdOutputBuffer>();
   struct stat info;
   const bool exists = ::stat(fileName.c_str(), &info) == 0;
   if (exists && !S_ISREG(info.st_mode)) {
@@ -111,7 +115,8 @@ OutputFile::OutputFile(const std::string& fileName) : fileName_(fileName), targe
     if (fd_ >= 0 && exists) ::fchmod(fd_, info.st_mode & 07777);
   }
   if (fd_ < 0) throw IPLException("Cannot open image file " + fileName_);
-  buffer_ = std::make_unique<FdOutputBuffer>(fd_);
+  buffer->attach(fd_);
+  buffer_ = std::move(buffer);
   stream_.rdbuf(buffer_.get());
 }
 
