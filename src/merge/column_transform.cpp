@@ -14,8 +14,6 @@ using mathORN::CplxVector;
 namespace {
 
 constexpr double kTwoPi = 6.283185307179586;
-// The literal, not machine epsilon: the last bits of every magnitude depend on it.
-constexpr double kStabiliser = 2.2204e-16;
 constexpr double kSigma = 20.0;
 
 void fillTwiddles(CplxVector& table, double a) {
@@ -33,6 +31,20 @@ int transformLength(int h) {
   return m;
 }
 
+void columnWindow(int h, std::vector<int>& source, std::vector<double>& window) {
+  const int m = transformLength(h);
+  source.resize(m);
+  window.resize(m);
+  // The tail beyond h repeats the first m - h samples, windowed as at their
+  // own positions; m < 2h keeps r inside the column.
+  const double step = kTwoPi / (h - 1);
+  for (int i = 0; i < m; ++i) {
+    const int r = i < h ? i : i - h;
+    source[i] = r;
+    window[i] = (1.0 - std::cos(r * step)) * 0.5;
+  }
+}
+
 void columnSpectra(const velIPL::GImage& image, velIPL::CImage& spectra) {
   const int w = image.width();
   const int h = image.height();
@@ -43,17 +55,11 @@ void columnSpectra(const velIPL::GImage& image, velIPL::CImage& spectra) {
   CplxVector forward(m);
   forwardTwiddles(forward);
 
-  // The tail beyond h repeats the first m - h samples, windowed as at their
-  // own positions; m < 2h keeps r inside the column. The window depends on
-  // the index only, so it is worked out once for all columns.
-  std::vector<int> source(m);
-  std::vector<double> window(m);
-  const double step = kTwoPi / (h - 1);
-  for (int i = 0; i < m; ++i) {
-    const int r = i < h ? i : i - h;
-    source[i] = r;
-    window[i] = (1.0 - std::cos(r * step)) * 0.5;
-  }
+  // The window depends on the index only, so it is worked out once for all
+  // columns.
+  std::vector<int> source;
+  std::vector<double> window;
+  columnWindow(h, source, window);
 
   const double third = 1.0 / 3.0;
   CplxVector signal(m);
@@ -133,7 +139,7 @@ ColVector crossCorrelate(const CplxVector& r, const CplxVector& i) {
 ColVector crossCorrelate(const CplxVector& r, const CplxVector& i, const CplxVector& weights,
                          const CplxVector& inverseTable) {
   CplxVector p = r * conj(i);
-  p /= abs(p) + Complex(kStabiliser, 0.0);
+  p /= abs(p) + Complex(kPhaseStabiliser, 0.0);
   p *= weights;
   const CplxVector c = inverseFft(p, inverseTable);
   return real(abs(c));

@@ -12,14 +12,25 @@
 // vector size") when lengths differ.
 #pragma once
 
+#include <vector>
+
 #include "ipl/images.h"
 #include "math/col_vector.h"
 #include "math/cplx_vector.h"
 
 namespace lumifold {
 
+// Added to every magnitude before the phase normalisation: the literal, not
+// machine epsilon, since the last bits of every magnitude depend on it.
+inline constexpr double kPhaseStabiliser = 2.2204e-16;
+
 // The smallest power of two that is >= h, and never less than 2.
 int transformLength(int h);
+
+// The window of a column of h >= 2 rows padded to m = transformLength(h)
+// samples: sample i is the column's row source[i] (i, or i - h in the padded
+// tail) weighted by window[i].
+void columnWindow(int h, std::vector<int>& source, std::vector<double>& window);
 
 // Replaces spectra by a width x M image, M = transformLength(height):
 // column x, row k holds the k-th transform value of the windowed column x

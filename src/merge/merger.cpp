@@ -1,5 +1,6 @@
 #include "merge/merger.h"
 
+#include <future>
 #include <utility>
 
 #include "ipl/ipl_exception.h"
@@ -7,10 +8,47 @@
 #include "math/cplx_vector.h"
 #include "merge/accumulation.h"
 #include "merge/anterior_edge.h"
+#include "merge/column_correlator.h"
 #include "merge/column_transform.h"
 #include "merge/median_filters.h"
+#include "merge/worker_pool.h"
 
 namespace lumifold {
+
+namespace {
+
+// Reads the files of a list in order from a given index on, each one on a
+// helper thread while the caller is still busy with the one before. A read
+// that fails rethrows its exception from take(); the destructor waits for a
+// read still running.
+class FramePrefetcher {
+public:
+  FramePrefetcher(const std::vector<std::string>& fileNames, int first) : fileNames_(fileNames), next_(first) {
+    startNext();
+  }
+
+  // The next image of the list; starts reading the one after it.
+  velIPL::GImage take() {
+    velIPL::GImage image = pending_.get();
+    ++next_;
+    startNext();
+    return image;
+  }
+
+private:
+  void startNext() {
+    if (next_ >= static_cast<int>(fileNames_.size())) return;
+    // Without a thread to spare the read simply happens in take().
+    pending_ = std::async(std::launch::async | std::launch::deferred,
+                          [&path = fileNames_[next_]] { return velIPL::GImage(path); });
+  }
+
+  const std::vector<std::string>& fileNames_;
+  int next_;
+  std::future<velIPL::GImage> pending_;
+};
+
+}  // namespace
 
 using mathORN::CplxVector;
 using mathORN::RowVector;
@@ -24,6 +62,15 @@ void Merger::setShiftObserver(ShiftObserver observer) { observer_ = std::move(ob
 
 GImage Merger::mergeByCorrelation() {
   if (imageCount_ < 1) throw velIPL::IPLException("No image to merge");
+  return implementation_ == Implementation::Fast ? correlationFast() : correlationStraightforward();
+}
+
+GImage Merger::mergeByAnteriorEdge() {
+  if (imageCount_ < 1) throw velIPL::IPLException("No image to merge");
+  return implementation_ == Implementation::Fast ? anteriorEdgeFast() : anteriorEdgeStraightforward();
+}
+
+GImage Merger::correlationStraightforward() {
   startProgress();
   const GImage reference = load(0);
   CImage referenceSpectra;
@@ -58,8 +105,7 @@ GImage Merger::mergeByCorrelation() {
   return averageResult(accumulator_, imageCount_);
 }
 
-GImage Merger::mergeByAnteriorEdge() {
-  if (imageCount_ < 1) throw velIPL::IPLException("No image to merge");
+GImage Merger::anteriorEdgeStraightforward() {
   startProgress();
   const GImage reference = load(0);
   const RowVector referenceEdges = anteriorEdges(reference);
@@ -67,6 +113,43 @@ GImage Merger::mergeByAnteriorEdge() {
 
   for (int j = 1; j < imageCount_; ++j) {
     const GImage image = load(j);
+    // A different width is reported by the difference of the edge profiles.
+    RowVector s = -(anteriorEdges(image) - referenceEdges);
+    requireReferenceSize(image);
+    smoothProfile(s);
+    correctOutliers(s);
+    accept(j, image, s);
+  }
+  return averageResult(accumulator_, imageCount_);
+}
+
+GImage Merger::correlationFast() {
+  startProgress();
+  const GImage reference = load(0);
+  FramePrefetcher frames(*fileNames_, 1);
+  WorkerPool pool(WorkerPool::availableCores());
+  ColumnCorrelator correlator(reference, pool);
+  startAccumulator(reference);
+  for (int j = 1; j < imageCount_; ++j) {
+    currentImage_ = j;
+    const GImage image = frames.take();
+    requireReferenceSize(image);
+    RowVector s = correlator.shifts(image);
+    smoothProfile(s);
+    accept(j, image, s);
+  }
+  return averageResult(accumulator_, imageCount_);
+}
+
+GImage Merger::anteriorEdgeFast() {
+  startProgress();
+  const GImage reference = load(0);
+  FramePrefetcher frames(*fileNames_, 1);
+  const RowVector referenceEdges = anteriorEdges(reference);
+  startAccumulator(reference);
+  for (int j = 1; j < imageCount_; ++j) {
+    currentImage_ = j;
+    const GImage image = frames.take();
     // A different width is reported by the difference of the edge profiles.
     RowVector s = -(anteriorEdges(image) - referenceEdges);
     requireReferenceSize(image);

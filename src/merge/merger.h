@@ -2,10 +2,14 @@
 // one averaged grey image. File 0 is the reference; every other file is
 // registered to it column by column (a whole-row axial shift per column),
 // added into a running sum, and the sum is divided by the number of files.
+// A merge runs to completion on the calling thread, which receives every
+// progress call and every observer call, in image order; the fast
+// implementation lends it helper threads only for the duration of a merge.
 //
 // The Merger keeps a pointer to the caller's list: the caller keeps it alive
 // and unchanged for the Merger's life. Each merge reads every file exactly
-// once and holds at most the reference and one further image. Nothing is
+// once and holds at most the reference and two further images (the one
+// being registered and the next one being read). Nothing is
 // caught: a file that cannot be read ends the merge with the reader's
 // velIPL::IPLException, an image whose size differs from the reference's
 // with velIPL::IPLException("Image has not same dimensions as reference
@@ -38,6 +42,16 @@ public:
   // by the running median of 15 and the outlier correction of 25.
   velIPL::GImage mergeByAnteriorEdge();
 
+  // How the frames are registered. Both give the same image, byte for byte.
+  // Fast works on several columns at once, on every core the process may
+  // use, and reads the next file while the current one is registered.
+  // Straightforward runs every operation literally, one column at a time on
+  // the calling thread: the yardstick that tests and benchmarks measure Fast
+  // against.
+  enum class Implementation { Fast, Straightforward };
+  void setImplementation(Implementation implementation) { implementation_ = implementation; }
+  Implementation implementation() const { return implementation_; }
+
   // Receives each registered frame's final shift profile (after the median
   // passes); does not change the result.
   using ShiftObserver = std::function<void(int imageIndex, const mathORN::RowVector& shifts)>;
@@ -48,6 +62,10 @@ public:
   int currentImage() const { return currentImage_; }
 
 private:
+  velIPL::GImage correlationStraightforward();
+  velIPL::GImage anteriorEdgeStraightforward();
+  velIPL::GImage correlationFast();
+  velIPL::GImage anteriorEdgeFast();
   void startProgress();
   void stepProgress();
   // Loads image index, remembering it as the current one.
@@ -65,6 +83,7 @@ private:
   MergeProgress* progress_;
   ShiftObserver observer_;
   int currentImage_ = -1;
+  Implementation implementation_ = Implementation::Fast;
 };
 
 }  // namespace lumifold

@@ -1,0 +1,442 @@
+// Benchmarks of the merge engine: whole merges from files with the fast and
+// the straightforward implementation, the pieces of a correlation merge,
+// FFTW's time for the same transforms as a bound, and the peak memory of a
+// merge; a summary table closes the run.
+//
+//   lumifold_bench [--data FOLDER] [--quick] [Google Benchmark options]
+//
+// --data names the folder that caches the simulated series (default: a
+// folder under the system's temporary folder); --quick runs fewer
+// repetitions and shorter straightforward merges, for a first look.
+#include <benchmark/benchmark.h>
+#include <fftw3.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "bench_series.h"
+#include "heap_counter.h"
+#include "ipl/images.h"
+#include "math/cplx_vector.h"
+#include "merge/column_correlator.h"
+#include "merge/column_transform.h"
+#include "merge/merger.h"
+#include "merge/worker_pool.h"
+
+extern char** environ;
+
+namespace {
+
+using lumifold::Merger;
+using Implementation = lumifold::Merger::Implementation;
+using mathORN::CplxVector;
+using velIPL::CImage;
+using velIPL::GImage;
+
+struct Size {
+  int width;
+  int height;
+  std::string label() const { return std::to_string(width) + " x " + std::to_string(height); }
+  std::string tag() const { return std::to_string(width) + "x" + std::to_string(height); }
+};
+
+constexpr Size kClinical{512, 496};
+constexpr Size kWide{1024, 496};
+constexpr Size kDeep{512, 1024};
+constexpr int kFrames = 100;
+
+std::string dataFolder;
+bool quick = false;
+
+int repetitions(Implementation implementation) {
+  if (quick) return implementation == Implementation::Fast ? 3 : 1;
+  return implementation == Implementation::Fast ? 7 : 3;
+}
+
+// Straightforward merges of the larger sizes use the first frames only;
+// what is reported is the time per frame.
+int straightforwardFrames(Size size) {
+  if (quick) return 10;
+  return size.width == kClinical.width && size.height == kClinical.height ? kFrames : 25;
+}
+
+const std::vector<std::string>& series(Size size) {
+  static std::map<std::string, std::vector<std::string>> cache;
+  auto found = cache.find(size.tag());
+  if (found == cache.end()) {
+    found = cache.emplace(size.tag(), lumifold::bench::benchSeries(dataFolder, size.width, size.height, kFrames)).first;
+  }
+  return found->second;
+}
+
+std::vector<std::string> firstFrames(Size size, int frames) {
+  const std::vector<std::string>& all = series(size);
+  return {all.begin(), all.begin() + frames};
+}
+
+GImage merge(const std::vector<std::string>& files, bool correlation, Implementation implementation) {
+  Merger merger(files);
+  merger.setImplementation(implementation);
+  return correlation ? merger.mergeByCorrelation() : merger.mergeByAnteriorEdge();
+}
+
+std::string algorithmName(bool correlation) { return correlation ? "correlation" : "anterior-edge"; }
+std::string implementationName(Implementation i) { return i == Implementation::Fast ? "fast" : "straightforward"; }
+
+std::string mergeName(Size size, bool correlation, Implementation implementation) {
+  return "merge/" + algorithmName(correlation) + "/" + implementationName(implementation) + "/" + size.tag();
+}
+
+void registerMerge(Size size, bool correlation, Implementation implementation) {
+  const int frames = implementation == Implementation::Fast ? kFrames : straightforwardFrames(size);
+  benchmark::RegisterBenchmark(mergeName(size, correlation, implementation).c_str(),
+                               [=](benchmark::State& state) {
+                                 const std::vector<std::string> files = firstFrames(size, frames);
+                                 for (auto _ : state) benchmark::DoNotOptimize(merge(files, correlation, implementation));
+                                 state.counters["frames"] = frames;
+                               })
+      ->Iterations(1)
+      ->Repetitions(repetitions(implementation))
+      ->ReportAggregatesOnly(true)
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
+}
+
+// What the anterior-edge merge is held against: reading the same files.
+void registerReadAll(Size size) {
+  benchmark::RegisterBenchmark(("read/all-frames/" + size.tag()).c_str(),
+                               [=](benchmark::State& state) {
+                                 const std::vector<std::string>& files = series(size);
+                                 for (auto _ : state) {
+                                   for (const std::string& f : files) benchmark::DoNotOptimize(GImage(f));
+                                 }
+                                 state.counters["frames"] = kFrames;
+                               })
+      ->Iterations(1)
+      ->Repetitions(repetitions(Implementation::Fast))
+      ->ReportAggregatesOnly(true)
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
+}
+
+// One frame's worth of the transforms a correlation merge needs, done by
+// single-threaded FFTW: one forward and one inverse complex transform of
+// length M per column.
+void registerFftwBound(Size size) {
+  benchmark::RegisterBenchmark(("fftw-bound/" + size.tag()).c_str(),
+                               [=](benchmark::State& state) {
+                                 int m = lumifold::transformLength(size.height);
+                                 const int w = size.width;
+                                 const std::size_t count = static_cast<std::size_t>(w) * m;
+                                 fftw_complex* in = fftw_alloc_complex(count);
+                                 fftw_complex* spectra = fftw_alloc_complex(count);
+                                 fftw_complex* out = fftw_alloc_complex(count);
+                                 fftw_plan forward = fftw_plan_many_dft(1, &m, w, in, nullptr, 1, m, spectra, nullptr,
+                                                                        1, m, FFTW_FORWARD, FFTW_MEASURE);
+                                 fftw_plan inverse = fftw_plan_many_dft(1, &m, w, spectra, nullptr, 1, m, out, nullptr,
+                                                                        1, m, FFTW_BACKWARD, FFTW_MEASURE);
+                                 const GImage frame(series(size)[1]);
+                                 for (int x = 0; x < w; ++x) {
+                                   for (int i = 0; i < m; ++i) {
+                                     in[static_cast<std::size_t>(x) * m + i][0] = frame.at(x, i % size.height);
+                                     in[static_cast<std::size_t>(x) * m + i][1] = 0.0;
+                                   }
+                                 }
+                                 for (auto _ : state) {
+                                   fftw_execute(forward);
+                                   fftw_execute(inverse);
+                                   benchmark::DoNotOptimize(out[0][0]);
+                                 }
+                                 fftw_destroy_plan(forward);
+                                 fftw_destroy_plan(inverse);
+                                 fftw_free(in);
+                                 fftw_free(spectra);
+                                 fftw_free(out);
+                               })
+      ->Repetitions(quick ? 2 : 5)
+      ->ReportAggregatesOnly(true)
+      ->Unit(benchmark::kMillisecond);
+}
+
+void registerPieces(Size size) {
+  const std::string tag = size.tag();
+  auto piece = [](const std::string& name, auto fn) {
+    benchmark::RegisterBenchmark(name.c_str(), fn)
+        ->Repetitions(quick ? 2 : 5)
+        ->ReportAggregatesOnly(true)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
+  };
+  piece("piece/read-frame/" + tag, [=](benchmark::State& state) {
+    const std::string path = series(size)[1];
+    for (auto _ : state) benchmark::DoNotOptimize(GImage(path));
+  });
+  piece("piece/columnSpectra/straightforward/" + tag, [=](benchmark::State& state) {
+    const GImage frame(series(size)[1]);
+    CImage spectra;
+    for (auto _ : state) {
+      lumifold::columnSpectra(frame, spectra);
+      benchmark::DoNotOptimize(spectra.at(0, 0));
+    }
+  });
+  for (int threads : {1, 0}) {
+    const std::string which = threads == 1 ? "fast-1-thread/" : "fast-all-threads/";
+    piece("piece/columnSpectra/" + which + tag, [=](benchmark::State& state) {
+      const GImage frame(series(size)[1]);
+      lumifold::WorkerPool pool(threads == 1 ? 1 : lumifold::WorkerPool::availableCores());
+      for (auto _ : state) {
+        lumifold::ColumnCorrelator correlator(frame, pool);
+        benchmark::DoNotOptimize(correlator.referenceSpectrum(0, 0));
+      }
+    });
+  }
+  piece("piece/crossCorrelate/straightforward/" + tag, [=](benchmark::State& state) {
+    CImage reference, image;
+    lumifold::columnSpectra(GImage(series(size)[0]), reference);
+    lumifold::columnSpectra(GImage(series(size)[1]), image);
+    const int m = reference.height();
+    const int x = size.width / 2;
+    CplxVector r(m), i(m), inverse(m);
+    for (int k = 0; k < m; ++k) {
+      r[k] = reference.at(x, k);
+      i[k] = image.at(x, k);
+    }
+    lumifold::inverseTwiddles(inverse);
+    const CplxVector weights = lumifold::frequencyWeights(m);
+    for (auto _ : state) benchmark::DoNotOptimize(lumifold::peakLag(lumifold::crossCorrelate(r, i, weights, inverse)));
+  });
+  // One frame's registration as the straightforward merge does it: the
+  // frame's spectra, then every column's correlation and peak.
+  piece("piece/register-frame/straightforward/" + tag, [=](benchmark::State& state) {
+    CImage reference;
+    lumifold::columnSpectra(GImage(series(size)[0]), reference);
+    const GImage frame(series(size)[1]);
+    const int m = reference.height();
+    CplxVector inverse(m);
+    lumifold::inverseTwiddles(inverse);
+    const CplxVector weights = lumifold::frequencyWeights(m);
+    for (auto _ : state) {
+      CImage spectra;
+      lumifold::columnSpectra(frame, spectra);
+      mathORN::RowVector s(size.width);
+      CplxVector r(m), i(m);
+      for (int x = 0; x < size.width; ++x) {
+        for (int k = 0; k < m; ++k) {
+          r[k] = reference.at(x, k);
+          i[k] = spectra.at(x, k);
+        }
+        s[x] = lumifold::wrapLag(lumifold::peakLag(lumifold::crossCorrelate(r, i, weights, inverse)), m);
+      }
+      benchmark::DoNotOptimize(s[0]);
+    }
+  });
+  for (int threads : {1, 0}) {
+    const std::string which = threads == 1 ? "fast-1-thread/" : "fast-all-threads/";
+    piece("piece/register-frame/" + which + tag, [=](benchmark::State& state) {
+      lumifold::WorkerPool pool(threads == 1 ? 1 : lumifold::WorkerPool::availableCores());
+      lumifold::ColumnCorrelator correlator(GImage(series(size)[0]), pool);
+      const GImage frame(series(size)[1]);
+      for (auto _ : state) benchmark::DoNotOptimize(correlator.shifts(frame)[0]);
+    });
+  }
+}
+
+// Keeps the median (or the only run) of every benchmark, in milliseconds.
+class Collector : public benchmark::ConsoleReporter {
+public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      const std::string name = run.run_name.function_name;
+      const double ms = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit) * 1e3;
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+        medians_[name] = ms;
+      } else if (run.run_type == Run::RT_Iteration && !medians_.count(name)) {
+        medians_[name] = ms;
+      }
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+
+  // Milliseconds, or NaN when the benchmark did not run.
+  double ms(const std::string& name) const {
+    const auto found = medians_.find(name);
+    return found == medians_.end() ? std::nan("") : found->second;
+  }
+
+private:
+  std::map<std::string, double> medians_;
+};
+
+// Peak memory of a merge, as heap bytes counted in this process and as the
+// largest resident set of a fresh process that does nothing but the merge.
+struct Peak {
+  double heapMiB = 0;
+  double residentMiB = 0;
+};
+
+const char* kChildFlag = "--merge-in-child";
+
+int mergeInChild(int argc, char** argv) {
+  // argv: program flag folder-of-series width height frames correlation
+  if (argc != 7) return 2;
+  dataFolder = argv[2];
+  const Size size{std::atoi(argv[3]), std::atoi(argv[4])};
+  const int frames = std::atoi(argv[5]);
+  const bool correlation = std::strcmp(argv[6], "1") == 0;
+  merge(firstFrames(size, frames), correlation, Implementation::Fast);
+  return 0;
+}
+
+double residentPeakMiB(Size size, int frames, bool correlation) {
+  std::vector<std::string> args = {"/proc/self/exe",         kChildFlag,          dataFolder,
+                                   std::to_string(size.width), std::to_string(size.height), std::to_string(frames),
+                                   correlation ? "1" : "0"};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid;
+  if (posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, argv.data(), environ) != 0) return std::nan("");
+  int status = 0;
+  struct rusage usage {};
+  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nan("");
+  return usage.ru_maxrss / 1024.0;
+}
+
+Peak peakOf(Size size, int frames, bool correlation) {
+  Peak peak;
+  const std::vector<std::string> files = firstFrames(size, frames);
+  const std::int64_t before = lumifold::bench::heapInUse();
+  lumifold::bench::resetHeapPeak();
+  merge(files, correlation, Implementation::Fast);
+  peak.heapMiB = static_cast<double>(lumifold::bench::heapPeak() - before) / (1 << 20);
+  peak.residentMiB = residentPeakMiB(size, frames, correlation);
+  return peak;
+}
+
+double loadAverage() {
+  double load[1] = {std::nan("")};
+  getloadavg(load, 1);
+  return load[0];
+}
+
+const char* verdict(bool ok) { return ok ? "met" : "NOT MET"; }
+
+void printTable(const Collector& c, double loadBefore, double loadAfter, const std::map<std::string, Peak>& peaks) {
+  auto perFrame = [&](const std::string& name, int frames) { return c.ms(name) / frames; };
+  std::printf("\nLumifold merge benchmarks: simulated series, seed %u, mixed motion, %d frames; medians; "
+              "%d core(s) available; load average %.2f before, %.2f after\n",
+              lumifold::bench::kSeriesSeed, kFrames, lumifold::WorkerPool::availableCores(), loadBefore, loadAfter);
+
+  std::printf("\nMerge from files, ms per frame\n");
+  std::printf("  %-26s %16s %10s %9s %12s %13s\n", "", "straightforward", "fast", "speed-up", "FFTW bound", "fast / bound");
+  for (Size size : {kClinical, kWide, kDeep}) {
+    const double slow = perFrame(mergeName(size, true, Implementation::Straightforward), straightforwardFrames(size));
+    const double fast = perFrame(mergeName(size, true, Implementation::Fast), kFrames);
+    const double bound = c.ms("fftw-bound/" + size.tag());
+    std::printf("  %-26s %16.2f %10.2f %8.1fx %12.2f %12.2fx\n", ("correlation " + size.label()).c_str(), slow, fast,
+                slow / fast, bound, fast / bound);
+  }
+  const double edgeSlow = perFrame(mergeName(kClinical, false, Implementation::Straightforward), straightforwardFrames(kClinical));
+  const double edgeFast = perFrame(mergeName(kClinical, false, Implementation::Fast), kFrames);
+  const double read = perFrame("read/all-frames/" + kClinical.tag(), kFrames);
+  std::printf("  %-26s %16.2f %10.2f %8.1fx %12s %13s\n", ("anterior edge " + kClinical.label()).c_str(), edgeSlow,
+              edgeFast, edgeSlow / edgeFast, "", "");
+  std::printf("  %-26s %16s %10.2f %9s %12s %13s\n", ("reading only " + kClinical.label()).c_str(), "", read, "", "",
+              "");
+
+  const std::string t = kClinical.tag();
+  std::printf("\nPieces, %s, ms\n", kClinical.label().c_str());
+  std::printf("  %-48s %10.3f\n", "read one frame (BMP, 24-bit)", c.ms("piece/read-frame/" + t));
+  std::printf("  %-48s %10.3f\n", "columnSpectra of a frame, straightforward", c.ms("piece/columnSpectra/straightforward/" + t));
+  std::printf("  %-48s %10.3f\n", "  the same, fast, one thread", c.ms("piece/columnSpectra/fast-1-thread/" + t));
+  std::printf("  %-48s %10.3f\n", "  the same, fast, all threads", c.ms("piece/columnSpectra/fast-all-threads/" + t));
+  std::printf("  %-48s %10.4f\n", "crossCorrelate of one column, straightforward", c.ms("piece/crossCorrelate/straightforward/" + t));
+  std::printf("  %-48s %10.3f\n", "register one frame, straightforward", c.ms("piece/register-frame/straightforward/" + t));
+  std::printf("  %-48s %10.3f\n", "  the same, fast, one thread", c.ms("piece/register-frame/fast-1-thread/" + t));
+  std::printf("  %-48s %10.3f\n", "  the same, fast, all threads", c.ms("piece/register-frame/fast-all-threads/" + t));
+  std::printf("  %-48s %10.3f\n", "FFTW, one forward + one inverse per column", c.ms("fftw-bound/" + t));
+
+  std::printf("\nPeak memory of the fast merge, %s, MiB\n", kClinical.label().c_str());
+  std::printf("  %-32s %12s %16s\n", "", "heap", "process (RSS)");
+  for (const auto& [name, peak] : peaks) std::printf("  %-32s %12.1f %16.1f\n", name.c_str(), peak.heapMiB, peak.residentMiB);
+
+  const double clinicalSlow = perFrame(mergeName(kClinical, true, Implementation::Straightforward), kFrames);
+  const double clinicalFast = perFrame(mergeName(kClinical, true, Implementation::Fast), kFrames);
+  const double clinicalBound = c.ms("fftw-bound/" + t);
+  std::printf("\nTargets, correlation and anterior edge %s, %d frames\n", kClinical.label().c_str(), kFrames);
+  std::printf("  fast at least 8x faster than straightforward:  %6.1fx   %s\n", clinicalSlow / clinicalFast,
+              verdict(clinicalSlow / clinicalFast >= 8.0));
+  std::printf("  fast at most 3x the FFTW bound:               %6.2fx   %s\n", clinicalFast / clinicalBound,
+              verdict(clinicalFast / clinicalBound <= 3.0));
+  std::printf("  anterior edge at most 1.5x reading only:      %6.2fx   %s\n", edgeFast / read,
+              verdict(edgeFast / read <= 1.5));
+  double largest = 0.0, smallest = 1e300;
+  for (const auto& [name, peak] : peaks) {
+    largest = std::max(largest, std::max(peak.heapMiB, peak.residentMiB));
+    smallest = std::min(smallest, peak.residentMiB);
+  }
+  std::printf("  peak memory under 64 MiB:                     %6.1f MiB %s\n", largest, verdict(largest < 64.0));
+  if (quick) std::printf("\n(--quick: fewer repetitions, short straightforward merges; not for the record)\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], kChildFlag) == 0) return mergeInChild(argc, argv);
+
+  std::vector<char*> rest = {argv[0]};
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--data") == 0 && i + 1 < argc) {
+      dataFolder = argv[++i];
+    } else if (std::strcmp(argv[i], "--quick") == 0) {
+      quick = true;
+    } else {
+      rest.push_back(argv[i]);
+    }
+  }
+  if (dataFolder.empty()) dataFolder = (std::filesystem::temp_directory_path() / "lumifold-bench-series").string();
+  int restCount = static_cast<int>(rest.size());
+  benchmark::Initialize(&restCount, rest.data());
+  if (benchmark::ReportUnrecognizedArguments(restCount, rest.data())) return 2;
+
+  try {
+    for (Size size : {kClinical, kWide, kDeep}) series(size);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "lumifold_bench: %s: %s\n", dataFolder.c_str(), e.what());
+    return 1;
+  }
+
+  const double loadBefore = loadAverage();
+  for (Size size : {kClinical, kWide, kDeep}) {
+    registerMerge(size, true, Implementation::Fast);
+    registerMerge(size, true, Implementation::Straightforward);
+    registerFftwBound(size);
+  }
+  registerMerge(kClinical, false, Implementation::Fast);
+  registerMerge(kClinical, false, Implementation::Straightforward);
+  registerReadAll(kClinical);
+  registerPieces(kClinical);
+
+  Collector collector;
+  benchmark::RunSpecifiedBenchmarks(&collector);
+
+  std::map<std::string, Peak> peaks;
+  for (int frames : {10, 50, 100}) {
+    peaks["correlation, " + std::to_string(frames) + " frames"] = peakOf(kClinical, frames, true);
+  }
+  peaks["anterior edge, 100 frames"] = peakOf(kClinical, kFrames, false);
+  printTable(collector, loadBefore, loadAverage(), peaks);
+  benchmark::Shutdown();
+  return 0;
+}

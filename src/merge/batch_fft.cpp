@@ -1,0 +1,165 @@
+#include "merge/batch_fft.h"
+
+#include "math/cplx_vector.h"
+#include "merge/batch_lanes.h"
+#include "merge/column_transform.h"
+
+namespace lumifold {
+
+using namespace lanes;
+
+namespace {
+
+// t = b * w; b = a - t; a = a + t, with the products of the standard
+// library's complex multiplication: (br wr - bi wi, br wi + bi wr).
+LUMIFOLD_ALWAYS_INLINE void butterfly(Cv& a, Cv& b, double wr, double wi) {
+  const Vec tr = b.re * wr - b.im * wi;
+  const Vec ti = b.re * wi + b.im * wr;
+  b.re = a.re - tr;
+  b.im = a.im - ti;
+  a.re = a.re + tr;
+  a.im = a.im + ti;
+}
+
+// The same with the twiddle (1, 0), whose product is b itself.
+LUMIFOLD_ALWAYS_INLINE void butterflyUnit(Cv& a, Cv& b) {
+  const Cv t = b;
+  b.re = a.re - t.re;
+  b.im = a.im - t.im;
+  a.re = a.re + t.re;
+  a.im = a.im + t.im;
+}
+
+// Stage m alone.
+LUMIFOLD_ALWAYS_INLINE void pass2(double* x, int n, int m, const double* wr, const double* wi) {
+  for (int base = 0; base < n; base += 2 * m) {
+    Cv a = get(x, base), b = get(x, base + m);
+    butterflyUnit(a, b);
+    put(x, base, a);
+    put(x, base + m, b);
+    for (int k = 1; k < m; ++k) {
+      a = get(x, base + k);
+      b = get(x, base + k + m);
+      butterfly(a, b, wr[k], wi[k]);
+      put(x, base + k, a);
+      put(x, base + k + m, b);
+    }
+  }
+}
+
+// Stages m and 2m in one sweep: the four elements k, k + m, k + 2m, k + 3m of
+// a block of 4m meet only each other in these two stages, so each group
+// goes through its four butterflies while it sits in registers.
+LUMIFOLD_ALWAYS_INLINE void pass4(double* x, int n, int m, const double* w1r, const double* w1i,
+                                  const double* w2r, const double* w2i) {
+  for (int base = 0; base < n; base += 4 * m) {
+    Cv a0 = get(x, base), a1 = get(x, base + m), a2 = get(x, base + 2 * m), a3 = get(x, base + 3 * m);
+    butterflyUnit(a0, a1);
+    butterflyUnit(a2, a3);
+    butterflyUnit(a0, a2);
+    butterfly(a1, a3, w2r[m], w2i[m]);
+    put(x, base, a0);
+    put(x, base + m, a1);
+    put(x, base + 2 * m, a2);
+    put(x, base + 3 * m, a3);
+    for (int k = 1; k < m; ++k) {
+      const int i = base + k;
+      a0 = get(x, i);
+      a1 = get(x, i + m);
+      a2 = get(x, i + 2 * m);
+      a3 = get(x, i + 3 * m);
+      butterfly(a0, a1, w1r[k], w1i[k]);
+      butterfly(a2, a3, w1r[k], w1i[k]);
+      butterfly(a0, a2, w2r[k], w2i[k]);
+      butterfly(a1, a3, w2r[k + m], w2i[k + m]);
+      put(x, i, a0);
+      put(x, i + m, a1);
+      put(x, i + 2 * m, a2);
+      put(x, i + 3 * m, a3);
+    }
+  }
+}
+
+// The stages from m on; tables as in BatchFft (stage m at index m - 1).
+LUMIFOLD_ALWAYS_INLINE void stagesFrom(double* x, int n, int m, const double* wr, const double* wi) {
+  while (m < n) {
+    if (2 * m < n) {
+      pass4(x, n, m, wr + m - 1, wi + m - 1, wr + 2 * m - 1, wi + 2 * m - 1);
+      m *= 4;
+    } else {
+      pass2(x, n, m, wr + m - 1, wi + m - 1);
+      m *= 2;
+    }
+  }
+}
+
+LUMIFOLD_LANE_KERNEL void forwardRealKernel(double* x, int n, const double* wr, const double* wi) {
+  const Vec zero = splat(0.0);
+  if (n == 2) {
+    const Vec a0 = get(x, 0).re, a1 = get(x, 1).re;
+    put(x, 0, {a0 + a1, zero});
+    put(x, 1, {a0 - a1, zero});
+    return;
+  }
+  // Stages 1 and 2 on real samples: stage 1 and the first butterfly of each
+  // stage-2 pair use the twiddle (1, 0), the other one multiplies a real
+  // value by table[n / 4].
+  const double w2r = wr[2], w2i = wi[2];
+  for (int base = 0; base < n; base += 4) {
+    const Vec a0 = get(x, base).re, a1 = get(x, base + 1).re;
+    const Vec a2 = get(x, base + 2).re, a3 = get(x, base + 3).re;
+    const Vec b0 = a0 + a1, b1 = a0 - a1, b2 = a2 + a3, b3 = a2 - a3;
+    const Vec tr = b3 * w2r, ti = b3 * w2i;
+    put(x, base, {b0 + b2, zero});
+    put(x, base + 1, {b1 + tr, ti});
+    put(x, base + 2, {b0 - b2, zero});
+    put(x, base + 3, {b1 - tr, -ti});
+  }
+  stagesFrom(x, n, 4, wr, wi);
+}
+
+LUMIFOLD_LANE_KERNEL void inverseKernel(double* x, int n, const double* wr, const double* wi) {
+  stagesFrom(x, n, 1, wr, wi);
+}
+
+void stageTables(const mathORN::CplxVector& table, std::vector<double>& re, std::vector<double>& im) {
+  const int n = table.size();
+  re.assign(n - 1, 0.0);
+  im.assign(n - 1, 0.0);
+  for (int m = 1; m < n; m *= 2) {
+    for (int k = 0; k < m; ++k) {
+      const mathORN::Complex w = table[(n / 2) / m * k];
+      re[m - 1 + k] = w.real();
+      im[m - 1 + k] = w.imag();
+    }
+  }
+}
+
+}  // namespace
+
+BatchFft::BatchFft(int n) : n_(n), reversed_(n) {
+  // The exchange order of fft(): the bit-reversal permutation.
+  for (int i = 0, j = 0; i < n; ++i) {
+    reversed_[i] = j;
+    int k = n / 2;
+    while (k >= 1 && k <= j) {
+      j -= k;
+      k /= 2;
+    }
+    j += k;
+  }
+  // Copies of the very tables fft() is given, so every twiddle is the same double.
+  mathORN::CplxVector table(n);
+  forwardTwiddles(table);
+  stageTables(table, forwardRe_, forwardIm_);
+  inverseTwiddles(table);
+  stageTables(table, inverseRe_, inverseIm_);
+}
+
+void BatchFft::forwardReal(double* batch) const {
+  forwardRealKernel(batch, n_, forwardRe_.data(), forwardIm_.data());
+}
+
+void BatchFft::inverse(double* batch) const { inverseKernel(batch, n_, inverseRe_.data(), inverseIm_.data()); }
+
+}  // namespace lumifold

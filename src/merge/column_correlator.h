@@ -1,0 +1,72 @@
+// ColumnCorrelator: the correlation registration of whole images against one
+// reference, kBatchLanes columns at a time and on every thread of a pool.
+//
+// For every column it finds exactly the shift the straightforward steps
+// give, wrapLag(peakLag(crossCorrelate(R, I)), M) on the columns of
+// columnSpectra of the reference and of the image (column_transform.h): the
+// same windowed samples, the same transforms, the same phase normalisation
+// and weights, and the first largest magnitude. Tables, the reference's
+// spectra and every scratch batch are made once, in the constructor; shifts()
+// allocates only its result. The magnitudes themselves are compared as
+// squares, exact magnitudes being worked out only where squares come so
+// close to the largest that rounding could reorder them.
+//
+// The correlator keeps a reference to the pool, which must outlive it.
+#pragma once
+
+#include <vector>
+
+#include "ipl/images.h"
+#include "math/cplx_vector.h"
+#include "math/row_vector.h"
+#include "merge/batch_fft.h"
+#include "merge/worker_pool.h"
+
+namespace lumifold {
+
+class ColumnCorrelator {
+public:
+  // Computes the reference's column spectra. Throws
+  // velIPL::IPLException("Image must have at least 2 rows") like
+  // columnSpectra.
+  ColumnCorrelator(const velIPL::GImage& reference, WorkerPool& pool);
+
+  int transformLength() const { return m_; }
+
+  // Value k of the spectrum of reference column x, as columnSpectra gives
+  // it (up to the sign of a zero).
+  mathORN::Complex referenceSpectrum(int x, int k) const;
+
+  // The shift of every column of image, which the caller has checked to be
+  // of the reference's size.
+  mathORN::RowVector shifts(const velIPL::GImage& image);
+
+private:
+  // Windowed samples of columns x0 .. x0 + kBatchLanes - 1 (zeros beyond the
+  // last column) into the real parts of batch, in bit-reversed order.
+  void loadColumns(const velIPL::GImage& image, int x0, double* batch) const;
+
+  int width_;
+  int height_;
+  int m_;
+  int batchCount_;
+  BatchFft fft_;
+  // Whether magnitudes may be taken with vector instructions (lane_hypot.h).
+  bool laneHypot_;
+  // Per sample index: the source row and the window.
+  std::vector<int> source_;
+  std::vector<double> window_;
+  // Real parts of frequencyWeights(m_).
+  std::vector<double> weights_;
+  BatchBuffer reference_;
+  // Two batches per worker: the image spectrum, then the correlation.
+  std::vector<BatchBuffer> scratch_;
+  WorkerPool& pool_;
+};
+
+// For each of the first `lanes` lanes of a batch of n elements holding an
+// unscaled inverse transform c: peakLag of the magnitudes inverseFft and abs
+// would give, |c[k] / (n, 0)|, that is the first lag of the largest.
+void firstLargestLags(const double* batch, int n, int lanes, int* lags);
+
+}  // namespace lumifold
