@@ -1,6 +1,7 @@
 #include "ipl/bmp_reader.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <vector>
 
@@ -46,6 +47,10 @@ struct Field {
     return (value * 255 + top / 2) / top;
   }
 };
+
+unsigned char greyOf(unsigned red, unsigned green, unsigned blue) {
+  return static_cast<unsigned char>((77 * red + 151 * green + 28 * blue) >> 8);
+}
 
 }  // namespace
 
@@ -141,6 +146,20 @@ void BmpReader::putIndex(int x, int y, unsigned index) {
 }
 
 void BmpReader::decodeIndexed(std::istream& stream) {
+  if (header_.bitCount == 8 && sink_ == &BmpReader::putGrey) {
+    // The common grey export: one table lookup per pixel, straight into the row.
+    std::array<unsigned char, BmpHeader::paletteCapacity> grey;
+    for (std::size_t i = 0; i < grey.size(); ++i) {
+      const BmpColour& c = header_.palette[i];
+      grey[i] = greyOf(c.red, c.green, c.blue);
+    }
+    const int width = header_.width;
+    forEachRow(stream, header_.height, paddedRowLength(), [&](int y, const std::uint8_t* row) {
+      unsigned char* out = target_->row(y);
+      for (int x = 0; x < width; ++x) out[x] = grey[row[x]];
+    });
+    return;
+  }
   const unsigned bits = header_.bitCount;
   const unsigned perByte = 8 / bits;
   const unsigned indexMask = (1u << bits) - 1;
@@ -154,6 +173,15 @@ void BmpReader::decodeIndexed(std::istream& stream) {
 }
 
 void BmpReader::decode24(std::istream& stream) {
+  if (sink_ == &BmpReader::putGrey) {
+    // Straight into the row: a call per pixel costs more than reading the file.
+    const int width = header_.width;
+    forEachRow(stream, header_.height, paddedRowLength(), [&](int y, const std::uint8_t* row) {
+      unsigned char* out = target_->row(y);
+      for (int x = 0; x < width; ++x) out[x] = greyOf(row[3 * x + 2], row[3 * x + 1], row[3 * x]);
+    });
+    return;
+  }
   forEachRow(stream, header_.height, paddedRowLength(), [&](int y, const std::uint8_t* row) {
     for (int x = 0; x < header_.width; ++x) {
       const std::uint8_t* p = row + 3 * x;
@@ -233,7 +261,7 @@ void BmpReader::decodeRunLength(std::istream& stream, bool fourBit) {
 }
 
 void BmpReader::putGrey(int x, int y, unsigned red, unsigned green, unsigned blue) {
-  target_->at(x, y) = static_cast<unsigned char>((77 * red + 151 * green + 28 * blue) >> 8);
+  target_->at(x, y) = greyOf(red, green, blue);
 }
 
 }  // namespace velIPL
