@@ -1,5 +1,7 @@
 #include "merge/accumulation.h"
 
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "ipl/ipl_exception.h"
@@ -35,6 +37,48 @@ void accumulateShifted(velIPL::DImage& accumulator, const velIPL::GImage& image,
       if (src >= 0 && src < h) out[x] += image.at(x, static_cast<int>(src));
     }
   }
+}
+
+void accumulateShifted(velIPL::DImage& accumulator, const velIPL::GImage& image, const mathORN::RowVector& s,
+                       WorkerPool& pool) {
+  const int w = accumulator.width();
+  const int h = accumulator.height();
+  if (image.width() != w || image.height() != h) {
+    throw velIPL::IPLException("Image has not same dimensions as reference image");
+  }
+  if (s.size() != w) throw mathORN::MathException("Incompatible vector size");
+  // Runs of columns that share a shift, the shift clamped as above.
+  struct Run {
+    int first, end, shift;
+  };
+  std::vector<Run> runs;
+  const double limit = static_cast<double>(h) + 1.0;
+  for (int x = 0; x < w; ++x) {
+    const double v = s[x];
+    if (v != std::trunc(v) && v == v) {
+      accumulateShifted(accumulator, image, s);
+      return;
+    }
+    const int shift = static_cast<int>(v != v ? limit : (v > limit ? limit : (v < -limit ? -limit : v)));
+    if (!runs.empty() && runs.back().shift == shift) {
+      runs.back().end = x + 1;
+    } else {
+      runs.push_back({x, x + 1, shift});
+    }
+  }
+  const int rowsPerTask = 16;
+  pool.run((h + rowsPerTask - 1) / rowsPerTask, [&](int task, int) {
+    const int end = std::min(h, (task + 1) * rowsPerTask);
+    for (int y = task * rowsPerTask; y < end; ++y) {
+      double* out = accumulator.row(y);
+      for (const Run& run : runs) {
+        const int src = y - run.shift;
+        if (src < 0 || src >= h) continue;
+        const unsigned char* in = image.row(src);
+        for (int x = run.first; x < run.end; ++x) out[x] += in[x];
+      }
+    }
+  });
 }
 
 velIPL::GImage averageResult(const velIPL::DImage& accumulator, int imageCount) {

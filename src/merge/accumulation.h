@@ -5,6 +5,7 @@
 
 #include "ipl/images.h"
 #include "math/row_vector.h"
+#include "merge/worker_pool.h"
 
 namespace lumifold {
 
@@ -16,6 +17,14 @@ namespace lumifold {
 // size") when s does not hold one shift per column, before adding anything.
 void accumulateShifted(velIPL::DImage& accumulator, const velIPL::GImage& image,
                        const mathORN::RowVector& s);
+
+// The same sums, with the rows shared out over pool: columns are taken in
+// runs of equal shift, each run of a row added as one contiguous stretch.
+// Each pixel still receives exactly one addition of the same value. Same
+// checks and exceptions as above; a profile that is not all whole numbers
+// goes the straightforward way.
+void accumulateShifted(velIPL::DImage& accumulator, const velIPL::GImage& image, const mathORN::RowVector& s,
+                       WorkerPool& pool);
 
 // round(sum / imageCount), halves away from zero, clamped at 255. The
 // divisor is always imageCount, also where shifted images contributed

@@ -93,10 +93,18 @@ LUMIFOLD_ALWAYS_INLINE void stagesFrom(double* x, int n, int m, const double* wr
   }
 }
 
-LUMIFOLD_LANE_KERNEL void forwardRealKernel(double* x, int n, const double* wr, const double* wi) {
+LUMIFOLD_LANE_KERNEL void forwardRealKernel(const int* rows, const std::size_t* offset, const double* scale,
+                                            const double* weight, double* x, int n, const double* wr,
+                                            const double* wi) {
   const Vec zero = splat(0.0);
+  const Vec laneScale = load(scale);
+  const auto sample = [&](int j) {
+    Ints v;
+    std::memcpy(&v, rows + offset[j], sizeof v);
+    return __builtin_convertvector(v, Vec) * laneScale * weight[j];
+  };
   if (n == 2) {
-    const Vec a0 = get(x, 0).re, a1 = get(x, 1).re;
+    const Vec a0 = sample(0), a1 = sample(1);
     put(x, 0, {a0 + a1, zero});
     put(x, 1, {a0 - a1, zero});
     return;
@@ -106,8 +114,8 @@ LUMIFOLD_LANE_KERNEL void forwardRealKernel(double* x, int n, const double* wr, 
   // value by table[n / 4].
   const double w2r = wr[2], w2i = wi[2];
   for (int base = 0; base < n; base += 4) {
-    const Vec a0 = get(x, base).re, a1 = get(x, base + 1).re;
-    const Vec a2 = get(x, base + 2).re, a3 = get(x, base + 3).re;
+    const Vec a0 = sample(base), a1 = sample(base + 1);
+    const Vec a2 = sample(base + 2), a3 = sample(base + 3);
     const Vec b0 = a0 + a1, b1 = a0 - a1, b2 = a2 + a3, b3 = a2 - a3;
     const Vec tr = b3 * w2r, ti = b3 * w2i;
     put(x, base, {b0 + b2, zero});
@@ -156,8 +164,9 @@ BatchFft::BatchFft(int n) : n_(n), reversed_(n) {
   stageTables(table, inverseRe_, inverseIm_);
 }
 
-void BatchFft::forwardReal(double* batch) const {
-  forwardRealKernel(batch, n_, forwardRe_.data(), forwardIm_.data());
+void BatchFft::forwardReal(const int* rows, const std::size_t* offset, const double* scale, const double* weight,
+                           double* batch) const {
+  forwardRealKernel(rows, offset, scale, weight, batch, n_, forwardRe_.data(), forwardIm_.data());
 }
 
 void BatchFft::inverse(double* batch) const { inverseKernel(batch, n_, inverseRe_.data(), inverseIm_.data()); }

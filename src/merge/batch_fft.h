@@ -55,10 +55,13 @@ public:
   int reversed(int i) const { return reversed_[i]; }
   const int* reversedOrder() const { return reversed_.data(); }
 
-  // Forward transform of kBatchLanes real signals: sample i of each lane sits
-  // in the real part of element reversed(i) (imaginary parts are not read).
-  // Leaves the spectra in natural order.
-  void forwardReal(double* batch) const;
+  // Forward transform of kBatchLanes real signals into batch, in natural
+  // order. The samples are made where the butterflies first need them: the
+  // sample at bit-reversed position j (sample reversed(j) of the signal) of
+  // lane l is (rows[offset[j] + l] * scale[l]) * weight[j], the integer
+  // taken as a double.
+  void forwardReal(const int* rows, const std::size_t* offset, const double* scale, const double* weight,
+                   double* batch) const;
 
   // Inverse transform, unscaled, of complex signals stored in bit-reversed
   // order; leaves the result in natural order.

@@ -33,6 +33,7 @@
 namespace lumifold::lanes {
 
 using Vec = double __attribute__((vector_size(kBatchLanes * sizeof(double))));
+using Ints = int __attribute__((vector_size(kBatchLanes * sizeof(int))));
 
 // Doubles from one element of a batch to the next.
 inline constexpr std::size_t kStride = 2 * kBatchLanes;

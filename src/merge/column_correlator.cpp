@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "ipl/ipl_exception.h"
 #include "merge/batch_lanes.h"
@@ -51,6 +52,16 @@ LUMIFOLD_LANE_KERNEL void crossPower(const double* reference, const double* imag
   }
 }
 
+// One row of column sums: the grey value itself in the first and the last
+// column, elsewhere the sum with both neighbours; zeros up to the padded
+// width.
+LUMIFOLD_LANE_KERNEL void columnSumsOfRow(const unsigned char* p, int w, int padded, int* out) {
+  for (int x = 1; x < w - 1; ++x) out[x] = p[x - 1] + p[x] + p[x + 1];
+  out[0] = p[0];
+  out[w - 1] = p[w - 1];
+  for (int x = w; x < padded; ++x) out[x] = 0;
+}
+
 LUMIFOLD_LANE_KERNEL void largestSquares(const double* batch, int n, double* largest) {
   Vec best = splat(0.0);
   for (int k = 0; k < n; ++k) {
@@ -61,6 +72,29 @@ LUMIFOLD_LANE_KERNEL void largestSquares(const double* batch, int n, double* lar
   store(largest, best);
 }
 
+// peakLag on the magnitudes inverseFft and abs would give, |c[k] / (n, 0)|,
+// visiting in each lane only the lags whose squares reach close[l]; best and
+// lag start at 0.
+LUMIFOLD_LANE_KERNEL void closeToLargest(const double* batch, int n, const double* close, double* best, int* lag) {
+  const Vec threshold = load(close);
+  const double divisor = n;
+  for (int k = 0; k < n; ++k) {
+    const Cv c = get(batch, k);
+    const auto candidate = c.re * c.re + c.im * c.im >= threshold;
+    bool any = false;
+    for (int l = 0; l < kBatchLanes; ++l) any |= candidate[l] != 0;
+    if (!any) continue;
+    for (int l = 0; l < kBatchLanes; ++l) {
+      if (!candidate[l]) continue;
+      const double magnitude = std::hypot(c.re[l] / divisor, c.im[l] / divisor);
+      if (magnitude > best[l]) {
+        best[l] = magnitude;
+        lag[l] = k;
+      }
+    }
+  }
+}
+
 }  // namespace
 
 ColumnCorrelator::ColumnCorrelator(const GImage& reference, WorkerPool& pool)
@@ -68,11 +102,20 @@ ColumnCorrelator::ColumnCorrelator(const GImage& reference, WorkerPool& pool)
       height_(reference.height()),
       m_(lumifold::transformLength(height_)),
       batchCount_((width_ + kBatchLanes - 1) / kBatchLanes),
+      paddedWidth_(batchCount_ * kBatchLanes),
       fft_(m_),
       laneHypot_(laneHypotIsExact()),
       pool_(pool) {
   if (height_ < 2) throw velIPL::IPLException("Image must have at least 2 rows");
-  columnWindow(height_, source_, window_);
+  std::vector<int> source;
+  std::vector<double> window;
+  columnWindow(height_, source, window);
+  sampleOffset_.resize(m_);
+  sampleWeight_.resize(m_);
+  for (int j = 0; j < m_; ++j) {
+    sampleOffset_[j] = static_cast<std::size_t>(source[fft_.reversed(j)]) * paddedWidth_;
+    sampleWeight_[j] = window[fft_.reversed(j)];
+  }
   const mathORN::CplxVector weights = frequencyWeights(m_);
   weights_.resize(m_);
   for (int k = 0; k < m_; ++k) weights_[k] = weights[k].real();
@@ -81,11 +124,16 @@ ColumnCorrelator::ColumnCorrelator(const GImage& reference, WorkerPool& pool)
   reference_ = BatchBuffer(batch * static_cast<std::size_t>(batchCount_));
   for (int w = 0; w < 2 * pool_.size(); ++w) scratch_.emplace_back(batch);
 
+  sums_.resize(static_cast<std::size_t>(paddedWidth_) * height_);
+  // columnSpectra's v: the sum times one third, the border columns' own value times nothing.
+  laneScale_.assign(paddedWidth_, 1.0 / 3.0);
+  laneScale_[0] = 1.0;
+  laneScale_[width_ - 1] = 1.0;
+  loadSums(reference);
   double* spectra = reference_.data();
   pool_.run(batchCount_, [&](int b, int) {
     double* slot = spectra + batch * static_cast<std::size_t>(b);
-    loadColumns(reference, b * kBatchLanes, slot);
-    fft_.forwardReal(slot);
+    transformColumns(b * kBatchLanes, slot);
   });
 }
 
@@ -98,12 +146,12 @@ Complex ColumnCorrelator::referenceSpectrum(int x, int k) const {
 RowVector ColumnCorrelator::shifts(const GImage& image) {
   RowVector s(width_);
   const std::size_t batch = batchDoubles(m_);
+  loadSums(image);
   pool_.run(batchCount_, [&](int b, int worker) {
     double* spectrum = scratch_[2 * worker].data();
     double* correlation = scratch_[2 * worker + 1].data();
     const int x0 = b * kBatchLanes;
-    loadColumns(image, x0, spectrum);
-    fft_.forwardReal(spectrum);
+    transformColumns(x0, spectrum);
     crossPower(reference_.data() + batch * static_cast<std::size_t>(b), spectrum, correlation,
                fft_.reversedOrder(), weights_.data(), m_, laneHypot_);
     fft_.inverse(correlation);
@@ -115,57 +163,32 @@ RowVector ColumnCorrelator::shifts(const GImage& image) {
   return s;
 }
 
-void ColumnCorrelator::loadColumns(const GImage& image, int x0, double* batch) const {
-  const int w = width_;
-  const double third = 1.0 / 3.0;
-  const bool inner = x0 >= 1 && x0 + kBatchLanes <= w - 1;
-  for (int i = 0; i < m_; ++i) {
-    const unsigned char* row = image.row(source_[i]);
-    const double weight = window_[i];
-    double* out = batch + static_cast<std::size_t>(fft_.reversed(i)) * kStride;
-    if (inner) {
-      for (int l = 0; l < kBatchLanes; ++l) {
-        const int x = x0 + l;
-        const int sum = row[x - 1] + row[x] + row[x + 1];
-        out[l] = sum * third * weight;
-      }
-      continue;
+void ColumnCorrelator::loadSums(const GImage& image) {
+  const int rowsPerTask = 32;
+  pool_.run((height_ + rowsPerTask - 1) / rowsPerTask, [&](int task, int) {
+    const int end = std::min(height_, (task + 1) * rowsPerTask);
+    for (int y = task * rowsPerTask; y < end; ++y) {
+      columnSumsOfRow(image.row(y), width_, paddedWidth_, sums_.data() + static_cast<std::size_t>(y) * paddedWidth_);
     }
-    for (int l = 0; l < kBatchLanes; ++l) {
-      const int x = x0 + l;
-      double v = 0.0;
-      if (x == 0 || x == w - 1) {
-        v = row[x];
-      } else if (x < w) {
-        const int sum = row[x - 1] + row[x] + row[x + 1];
-        v = sum * third;
-      }
-      out[l] = v * weight;
-    }
-  }
+  });
+}
+
+void ColumnCorrelator::transformColumns(int x0, double* batch) const {
+  fft_.forwardReal(sums_.data() + x0, sampleOffset_.data(), laneScale_.data() + x0, sampleWeight_.data(), batch);
 }
 
 void firstLargestLags(const double* batch, int n, int lanes, int* lags) {
   alignas(64) double largest[kBatchLanes];
   largestSquares(batch, n, largest);
-  const double divisor = n;
-  for (int l = 0; l < lanes; ++l) {
-    const bool everyLag = largest[l] < kTinySquare;
-    const double close = largest[l] * (1.0 - kCloseToLargest);
-    double best = 0.0;
-    int lag = 0;
-    for (int k = 0; k < n; ++k) {
-      const double* p = batch + static_cast<std::size_t>(k) * kStride + l;
-      const double re = p[0], im = p[kBatchLanes];
-      if (!everyLag && re * re + im * im < close) continue;
-      const double magnitude = std::hypot(re / divisor, im / divisor);
-      if (magnitude > best) {
-        best = magnitude;
-        lag = k;
-      }
-    }
-    lags[l] = lag;
+  alignas(64) double close[kBatchLanes];
+  for (int l = 0; l < kBatchLanes; ++l) {
+    // Every lag is a candidate where squares may have underflowed.
+    close[l] = largest[l] < kTinySquare ? -1.0 : largest[l] * (1.0 - kCloseToLargest);
   }
+  alignas(64) double best[kBatchLanes] = {};
+  alignas(64) int lag[kBatchLanes] = {};
+  closeToLargest(batch, n, close, best, lag);
+  for (int l = 0; l < lanes; ++l) lags[l] = lag[l];
 }
 
 }  // namespace lumifold

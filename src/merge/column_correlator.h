@@ -42,23 +42,34 @@ public:
   mathORN::RowVector shifts(const velIPL::GImage& image);
 
 private:
-  // Windowed samples of columns x0 .. x0 + kBatchLanes - 1 (zeros beyond the
-  // last column) into the real parts of batch, in bit-reversed order.
-  void loadColumns(const velIPL::GImage& image, int x0, double* batch) const;
+  // Fills sums_ from image, rows shared out over the pool.
+  void loadSums(const velIPL::GImage& image);
+  // The spectra of columns x0 .. x0 + kBatchLanes - 1 of the image in
+  // sums_ (zero columns beyond the last) into batch.
+  void transformColumns(int x0, double* batch) const;
 
   int width_;
   int height_;
   int m_;
   int batchCount_;
+  int paddedWidth_;
   BatchFft fft_;
   // Whether magnitudes may be taken with vector instructions (lane_hypot.h).
   bool laneHypot_;
-  // Per sample index: the source row and the window.
-  std::vector<int> source_;
-  std::vector<double> window_;
+  // Per bit-reversed sample position: where its row starts in sums_, and
+  // its window.
+  std::vector<std::size_t> sampleOffset_;
+  std::vector<double> sampleWeight_;
   // Real parts of frequencyWeights(m_).
   std::vector<double> weights_;
   BatchBuffer reference_;
+  // For each pixel of the current image, the integer its column's signal is
+  // made from: its grey value in the first and last column, elsewhere the
+  // sum with both neighbours; paddedWidth_ per row, zeros in the padding.
+  std::vector<int> sums_;
+  // Per column, what its sums are multiplied by: one third, or 1 in the
+  // first and last column.
+  std::vector<double> laneScale_;
   // Two batches per worker: the image spectrum, then the correlation.
   std::vector<BatchBuffer> scratch_;
   WorkerPool& pool_;

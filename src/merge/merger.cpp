@@ -136,7 +136,7 @@ GImage Merger::correlationFast() {
     requireReferenceSize(image);
     RowVector s = correlator.shifts(image);
     smoothProfile(s);
-    accept(j, image, s);
+    accept(j, image, s, &pool);
   }
   return averageResult(accumulator_, imageCount_);
 }
@@ -145,6 +145,7 @@ GImage Merger::anteriorEdgeFast() {
   startProgress();
   const GImage reference = load(0);
   FramePrefetcher frames(*fileNames_, 1);
+  WorkerPool pool(WorkerPool::availableCores());
   const RowVector referenceEdges = anteriorEdges(reference);
   startAccumulator(reference);
   for (int j = 1; j < imageCount_; ++j) {
@@ -155,7 +156,7 @@ GImage Merger::anteriorEdgeFast() {
     requireReferenceSize(image);
     smoothProfile(s);
     correctOutliers(s);
-    accept(j, image, s);
+    accept(j, image, s, &pool);
   }
   return averageResult(accumulator_, imageCount_);
 }
@@ -189,9 +190,13 @@ void Merger::requireReferenceSize(const GImage& image) const {
   }
 }
 
-void Merger::accept(int index, const GImage& image, const RowVector& shifts) {
+void Merger::accept(int index, const GImage& image, const RowVector& shifts, WorkerPool* pool) {
   if (observer_) observer_(index, shifts);
-  accumulateShifted(accumulator_, image, shifts);
+  if (pool) {
+    accumulateShifted(accumulator_, image, shifts, *pool);
+  } else {
+    accumulateShifted(accumulator_, image, shifts);
+  }
   stepProgress();
 }
 

@@ -29,6 +29,8 @@
 
 namespace lumifold {
 
+class WorkerPool;
+
 class Merger {
 public:
   explicit Merger(const std::vector<std::string>& fileNames, MergeProgress* progress = nullptr);
@@ -73,7 +75,9 @@ private:
   // Sets the size from the reference and starts the sum with it.
   void startAccumulator(const velIPL::GImage& reference);
   void requireReferenceSize(const velIPL::GImage& image) const;
-  void accept(int index, const velIPL::GImage& image, const mathORN::RowVector& shifts);
+  // Hands the shifts to the observer, adds the shifted image (on the pool's
+  // threads when one is given) and steps the progress.
+  void accept(int index, const velIPL::GImage& image, const mathORN::RowVector& shifts, WorkerPool* pool = nullptr);
 
   int width_ = 0;
   int height_ = 0;
