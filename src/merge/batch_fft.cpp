@@ -80,10 +80,56 @@ LUMIFOLD_ALWAYS_INLINE void pass4(double* x, int n, int m, const double* w1r, co
   }
 }
 
+// Stages m, 2m and 4m in one sweep, the eight elements k + j m (j = 0 .. 7)
+// of a block of 8m meeting only each other; as pass4, one level deeper.
+LUMIFOLD_ALWAYS_INLINE void pass8(double* x, int n, int m, const double* wr, const double* wi) {
+  const double* w1r = wr + m - 1;
+  const double* w1i = wi + m - 1;
+  const double* w2r = wr + 2 * m - 1;
+  const double* w2i = wi + 2 * m - 1;
+  const double* w4r = wr + 4 * m - 1;
+  const double* w4i = wi + 4 * m - 1;
+  for (int base = 0; base < n; base += 8 * m) {
+    for (int k = 0; k < m; ++k) {
+      const int i = base + k;
+      Cv a[8];
+      for (int j = 0; j < 8; ++j) a[j] = get(x, i + j * m);
+      if (k == 0) {
+        butterflyUnit(a[0], a[1]);
+        butterflyUnit(a[2], a[3]);
+        butterflyUnit(a[4], a[5]);
+        butterflyUnit(a[6], a[7]);
+        butterflyUnit(a[0], a[2]);
+        butterfly(a[1], a[3], w2r[m], w2i[m]);
+        butterflyUnit(a[4], a[6]);
+        butterfly(a[5], a[7], w2r[m], w2i[m]);
+        butterflyUnit(a[0], a[4]);
+      } else {
+        butterfly(a[0], a[1], w1r[k], w1i[k]);
+        butterfly(a[2], a[3], w1r[k], w1i[k]);
+        butterfly(a[4], a[5], w1r[k], w1i[k]);
+        butterfly(a[6], a[7], w1r[k], w1i[k]);
+        butterfly(a[0], a[2], w2r[k], w2i[k]);
+        butterfly(a[1], a[3], w2r[k + m], w2i[k + m]);
+        butterfly(a[4], a[6], w2r[k], w2i[k]);
+        butterfly(a[5], a[7], w2r[k + m], w2i[k + m]);
+        butterfly(a[0], a[4], w4r[k], w4i[k]);
+      }
+      butterfly(a[1], a[5], w4r[k + m], w4i[k + m]);
+      butterfly(a[2], a[6], w4r[k + 2 * m], w4i[k + 2 * m]);
+      butterfly(a[3], a[7], w4r[k + 3 * m], w4i[k + 3 * m]);
+      for (int j = 0; j < 8; ++j) put(x, i + j * m, a[j]);
+    }
+  }
+}
+
 // The stages from m on; tables as in BatchFft (stage m at index m - 1).
 LUMIFOLD_ALWAYS_INLINE void stagesFrom(double* x, int n, int m, const double* wr, const double* wi) {
   while (m < n) {
-    if (2 * m < n) {
+    if (4 * m < n) {
+      pass8(x, n, m, wr, wi);
+      m *= 8;
+    } else if (2 * m < n) {
       pass4(x, n, m, wr + m - 1, wi + m - 1, wr + 2 * m - 1, wi + 2 * m - 1);
       m *= 4;
     } else {

@@ -16,7 +16,7 @@
 #include "merge/batch_fft.h"
 
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__ELF__)
-#define LUMIFOLD_LANE_KERNEL __attribute__((target_clones("avx512f", "avx2", "default")))
+#define LUMIFOLD_LANE_KERNEL __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #else
 #define LUMIFOLD_LANE_KERNEL
 #endif

@@ -61,6 +61,9 @@ LUMIFOLD_ALWAYS_INLINE Vec hypotLanes(Vec x, Vec y) {
   Vec r = select(ay <= ax * kEps, ax + ay, corrected);
 
   const Mask common = (ax <= kLarge) & (ay >= kTiny);
+  bool all = true;
+  for (int l = 0; l < kBatchLanes; ++l) all &= common[l] != 0;
+  if (all) return r;
   for (int l = 0; l < kBatchLanes; ++l) {
     if (!common[l]) r[l] = std::hypot(x[l], y[l]);
   }
