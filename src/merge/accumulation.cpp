@@ -7,6 +7,7 @@
 #include "ipl/ipl_exception.h"
 #include "math/math_exception.h"
 #include "math/rounding.h"
+#include "merge/batch_lanes.h"
 
 namespace lumifold {
 
@@ -39,6 +40,27 @@ void accumulateShifted(velIPL::DImage& accumulator, const velIPL::GImage& image,
   }
 }
 
+namespace {
+
+// Columns first .. end - 1 share the shift.
+struct ShiftRun {
+  int first, end, shift;
+};
+
+// Row y of the sum receives, run by run, the image row its shift points at.
+LUMIFOLD_LANE_KERNEL void addShiftedRow(double* out, const velIPL::GImage& image, int y, const ShiftRun* runs,
+                                        int runCount) {
+  const int h = image.height();
+  for (int r = 0; r < runCount; ++r) {
+    const int src = y - runs[r].shift;
+    if (src < 0 || src >= h) continue;
+    const unsigned char* in = image.row(src);
+    for (int x = runs[r].first; x < runs[r].end; ++x) out[x] += in[x];
+  }
+}
+
+}  // namespace
+
 void accumulateShifted(velIPL::DImage& accumulator, const velIPL::GImage& image, const mathORN::RowVector& s,
                        WorkerPool& pool) {
   const int w = accumulator.width();
@@ -47,11 +69,7 @@ void accumulateShifted(velIPL::DImage& accumulator, const velIPL::GImage& image,
     throw velIPL::IPLException("Image has not same dimensions as reference image");
   }
   if (s.size() != w) throw mathORN::MathException("Incompatible vector size");
-  // Runs of columns that share a shift, the shift clamped as above.
-  struct Run {
-    int first, end, shift;
-  };
-  std::vector<Run> runs;
+  std::vector<ShiftRun> runs;
   const double limit = static_cast<double>(h) + 1.0;
   for (int x = 0; x < w; ++x) {
     const double v = s[x];
@@ -70,13 +88,7 @@ void accumulateShifted(velIPL::DImage& accumulator, const velIPL::GImage& image,
   pool.run((h + rowsPerTask - 1) / rowsPerTask, [&](int task, int) {
     const int end = std::min(h, (task + 1) * rowsPerTask);
     for (int y = task * rowsPerTask; y < end; ++y) {
-      double* out = accumulator.row(y);
-      for (const Run& run : runs) {
-        const int src = y - run.shift;
-        if (src < 0 || src >= h) continue;
-        const unsigned char* in = image.row(src);
-        for (int x = run.first; x < run.end; ++x) out[x] += in[x];
-      }
+      addShiftedRow(accumulator.row(y), image, y, runs.data(), static_cast<int>(runs.size()));
     }
   });
 }

@@ -5,6 +5,7 @@
 
 #include "ipl/images.h"
 #include "math/row_vector.h"
+#include "merge/worker_pool.h"
 
 namespace lumifold {
 
@@ -12,5 +13,9 @@ namespace lumifold {
 // from row 0, or 0 when no pixel of the column reaches it (the same value
 // as a bright top pixel). Never throws.
 mathORN::RowVector anteriorEdges(const velIPL::GImage& image);
+
+// The same profile, with blocks of columns shared out over pool, each block
+// scanned a row at a time until all of its columns have their edge.
+mathORN::RowVector anteriorEdges(const velIPL::GImage& image, WorkerPool& pool);
 
 }  // namespace lumifold

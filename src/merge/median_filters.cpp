@@ -33,14 +33,29 @@ constexpr double kOutlierRows = 20.0;
 
 double median(const double* values, int count) {
   if (count <= 0) return 0.0;
-  std::vector<double> copy(values, values + count);
-  std::sort(copy.begin(), copy.end());
+  // The running median's windows fit on the stack; a profile pass would
+  // otherwise allocate once per column.
+  double small[32];
+  std::vector<double> large;
+  double* copy = small;
+  if (count > 32) {
+    large.assign(values, values + count);
+    copy = large.data();
+  } else {
+    std::copy(values, values + count, small);
+  }
+  std::sort(copy, copy + count);
   return copy[count / 2];
 }
 
 double median25(double* values) {
+  // Selects instead of branches: which way each comparison goes is close to
+  // random, and the exchange happens exactly when values[a] > values[b].
   for (const auto& [a, b] : kMedian25Network) {
-    if (values[a] > values[b]) std::swap(values[a], values[b]);
+    const double x = values[a], y = values[b];
+    const bool exchange = x > y;
+    values[a] = exchange ? y : x;
+    values[b] = exchange ? x : y;
   }
   return values[12];
 }

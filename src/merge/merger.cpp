@@ -152,7 +152,7 @@ GImage Merger::anteriorEdgeFast() {
     currentImage_ = j;
     const GImage image = frames.take();
     // A different width is reported by the difference of the edge profiles.
-    RowVector s = -(anteriorEdges(image) - referenceEdges);
+    RowVector s = -(anteriorEdges(image, pool) - referenceEdges);
     requireReferenceSize(image);
     smoothProfile(s);
     correctOutliers(s);
