@@ -26,7 +26,7 @@
 // Vecs only pass between functions that are always inlined into one kernel,
 // never across a call, so the calling convention of wide vectors (which
 // differs between instruction sets) never comes into play.
-#if defined(__GNUC__) && !defined(__clang__)
+#if defined(__GNUC__)
 #pragma GCC diagnostic ignored "-Wpsabi"
 #endif
 
