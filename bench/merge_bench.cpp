@@ -373,7 +373,8 @@ void printTable(const Collector& c, double loadBefore, double loadAfter, const P
               "%d core(s) available; load average %.2f before, %.2f after\n",
               lumifold::bench::kSeriesSeed, kFrames, lumifold::WorkerPool::availableCores(), loadBefore, loadAfter);
 
-  std::printf("\nMerge from files, ms per frame\n");
+  std::printf("\nMerge from files, ms per frame (straightforward merges of the larger sizes: first %d frames)\n",
+              straightforwardFrames(kWide));
   std::printf("  %-26s %16s %10s %9s %12s %13s\n", "", "straightforward", "fast", "speed-up", "FFTW bound", "fast / bound");
   for (Size size : {kClinical, kWide, kDeep}) {
     const double slow = perFrame(mergeName(size, true, Implementation::Straightforward), straightforwardFrames(size));
@@ -406,7 +407,8 @@ void printTable(const Collector& c, double loadBefore, double loadAfter, const P
   std::printf("  %-32s %12s %16s\n", "", "heap", "process (RSS)");
   for (const auto& [name, peak] : peaks) std::printf("  %-32s %12.1f %16.1f\n", name.c_str(), peak.heapMiB, peak.residentMiB);
 
-  const double clinicalSlow = perFrame(mergeName(kClinical, true, Implementation::Straightforward), kFrames);
+  const double clinicalSlow =
+      perFrame(mergeName(kClinical, true, Implementation::Straightforward), straightforwardFrames(kClinical));
   const double clinicalFast = perFrame(mergeName(kClinical, true, Implementation::Fast), kFrames);
   const double clinicalBound = c.ms("fftw-bound/" + t);
   std::printf("\nTargets, correlation and anterior edge %s, %d frames\n", kClinical.label().c_str(), kFrames);
