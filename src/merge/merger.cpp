@@ -1,5 +1,6 @@
 #include "merge/merger.h"
 
+#include <algorithm>
 #include <future>
 #include <utility>
 
@@ -47,6 +48,11 @@ private:
   int next_;
   std::future<velIPL::GImage> pending_;
 };
+
+// Threads for one merge: every core the process may use, up to 8. A frame
+// has only a few hundred column batches, so more threads mostly wait; a
+// large machine is better used by merging several series at once.
+int mergeThreads() { return std::min(WorkerPool::availableCores(), 8); }
 
 }  // namespace
 
@@ -127,7 +133,7 @@ GImage Merger::correlationFast() {
   startProgress();
   const GImage reference = load(0);
   FramePrefetcher frames(*fileNames_, 1);
-  WorkerPool pool(WorkerPool::availableCores());
+  WorkerPool pool(mergeThreads());
   ColumnCorrelator correlator(reference, pool);
   startAccumulator(reference);
   for (int j = 1; j < imageCount_; ++j) {
@@ -145,7 +151,7 @@ GImage Merger::anteriorEdgeFast() {
   startProgress();
   const GImage reference = load(0);
   FramePrefetcher frames(*fileNames_, 1);
-  WorkerPool pool(WorkerPool::availableCores());
+  WorkerPool pool(mergeThreads());
   const RowVector referenceEdges = anteriorEdges(reference);
   startAccumulator(reference);
   for (int j = 1; j < imageCount_; ++j) {
