@@ -1,7 +1,11 @@
 #include "merge/merger.h"
 
 #include <algorithm>
-#include <future>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "ipl/ipl_exception.h"
@@ -19,34 +23,87 @@ namespace lumifold {
 namespace {
 
 // Reads the files of a list in order from a given index on, each one on a
-// helper thread while the caller is still busy with the one before. A read
+// reader thread while the caller is still busy with the one before. A read
 // that fails rethrows its exception from take(); the destructor waits for a
-// read still running.
+// read still running. One thread serves the whole merge: starting a thread
+// per file costs about as much as reading a small one.
 class FramePrefetcher {
 public:
   FramePrefetcher(const std::vector<std::string>& fileNames, int first) : fileNames_(fileNames), next_(first) {
-    startNext();
+    if (next_ >= static_cast<int>(fileNames_.size())) return;
+    requested_ = next_;
+    // Without a thread to spare, take() simply reads the file itself.
+    try {
+      reader_ = std::thread([this] { readLoop(); });
+    } catch (const std::system_error&) {
+      requested_ = -1;
+    }
   }
+
+  ~FramePrefetcher() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    changed_.notify_all();
+    if (reader_.joinable()) reader_.join();
+  }
+
+  FramePrefetcher(const FramePrefetcher&) = delete;
+  FramePrefetcher& operator=(const FramePrefetcher&) = delete;
 
   // The next image of the list; starts reading the one after it.
   velIPL::GImage take() {
-    velIPL::GImage image = pending_.get();
+    if (!reader_.joinable()) return velIPL::GImage(fileNames_[next_++]);
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return ready_; });
+    ready_ = false;
     ++next_;
-    startNext();
+    std::exception_ptr failure = std::exchange(failure_, nullptr);
+    velIPL::GImage image = std::move(image_);
+    if (!failure && next_ < static_cast<int>(fileNames_.size())) {
+      requested_ = next_;
+      lock.unlock();
+      changed_.notify_all();
+    }
+    if (failure) std::rethrow_exception(failure);
     return image;
   }
 
 private:
-  void startNext() {
-    if (next_ >= static_cast<int>(fileNames_.size())) return;
-    // Without a thread to spare the read simply happens in take().
-    pending_ = std::async(std::launch::async | std::launch::deferred,
-                          [&path = fileNames_[next_]] { return velIPL::GImage(path); });
+  void readLoop() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [this] { return stopping_ || requested_ >= 0; });
+      if (stopping_) return;
+      const int index = std::exchange(requested_, -1);
+      lock.unlock();
+      velIPL::GImage image;
+      std::exception_ptr failure;
+      try {
+        image = velIPL::GImage(fileNames_[index]);
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      lock.lock();
+      image_ = std::move(image);
+      failure_ = failure;
+      ready_ = true;
+      changed_.notify_all();
+    }
   }
 
   const std::vector<std::string>& fileNames_;
   int next_;
-  std::future<velIPL::GImage> pending_;
+  std::thread reader_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  // Guarded by mutex_: the index to read next (-1: none), and a finished read.
+  int requested_ = -1;
+  bool ready_ = false;
+  bool stopping_ = false;
+  velIPL::GImage image_;
+  std::exception_ptr failure_;
 };
 
 // Threads for one merge: every core the process may use, up to 8. A frame

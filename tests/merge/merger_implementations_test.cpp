@@ -224,3 +224,36 @@ TEST(MergerImplementations, FailAtTheSameFileAfterTheSameProgress) {
     }
   }
 }
+
+// Thirty more series of random sizes, motions and seeds, small enough to be
+// quick: whatever the size, the two implementations agree.
+TEST(MergerImplementations, AgreeOnRandomSmallSeries) {
+  std::uint64_t state = 20240611;
+  auto below = [&state](int n) {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<int>((state >> 33) % static_cast<std::uint64_t>(n));
+  };
+  const Motion motions[] = {Motion::None, Motion::Global, Motion::Tilt, Motion::Jitter, Motion::Mixed};
+  for (int round = 0; round < 30; ++round) {
+    SeriesCase c{};
+    c.width = 1 + below(round % 3 == 0 ? 30 : 90);
+    c.height = 2 + below(round % 4 == 0 ? 8 : 200);
+    c.frames = 2 + below(4);
+    c.maxShift = below(c.height / 2 + 1);
+    c.motion = motions[below(5)];
+    c.seed = 100 + round;
+    c.noise = below(3) == 0 ? 0.0 : 1.0;
+    c.extremes = below(4) == 0;
+    testutil::ScratchFolder folder;
+    const std::vector<std::string> files = writeCase(c, folder);
+    for (bool correlation : {true, false}) {
+      const Outcome plain = run(files, correlation, Implementation::Straightforward);
+      ASSERT_EQ(plain.failure, "");
+      const Outcome fast = run(files, correlation, Implementation::Fast);
+      std::ostringstream what;
+      PrintTo(c, &what);
+      what << (correlation ? ", correlation" : ", anterior edge");
+      expectSameOutcome(fast, plain, what.str());
+    }
+  }
+}
