@@ -398,6 +398,8 @@ void printTable(const Collector& c, double loadBefore, double loadAfter, const P
   std::printf("  %-48s %10.3f\n", "  the same, fast, one thread", c.ms("piece/columnSpectra/fast-1-thread/" + t));
   std::printf("  %-48s %10.3f\n", "  the same, fast, all threads", c.ms("piece/columnSpectra/fast-all-threads/" + t));
   std::printf("  %-48s %10.4f\n", "crossCorrelate of one column, straightforward", c.ms("piece/crossCorrelate/straightforward/" + t));
+  std::printf("  %-48s %10.4f\n", "  fast, one thread: a frame's registration / width",
+              c.ms("piece/register-frame/fast-1-thread/" + t) / kClinical.width);
   std::printf("  %-48s %10.3f\n", "register one frame, straightforward", c.ms("piece/register-frame/straightforward/" + t));
   std::printf("  %-48s %10.3f\n", "  the same, fast, one thread", c.ms("piece/register-frame/fast-1-thread/" + t));
   std::printf("  %-48s %10.3f\n", "  the same, fast, all threads", c.ms("piece/register-frame/fast-all-threads/" + t));
