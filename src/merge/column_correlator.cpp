@@ -122,7 +122,9 @@ ColumnCorrelator::ColumnCorrelator(const GImage& reference, WorkerPool& pool)
 
   const std::size_t batch = batchDoubles(m_);
   reference_ = BatchBuffer(batch * static_cast<std::size_t>(batchCount_));
-  for (int w = 0; w < 2 * pool_.size(); ++w) scratch_.emplace_back(batch);
+  // Made by each worker when it first needs them: a narrow image has fewer
+  // batches than the pool has threads, and a tall one large batches.
+  scratch_.resize(2 * static_cast<std::size_t>(pool_.size()));
 
   sums_.resize(static_cast<std::size_t>(paddedWidth_) * height_);
   // columnSpectra's v: the sum times one third, the border columns' own value times nothing.
@@ -148,6 +150,10 @@ RowVector ColumnCorrelator::shifts(const GImage& image) {
   const std::size_t batch = batchDoubles(m_);
   loadSums(image);
   pool_.run(batchCount_, [&](int b, int worker) {
+    if (!scratch_[2 * worker].data()) {
+      scratch_[2 * worker] = BatchBuffer(batch);
+      scratch_[2 * worker + 1] = BatchBuffer(batch);
+    }
     double* spectrum = scratch_[2 * worker].data();
     double* correlation = scratch_[2 * worker + 1].data();
     const int x0 = b * kBatchLanes;

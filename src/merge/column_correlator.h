@@ -5,9 +5,10 @@
 // give, wrapLag(peakLag(crossCorrelate(R, I)), M) on the columns of
 // columnSpectra of the reference and of the image (column_transform.h): the
 // same windowed samples, the same transforms, the same phase normalisation
-// and weights, and the first largest magnitude. Tables, the reference's
-// spectra and every scratch batch are made once, in the constructor; shifts()
-// allocates only its result. The magnitudes themselves are compared as
+// and weights, and the first largest magnitude. Tables and the reference's
+// spectra are made once, in the constructor, and each worker's scratch
+// batches the first time it needs them; after that shifts() allocates only
+// its result. The magnitudes themselves are compared as
 // squares, exact magnitudes being worked out only where squares come so
 // close to the largest that rounding could reorder them.
 //
@@ -70,7 +71,8 @@ private:
   // Per column, what its sums are multiplied by: one third, or 1 in the
   // first and last column.
   std::vector<double> laneScale_;
-  // Two batches per worker: the image spectrum, then the correlation.
+  // Two batches per worker, made on first use: the image spectrum, then the
+  // correlation.
   std::vector<BatchBuffer> scratch_;
   WorkerPool& pool_;
 };
