@@ -12,8 +12,9 @@
 // product, quotient or magnitude can tell from the other zero.
 //
 // The tables are built once per length; the transforms keep no state and
-// may run on several threads at once, each on its own batch. Batches must be
-// 64-byte aligned (see BatchBuffer). Nothing here throws after construction.
+// may run on several threads at once, each on its own batch. Batches are
+// best 64-byte aligned (see BatchBuffer). Nothing here throws after
+// construction.
 #pragma once
 
 #include <cstddef>

@@ -5,12 +5,12 @@
 // give, wrapLag(peakLag(crossCorrelate(R, I)), M) on the columns of
 // columnSpectra of the reference and of the image (column_transform.h): the
 // same windowed samples, the same transforms, the same phase normalisation
-// and weights, and the first largest magnitude. Tables and the reference's
-// spectra are made once, in the constructor, and each worker's scratch
-// batches the first time it needs them; after that shifts() allocates only
-// its result. The magnitudes themselves are compared as
-// squares, exact magnitudes being worked out only where squares come so
-// close to the largest that rounding could reorder them.
+// and weights, and the first largest magnitude. The magnitudes themselves
+// are compared as squares, exact magnitudes being worked out only where
+// squares come so close to the largest that rounding could reorder them.
+// Tables and the reference's spectra are made once, in the constructor, and
+// each worker's scratch batches the first time it needs them; after that
+// shifts() allocates only its result.
 //
 // The correlator keeps a reference to the pool, which must outlive it.
 #pragma once
