@@ -21,22 +21,6 @@ constexpr std::uint32_t kInfoHeaderSize = 40;
 // Where an info header keeps its image size.
 constexpr std::size_t kImageSizeField = 20;
 
-// The reader's words for a refused header, so the bitmap and a file read
-// from disk fail alike.
-const char* messageFor(BmpFault fault) {
-  switch (fault) {
-    case BmpFault::truncated: return "Premature end of stream";
-    case BmpFault::notBmp: return "Not a bmp image";
-    case BmpFault::badHeaderSize: return "Invalid bmp header size";
-    case BmpFault::unsupported: return "Unsupported compression";
-    case BmpFault::negativeWidth: return "Negative width not allowed";
-    case BmpFault::corrupt: return "File corrupt";
-    case BmpFault::tooLarge: return "Image too large";
-    case BmpFault::none: break;
-  }
-  return "Unknown error";
-}
-
 void take(std::istream& stream, std::uint8_t* target, std::size_t n) {
   if (!readBytes(stream, target, n)) throw IPLException("Premature end of stream");
 }
@@ -55,7 +39,7 @@ WindowsDIB::WindowsDIB(const RGBImage& image) {
   // pixel data offset; the parts are then taken back as stored.
   BmpHeader header;
   const BmpFault fault = header.read(stream);
-  if (fault != BmpFault::none) throw IPLException(messageFor(fault));
+  if (fault != BmpFault::none) throw IPLException(readerMessageFor(fault));
   // Only plain rows can go into a bitmap as they are; bit-field masks or
   // run-length codes would need decoding first.
   if (header.compression != 0) throw IPLException("Unsupported compression");

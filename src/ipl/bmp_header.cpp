@@ -42,6 +42,34 @@ std::uint32_t maskOr(std::uint32_t word, std::uint32_t fallback) { return word !
 
 }  // namespace
 
+const char* readerMessageFor(BmpFault fault) {
+  switch (fault) {
+    case BmpFault::truncated: return "Premature end of stream";
+    case BmpFault::notBmp: return "Not a bmp image";
+    case BmpFault::badHeaderSize: return "Invalid bmp header size";
+    case BmpFault::unsupported: return "Unsupported compression";
+    case BmpFault::negativeWidth: return "Negative width not allowed";
+    case BmpFault::corrupt: return "File corrupt";
+    case BmpFault::tooLarge: return "Image too large";
+    case BmpFault::none: break;
+  }
+  return "";
+}
+
+const char* probeMessageFor(BmpFault fault) {
+  switch (fault) {
+    case BmpFault::truncated: return "Bitmap file not complete";
+    case BmpFault::notBmp: return "File is not a bitmap image";
+    case BmpFault::badHeaderSize: return "Bitmap file is not complete";
+    case BmpFault::unsupported: return "Unsupported compression";
+    case BmpFault::negativeWidth: return "Bitmap width is negative";
+    case BmpFault::corrupt: return "Bitmap file is corrupt";
+    case BmpFault::tooLarge: return "Bitmap image is too large";
+    case BmpFault::none: break;
+  }
+  return "";
+}
+
 BmpFault BmpHeader::read(std::istream& stream) {
   std::uint8_t fileHeader[fileHeaderSize];
   if (!readBytes(stream, fileHeader, fileHeaderSize)) return BmpFault::truncated;

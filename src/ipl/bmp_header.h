@@ -1,7 +1,7 @@
 // BmpHeader: the one parse of a BMP file's headers and colour table. The
 // reader (BmpReader) and the header probe (BmpInfo) both run it, so they can
 // never disagree about what a file is; each turns a BmpFault into its own
-// message.
+// message, both kept here side by side (readerMessageFor, probeMessageFor).
 //
 // read() consumes the file header, the info header (12-byte core layout or
 // 40 bytes and more), bit-field masks stored after a short info header, the
@@ -30,6 +30,15 @@ enum class BmpFault {
   corrupt,        // headers and colour table end beyond the pixel data offset
   tooLarge,       // a side longer than BmpHeader::maxSide
 };
+
+// The reader's message for a fault ("Premature end of stream", ...): the
+// words BmpReader throws, which anything decoding BMP bytes should use so
+// that it fails as a file read from disk does. Empty for BmpFault::none.
+const char* readerMessageFor(BmpFault fault);
+
+// The header probe's message for a fault ("Bitmap file not complete", ...),
+// as BmpInfo reports it. Empty for BmpFault::none.
+const char* probeMessageFor(BmpFault fault);
 
 struct BmpColour {
   std::uint8_t blue = 0;

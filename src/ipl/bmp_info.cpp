@@ -5,24 +5,6 @@
 
 namespace velIPL {
 
-namespace {
-
-const char* messageFor(BmpFault fault) {
-  switch (fault) {
-    case BmpFault::truncated: return "Bitmap file not complete";
-    case BmpFault::notBmp: return "File is not a bitmap image";
-    case BmpFault::badHeaderSize: return "Bitmap file is not complete";
-    case BmpFault::unsupported: return "Unsupported compression";
-    case BmpFault::negativeWidth: return "Bitmap width is negative";
-    case BmpFault::corrupt: return "Bitmap file is corrupt";
-    case BmpFault::tooLarge: return "Bitmap image is too large";
-    case BmpFault::none: break;
-  }
-  return "";
-}
-
-}  // namespace
-
 void BmpInfo::clear() { *this = BmpInfo(); }
 
 bool BmpInfo::probeFile(const std::string& fileName, int& width, int& height, std::string& message) {
@@ -44,7 +26,7 @@ bool BmpInfo::probeStream(std::istream& stream, std::string& message) {
   width_ = header.width;
   height_ = header.height;
   if (fault == BmpFault::none) return true;
-  message = messageFor(fault);
+  message = probeMessageFor(fault);
   return false;
 }
 

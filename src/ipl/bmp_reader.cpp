@@ -14,20 +14,6 @@ namespace velIPL {
 
 namespace {
 
-const char* messageFor(BmpFault fault) {
-  switch (fault) {
-    case BmpFault::truncated: return "Premature end of stream";
-    case BmpFault::notBmp: return "Not a bmp image";
-    case BmpFault::badHeaderSize: return "Invalid bmp header size";
-    case BmpFault::unsupported: return "Unsupported compression";
-    case BmpFault::negativeWidth: return "Negative width not allowed";
-    case BmpFault::corrupt: return "File corrupt";
-    case BmpFault::tooLarge: return "Image too large";
-    case BmpFault::none: break;
-  }
-  return "";
-}
-
 // Where one component sits in a pixel word.
 struct Field {
   std::uint32_t mask;
@@ -73,7 +59,7 @@ void BmpReader::readImage(std::istream& stream, GImage& target) {
 
 void BmpReader::readHeader(std::istream& stream) {
   const BmpFault fault = header_.read(stream);
-  if (fault != BmpFault::none) throw IPLException(messageFor(fault));
+  if (fault != BmpFault::none) throw IPLException(readerMessageFor(fault));
 }
 
 // The decoders' own first checks, run before the image is allocated, then

@@ -1,7 +1,10 @@
 // IPLException: the one exception type of the image library.
 //
 // Thrown by value with a fixed English message ("Can't open image file",
-// "Corrupt data", ...); what() returns that message.
+// "Corrupt data", ...); what() returns that message. A failure of the
+// system underneath (a file that cannot be created, a full disk) also
+// carries the system's error number, so an edge that talks to a user can
+// add the system's own reason; the message stays the library's.
 #pragma once
 
 #include <exception>
@@ -12,11 +15,17 @@ namespace velIPL {
 class IPLException : public std::exception {
 public:
   explicit IPLException(std::string message);
+  IPLException(std::string message, int systemError);
   ~IPLException() override;
   const char* what() const noexcept override;
 
+  // The errno value of the failed system call; 0 when the failure was not
+  // the system's.
+  int systemError() const noexcept { return systemError_; }
+
 private:
   std::string message_;
+  int systemError_ = 0;
 };
 
 }  // namespace velIPL

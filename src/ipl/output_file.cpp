@@ -19,11 +19,13 @@ namespace {
 
 // A write-only stream buffer over a descriptor it does not own. A failed
 // write (a full disk) makes overflow and sync fail, which sets the stream's
-// badbit.
+// badbit; error() then tells why.
 class FdOutputBuffer : public std::streambuf {
 public:
   FdOutputBuffer() : data_(1 << 16) { setp(data_.data(), data_.data() + data_.size()); }
   void attach(int fd) { fd_ = fd; }
+  // The errno of the first failed write; 0 while none failed.
+  int error() const { return error_; }
 
 protected:
   int_type overflow(int_type c) override {
@@ -45,6 +47,7 @@ private:
       const ssize_t n = ::write(fd_, p, left);
       if (n < 0) {
         if (errno == EINTR) continue;
+        if (error_ == 0) error_ = errno;
         return false;
       }
       p += n;
@@ -55,6 +58,7 @@ private:
   }
 
   int fd_ = -1;
+  int error_ = 0;
   std::vector<char> data_;
 };
 
@@ -86,8 +90,10 @@ OutputFile::OutputFile(const std::string& fileName) : fileName_(fileName), targe
   auto buffer = std::make_unique<FdOutputBuffer>();
   struct stat info;
   const bool exists = ::stat(fileName.c_str(), &info) == 0;
+  int openError = 0;
   if (exists && !S_ISREG(info.st_mode)) {
     fd_ = openRetrying(fileName.c_str(), O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC);
+    if (fd_ < 0) openError = errno;
   } else {
     if (exists) {
       // Replace the file a link points to, not the link.
@@ -108,13 +114,14 @@ OutputFile::OutputFile(const std::string& fileName) : fileName_(fileName), targe
       fd_ = openRetrying(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
       if (fd_ >= 0) {
         temporary_ = candidate;
-      } else if (errno != EEXIST) {
         break;
       }
+      openError = errno;
+      if (openError != EEXIST) break;
     }
     if (fd_ >= 0 && exists) ::fchmod(fd_, info.st_mode & 07777);
   }
-  if (fd_ < 0) throw IPLException("Cannot open image file " + fileName_);
+  if (fd_ < 0) throw IPLException("Cannot open image file " + fileName_, openError);
   buffer->attach(fd_);
   buffer_ = std::move(buffer);
   stream_.rdbuf(buffer_.get());
@@ -124,22 +131,25 @@ OutputFile::~OutputFile() { discard(); }
 
 void OutputFile::commit() {
   stream_.flush();
-  if (!stream_.good()) fail();
+  if (!stream_.good()) {
+    const int error = static_cast<FdOutputBuffer*>(buffer_.get())->error();
+    fail(error != 0 ? error : EIO);
+  }
   if (!temporary_.empty()) {
-    if (::fsync(fd_) != 0) fail();
+    if (::fsync(fd_) != 0) fail(errno);
   }
   const int fd = fd_;
   fd_ = -1;
-  if (::close(fd) != 0) fail();
+  if (::close(fd) != 0) fail(errno);
   if (!temporary_.empty()) {
-    if (::rename(temporary_.c_str(), target_.c_str()) != 0) fail();
+    if (::rename(temporary_.c_str(), target_.c_str()) != 0) fail(errno);
     temporary_.clear();
   }
 }
 
-void OutputFile::fail() {
+void OutputFile::fail(int error) {
   discard();
-  throw IPLException("Cannot write image file " + fileName_);
+  throw IPLException("Cannot write image file " + fileName_, error);
 }
 
 void OutputFile::discard() noexcept {

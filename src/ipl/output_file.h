@@ -10,8 +10,10 @@
 //
 // Throws IPLException: "Cannot open image file " + name when the file cannot
 // be created or opened, "Cannot write image file " + name when a write, the
-// flush, or the rename fails. If commit() has not succeeded when the object
-// is destroyed, the temporary file is removed and the target is untouched.
+// flush, or the rename fails; either carries the system's error number. If
+// commit() has not succeeded when the object is destroyed, the temporary
+// file is removed and the target is untouched. The stream may be used for
+// any bytes, not only images; only the messages speak of image files.
 #pragma once
 
 #include <memory>
@@ -34,7 +36,7 @@ public:
   void commit();
 
 private:
-  [[noreturn]] void fail();
+  [[noreturn]] void fail(int error);
   void discard() noexcept;
 
   std::string fileName_;   // as the caller named it, for messages
