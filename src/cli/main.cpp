@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <iostream>
@@ -35,6 +36,13 @@
 #include "merge/merger.h"
 #include "sim/bscan_simulator.h"
 #include "sim/series_writer.h"
+
+#ifdef LUMIFOLD_CLI_FAULT_HOOK
+// Test builds only (tests/cli): called once as a merge starts, after every
+// input has been checked and before the first one is read, so a test can
+// change the files in between without racing the merge.
+void lumifoldFaultHook();
+#endif
 
 namespace {
 
@@ -108,11 +116,16 @@ std::string reasonFor(const std::string& message, const std::string& path) {
   return message;
 }
 
+// The library's message for a failed write, followed by the system's
+// reason when there is one: "Cannot write image file: No space left on
+// device".
 void writePicture(const velIPL::RGBImage& picture, const std::string& path) {
   try {
     picture.save(path);
   } catch (const velIPL::IPLException& e) {
-    throw lumifold::CliError(path, reasonFor(e.what(), path));
+    std::string reason = reasonFor(e.what(), path);
+    if (e.systemError() != 0) reason += std::string(": ") + std::strerror(e.systemError());
+    throw lumifold::CliError(path, reason);
   }
 }
 
@@ -134,6 +147,41 @@ velIPL::RGBImage greyPicture(const velIPL::GImage& grey) {
   return lumifold::ApplyColorScale(lumifold::MakeWhiteOnBlackScale(), grey);
 }
 
+constexpr const char* kChangedSize = "Image has changed size since it was checked";
+
+// The width and rows the header of path gives now; nothing when it no
+// longer passes the probe.
+std::optional<lumifold::SeriesSize> sizeNow(const std::string& path) {
+  velIPL::BmpInfo info;
+  int width = 0;
+  int height = 0;
+  std::string message;
+  if (!info.probeFile(path, width, height, message)) return std::nullopt;
+  const long long rows = height < 0 ? -static_cast<long long>(height) : height;
+  return lumifold::SeriesSize{width, static_cast<int>(rows)};
+}
+
+bool changedSize(const std::string& path, const lumifold::SeriesSize& checked) {
+  const std::optional<lumifold::SeriesSize> now = sizeNow(path);
+  return now && (now->width != checked.width || now->height != checked.height);
+}
+
+// The report of a merge that failed at image failed (-1 when it did not get
+// to one) of files checked to be of size checked. A file replaced after the
+// check is named with the size it changed to, whichever algorithm noticed:
+// a new reference would make every later frame look wrong, and the
+// anterior-edge merge meets a new width only as vectors of unequal length.
+lumifold::CliError mergeFailure(const std::vector<std::string>& paths, int failed, const std::string& message,
+                                const lumifold::SeriesSize& checked) {
+  if (changedSize(paths.front(), checked)) return lumifold::CliError(paths.front(), kChangedSize);
+  const bool known = failed >= 0 && failed < static_cast<int>(paths.size());
+  const std::string& path = known ? paths[failed] : paths.front();
+  if (known && failed > 0 && changedSize(path, checked)) {
+    return lumifold::CliError(path, "Image has not same dimensions as reference image");
+  }
+  return lumifold::CliError(path, reasonFor(message, path));
+}
+
 velIPL::GImage readGrey(const std::string& path) {
   try {
     return velIPL::GImage(path);
@@ -141,6 +189,22 @@ velIPL::GImage readGrey(const std::string& path) {
     throw lumifold::CliError(path, reasonFor(e.what(), path));
   }
 }
+
+#ifdef LUMIFOLD_CLI_FAULT_HOOK
+// Passes the merge's progress on and runs the test hook when it starts.
+class FaultHookProgress : public lumifold::MergeProgress {
+public:
+  explicit FaultHookProgress(lumifold::MergeProgress& inner) : inner_(inner) {}
+  void start(int imageCount) override {
+    lumifoldFaultHook();
+    inner_.start(imageCount);
+  }
+  void step() override { inner_.step(); }
+
+private:
+  lumifold::MergeProgress& inner_;
+};
+#endif
 
 struct MergeOptions {
   std::vector<std::string> inputs;
@@ -192,6 +256,9 @@ int runMerge(const MergeOptions& o) {
 
   const lumifold::SeriesSize size = lumifold::checkSeries(paths);
   const int frameCount = static_cast<int>(paths.size());
+  // The reader takes files without pixels, but there is nothing to merge
+  // or to write.
+  if (size.width == 0 || size.height == 0) throw lumifold::CliError(paths.front(), "Empty image");
 
   std::optional<lumifold::ShiftTruth> truth;
   if (!o.truth.empty()) {
@@ -227,8 +294,13 @@ int runMerge(const MergeOptions& o) {
     }
   }
   lumifold::ProgressReporter progress(std::cerr, mode);
+  lumifold::MergeProgress* reporter = &progress;
+#ifdef LUMIFOLD_CLI_FAULT_HOOK
+  FaultHookProgress hooked(progress);
+  reporter = &hooked;
+#endif
   lumifold::ShiftTable shiftTable;
-  lumifold::Merger merger(paths, &progress);
+  lumifold::Merger merger(paths, reporter);
   merger.setShiftObserver([&](int index, const mathORN::RowVector& s) { shiftTable.record(index, s); });
 
   const bool anteriorEdge = o.algorithm == "anterior-edge";
@@ -241,12 +313,15 @@ int runMerge(const MergeOptions& o) {
     throw;
   } catch (const std::exception& e) {
     progress.finish();
-    const int failed = merger.currentImage();
-    const std::string& path = failed >= 0 && failed < frameCount ? paths[failed] : paths.front();
-    throw lumifold::CliError(path, reasonFor(e.what(), path));
+    throw mergeFailure(paths, merger.currentImage(), e.what(), size);
   }
   progress.finish();
   const double mergeTime = seconds() - mergeStart;
+  // A reference replaced after the check merges at its new size, which
+  // the truth and the noise-free section were checked against.
+  if (merged.width() != size.width || merged.height() != size.height) {
+    throw lumifold::CliError(paths.front(), kChangedSize);
+  }
 
   const int scale = scaleIndex(o.scale);
   writePicture(lumifold::ApplyColorScale(lumifold::SelectedColorScale(scale), merged), outputs[0].path);
@@ -282,7 +357,11 @@ int runMerge(const MergeOptions& o) {
     }
   }
   if (noiseFree) {
+    // Read again, so it may have changed since the merge.
     const velIPL::GImage first = readGrey(paths.front());
+    if (first.width() != size.width || first.height() != size.height) {
+      throw lumifold::CliError(paths.front(), kChangedSize);
+    }
     std::cout << "PSNR against " << o.noiseFree << ": frame 0 " << formatDb(lumifold::peakSignalToNoise(first, *noiseFree))
               << ", average " << formatDb(lumifold::peakSignalToNoise(merged, *noiseFree)) << '\n';
   }

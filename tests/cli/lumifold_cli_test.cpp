@@ -362,7 +362,7 @@ TEST_F(LumifoldCli, ReportsBadInputByFileAndLosesNothing) {
       {{f0, "cut.bmp"}, 1, ""},
       {{f0, f1, "-o", "nowhere/out.bmp"}, 1, "lumifold-cli: nowhere/out.bmp: No such folder\n"},
       {{f0, f1, "-o", "text.bmp/out.bmp"}, 1, "lumifold-cli: text.bmp/out.bmp: Not a folder\n"},
-      {{f0, f1, "-o", "/dev/full"}, 1, "lumifold-cli: /dev/full: Cannot write image file\n"},
+      {{f0, f1, "-o", "/dev/full"}, 1, "lumifold-cli: /dev/full: Cannot write image file: No space left on device\n"},
       {{f0, f1, "-o", "fresh.bmp", "--shifts", "/dev/full"}, 1, "lumifold-cli: /dev/full: No space left on device\n"},
       {{f0, f1, "-o", "series/frame_001"}, 2, ""},
   };

@@ -1,0 +1,56 @@
+// The hook of lumifold-cli-faults, the test build of the command line: when
+// LUMIFOLD_TEST_FAULT is set, it changes one file at the moment the merge
+// starts, after every input has been checked and before any is read.
+//   remove|PATH       deletes PATH (a file or an empty folder)
+//   rename|FROM|TO    puts FROM in the place of TO in one step
+//   folder|PATH       deletes the file PATH and makes a folder of that name
+//   readonly|PATH     takes away everyone's write permission on PATH
+// Relative paths are taken from the program's working folder. A fault that
+// cannot be made ends the program with status 3, so that no test passes
+// because nothing happened.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> fields(const std::string& text) {
+  std::vector<std::string> parts(1);
+  for (char c : text) {
+    if (c == '|') {
+      parts.emplace_back();
+    } else {
+      parts.back().push_back(c);
+    }
+  }
+  return parts;
+}
+
+[[noreturn]] void cannot(const std::string& fault) {
+  std::fprintf(stderr, "lumifold-cli-faults: cannot make the fault '%s'\n", fault.c_str());
+  std::exit(3);
+}
+
+}  // namespace
+
+void lumifoldFaultHook() {
+  const char* setting = std::getenv("LUMIFOLD_TEST_FAULT");
+  if (!setting || !*setting) return;
+  const std::string fault = setting;
+  const std::vector<std::string> f = fields(fault);
+  if (f.size() == 2 && f[0] == "remove") {
+    if (std::remove(f[1].c_str()) != 0) cannot(fault);
+  } else if (f.size() == 3 && f[0] == "rename") {
+    if (std::rename(f[1].c_str(), f[2].c_str()) != 0) cannot(fault);
+  } else if (f.size() == 2 && f[0] == "folder") {
+    if (std::remove(f[1].c_str()) != 0 || ::mkdir(f[1].c_str(), 0755) != 0) cannot(fault);
+  } else if (f.size() == 2 && f[0] == "readonly") {
+    struct stat st {};
+    if (::stat(f[1].c_str(), &st) != 0 || ::chmod(f[1].c_str(), st.st_mode & 07555) != 0) cannot(fault);
+  } else {
+    cannot(fault);
+  }
+}

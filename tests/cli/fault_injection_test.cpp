@@ -1,0 +1,512 @@
+// lumifold-cli under faults: inputs that change between their check and the
+// merge, inputs that cannot be read, outputs that cannot be written, and
+// series at the edges of what a merge takes (one frame, one row or column,
+// no pixels, two hundred frames). Every failure must name the file and the
+// reason, end with status 1, and leave the user's earlier files as they
+// were, with no temporary file behind.
+//
+// Files change through lumifold-cli-faults, the command line built with a
+// hook (fault_hook.cpp) that runs as the merge starts: after every check,
+// before any file is read, so nothing races. Permissions mean nothing to
+// root, so as root those cases run the program as the user nobody; where
+// even that is impossible they are skipped with a message.
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ipl/images.h"
+#include "merge/merger.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+constexpr const char* kChangedSize = "Image has changed size since it was checked";
+constexpr const char* kOtherSize = "Image has not same dimensions as reference image";
+
+struct CliRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// How the program is run besides its arguments.
+struct Conditions {
+  std::string fault;              // LUMIFOLD_TEST_FAULT for lumifold-cli-faults
+  bool unprivileged = false;      // as nobody when the tests run as root
+  long long fileSizeLimit = -1;   // bytes a file may grow to, as on a full disk
+};
+
+std::string readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// The frame file names of a series of n frames.
+std::vector<std::string> frames(const std::string& folder, int n) {
+  std::vector<std::string> paths;
+  for (int i = 0; i < n; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/frame_%03d.bmp", i);
+    paths.push_back(folder + name);
+  }
+  return paths;
+}
+
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+void saveGrey(const velIPL::GImage& grey, const std::string& path) {
+  velIPL::RGBImage picture(grey.width(), grey.height(), 0);
+  for (int y = 0; y < grey.height(); ++y) {
+    for (int x = 0; x < grey.width(); ++x) {
+      for (int c = 0; c < 3; ++c) picture.at(x, y, c) = grey.at(x, y);
+    }
+  }
+  picture.save(path);
+}
+
+// A frame of a thin series: a bright layer at a depth that moves with the
+// frame and the column, over a dim ramp.
+velIPL::GImage thinFrame(int width, int height, int frame) {
+  velIPL::GImage image(width, height, 0);
+  for (int x = 0; x < width; ++x) {
+    const int layer = height > 2 ? (x + frame) % (height - 1) : 0;
+    for (int y = 0; y < height; ++y) {
+      image.at(x, y) = static_cast<unsigned char>(y == layer ? 240 : (17 * x + 29 * y + 5 * frame) % 150);
+    }
+  }
+  return image;
+}
+
+// An 8-bit BMP with a grey colour table and the given sides, which may be 0.
+std::string emptyBmp(int width, int height) {
+  std::string out = "BM";
+  const auto put = [&out](std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  };
+  const std::uint32_t offset = 14 + 40 + 256 * 4;
+  const std::uint32_t stride = (static_cast<std::uint32_t>(width) + 3) / 4 * 4;
+  put(offset + stride * static_cast<std::uint32_t>(height), 4);
+  put(0, 4);
+  put(offset, 4);
+  put(40, 4);
+  put(static_cast<std::uint32_t>(width), 4);
+  put(static_cast<std::uint32_t>(height), 4);
+  put(1, 2);
+  put(8, 2);
+  for (int i = 0; i < 6; ++i) put(0, 4);
+  for (std::uint32_t i = 0; i < 256; ++i) put(i * 0x010101u, 4);
+  out.append(static_cast<std::size_t>(stride) * static_cast<std::size_t>(height), '\0');
+  return out;
+}
+
+bool samePixels(const velIPL::GImage& a, const velIPL::GImage& b) {
+  if (a.width() != b.width() || a.height() != b.height()) return false;
+  for (int y = 0; y < a.height(); ++y) {
+    for (int x = 0; x < a.width(); ++x) {
+      if (a.at(x, y) != b.at(x, y)) return false;
+    }
+  }
+  return true;
+}
+
+velIPL::GImage engineMerge(const std::vector<std::string>& paths, bool correlation) {
+  lumifold::Merger merger(paths);
+  return correlation ? merger.mergeByCorrelation() : merger.mergeByAnteriorEdge();
+}
+
+// Runs lumifold-cli-faults in folder dir with stdin empty and stdout and
+// stderr captured.
+CliRun runFaultsBuild(const std::string& dir, const std::vector<std::string>& args, const Conditions& how) {
+  const std::string outFile = fs::temp_directory_path() / ("lumifold-faults-out-" + std::to_string(::getpid()));
+  const std::string errFile = fs::temp_directory_path() / ("lumifold-faults-err-" + std::to_string(::getpid()));
+  std::vector<std::string> all = {LUMIFOLD_CLI_FAULTS_PATH};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> environment;
+  for (char** e = environ; *e; ++e) {
+    if (std::strncmp(*e, "LUMIFOLD_TEST_FAULT=", 20) != 0) environment.push_back(*e);
+  }
+  if (!how.fault.empty()) environment.push_back("LUMIFOLD_TEST_FAULT=" + how.fault);
+  std::vector<char*> envp;
+  for (std::string& e : environment) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  const bool asNobody = how.unprivileged && ::geteuid() == 0;
+  const rlimit limit{static_cast<rlim_t>(how.fileSizeLimit), static_cast<rlim_t>(how.fileSizeLimit)};
+
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    // Only async-signal-safe calls from here to exec.
+    const int in = ::open("/dev/null", O_RDONLY);
+    const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) _exit(125);
+    if (::chdir(dir.c_str()) != 0) _exit(125);
+    if (how.fileSizeLimit >= 0) {
+      // A file that may grow no further fails its write with EFBIG, as a
+      // full disk fails it with ENOSPC, instead of ending the program.
+      struct sigaction ignore {};
+      ignore.sa_handler = SIG_IGN;
+      if (::sigaction(SIGXFSZ, &ignore, nullptr) != 0 || ::setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(125);
+    }
+    if (asNobody && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) _exit(125);
+    ::execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  CliRun run;
+  if (pid < 0) {
+    ADD_FAILURE() << "cannot fork";
+    return run;
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  run.out = readAll(outFile);
+  run.err = readAll(errFile);
+  fs::remove(outFile);
+  fs::remove(errFile);
+  return run;
+}
+
+// Whether file permissions can be tested: always for an ordinary user; as
+// root only when the program can be run as nobody.
+bool permissionsApply() {
+  static const bool apply =
+      ::geteuid() != 0 || runFaultsBuild(fs::temp_directory_path().string(), {"--version"}, {"", true}).status == 0;
+  return apply;
+}
+
+class CliFaults : public ::testing::Test {
+protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "lumifold-cli-faults-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    // Open to everyone, so the program can also work here as nobody.
+    fs::permissions(dir_, fs::perms::all);
+  }
+
+  void TearDown() override {
+    // Folders made read-only by a case must not keep their files.
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(dir_, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+      if (it->is_directory(ec)) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    }
+    fs::remove_all(dir_, ec);
+  }
+
+  std::string at(const std::string& name) const { return dir_ + "/" + name; }
+
+  CliRun cli(const std::vector<std::string>& args, const Conditions& how = {}) const {
+    return runFaultsBuild(dir_, args, how);
+  }
+
+  // A simulated series of n frames in folder name (as frame_000.bmp ...).
+  void simulate(const std::string& name, int n, int width = 64, int height = 48) const {
+    const CliRun run = cli({"simulate", name, "--frames", std::to_string(n), "--width", std::to_string(width),
+                            "--height", std::to_string(height), "--max-shift", "3", "--seed", "11", "-q"});
+    ASSERT_EQ(run.status, 0) << run.err;
+  }
+
+  // The names of every file and folder left under the test folder whose
+  // name shows it was meant to be temporary.
+  std::vector<std::string> temporaryFiles() const {
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(dir_, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+      if (it->path().filename().string().find("tmp") != std::string::npos) found.push_back(it->path().string());
+    }
+    return found;
+  }
+
+  std::string dir_;
+};
+
+// A listed file deleted or replaced after the check: the merge ends naming
+// the file the user has to look at, whichever algorithm runs.
+TEST_F(CliFaults, InputChangedAfterTheCheckIsNamedAndNothingIsWritten) {
+  simulate("pristine", 3);
+  const std::string full = readAll(at("pristine/frame_002.bmp"));
+  std::ofstream(at("precious.bmp")) << "the user's earlier result";
+  const std::vector<std::string> series = frames("series", 3);
+
+  struct Case {
+    const char* what;
+    std::string fault;
+    std::vector<std::string> inputs;
+    std::string message;  // for both algorithms
+  };
+  const std::vector<Case> cases = {
+      {"last frame deleted", "remove|series/frame_002.bmp", series,
+       "series/frame_002.bmp: Can't open image file"},
+      {"reference deleted", "remove|series/frame_000.bmp", series, "series/frame_000.bmp: Can't open image file"},
+      {"frame replaced by a narrower one", "rename|narrow/frame_000.bmp|series/frame_001.bmp", series,
+       std::string("series/frame_001.bmp: ") + kOtherSize},
+      {"frame replaced by a shorter one", "rename|short/frame_000.bmp|series/frame_002.bmp", series,
+       std::string("series/frame_002.bmp: ") + kOtherSize},
+      {"frame replaced by a folder", "folder|series/frame_001.bmp", series,
+       "series/frame_001.bmp: Can't open image file"},
+      {"frame replaced by text", "rename|text.bmp|series/frame_001.bmp", series,
+       "series/frame_001.bmp: Not a bmp image"},
+      {"frame cut short", "rename|cut.bmp|series/frame_002.bmp", series,
+       "series/frame_002.bmp: Premature end of stream"},
+      // A new reference would make every later frame look wrong; the
+      // reference itself is named.
+      {"reference replaced by a narrower one", "rename|narrow/frame_000.bmp|series/frame_000.bmp", series,
+       std::string("series/frame_000.bmp: ") + kChangedSize},
+      // With one frame nothing else notices: the merge itself succeeds at
+      // the new size, which the noise-free section does not have.
+      {"only frame replaced by a wider one", "rename|wide/frame_000.bmp|series/frame_000.bmp",
+       {"series/frame_000.bmp", "--noise-free", "series/truth/noise_free.bmp", "--truth", "series/truth/truth.csv"},
+       std::string("series/frame_000.bmp: ") + kChangedSize},
+  };
+  for (const Case& c : cases) {
+    for (const char* algorithm : {"correlation", "anterior-edge"}) {
+      SCOPED_TRACE(std::string(c.what) + ", " + algorithm);
+      fs::remove_all(at("series"));
+      fs::copy(at("pristine"), at("series"), fs::copy_options::recursive);
+      for (const char* other : {"narrow", "short", "wide"}) fs::remove_all(at(other));
+      simulate("narrow", 1, 32, 48);
+      simulate("short", 1, 64, 24);
+      simulate("wide", 1, 96, 48);
+      std::ofstream(at("text.bmp")) << "this is not a bitmap at all";
+      std::ofstream(at("cut.bmp"), std::ios::binary) << full.substr(0, full.size() / 2);
+
+      const CliRun run = cli(std::vector<std::string>{"merge", "-a", algorithm, "-o", "precious.bmp", "--grey",
+                                                      "grey.bmp", "--shifts", "shifts.csv"} +
+                                 c.inputs,
+                             {c.fault});
+      EXPECT_EQ(run.status, 1) << run.err;
+      EXPECT_EQ(run.err, "lumifold-cli: " + c.message + "\n");
+      EXPECT_EQ(run.out, "");
+      EXPECT_EQ(readAll(at("precious.bmp")), "the user's earlier result");
+      EXPECT_FALSE(fs::exists(at("grey.bmp")));
+      EXPECT_FALSE(fs::exists(at("shifts.csv")));
+      EXPECT_EQ(temporaryFiles(), std::vector<std::string>{});
+    }
+  }
+
+  // The hook itself works: without a fault the same series merges.
+  fs::remove_all(at("series"));
+  fs::copy(at("pristine"), at("series"), fs::copy_options::recursive);
+  const CliRun clean = cli(std::vector<std::string>{"merge", "-q", "-o", "precious.bmp"} + series);
+  EXPECT_EQ(clean.status, 0) << clean.err;
+  EXPECT_NE(readAll(at("precious.bmp")), "the user's earlier result");
+}
+
+TEST_F(CliFaults, UnreadableInputsAreNamed) {
+  simulate("series", 3);
+  // A folder among the files, named like one of them, is not a frame.
+  fs::create_directory(at("series/frame_001b.bmp"));
+  const CliRun folderInside = cli({"merge", "-q", "-o", "out.bmp", "series"});
+  EXPECT_EQ(folderInside.status, 0) << folderInside.err;
+  EXPECT_TRUE(fs::exists(at("out.bmp")));
+
+  // Named as an input, such a folder is taken for a folder of frames.
+  fs::create_directory(at("scan.bmp"));
+  const CliRun folderGiven = cli({"merge", "-o", "out2.bmp", "series/frame_000.bmp", "scan.bmp"});
+  EXPECT_EQ(folderGiven.status, 1);
+  EXPECT_EQ(folderGiven.err, "lumifold-cli: scan.bmp: No BMP files in folder\n");
+
+  if (!permissionsApply()) GTEST_SKIP() << "running as root without a way to become nobody: permissions untested";
+  fs::permissions(at("series/frame_001.bmp"), fs::perms::none);
+  const CliRun file = cli({"merge", "-o", "out3.bmp", "series"}, {"", true});
+  EXPECT_EQ(file.status, 1);
+  EXPECT_EQ(file.err, "lumifold-cli: series/frame_001.bmp: Permission denied\n");
+  fs::permissions(at("series/frame_001.bmp"), fs::perms::owner_read | fs::perms::owner_write |
+                                                  fs::perms::group_read | fs::perms::others_read);
+
+  fs::permissions(at("series"), fs::perms::owner_all);
+  const CliRun folder = cli({"merge", "-o", "out3.bmp", "series"}, {"", true});
+  EXPECT_EQ(folder.status, 1);
+  EXPECT_EQ(folder.err, "lumifold-cli: series: Permission denied\n");
+  EXPECT_FALSE(fs::exists(at("out3.bmp")));
+}
+
+TEST_F(CliFaults, FailedWritesLeaveEarlierResultsWhole) {
+  simulate("series", 3);
+  const std::vector<std::string> series = frames("series", 3);
+  fs::create_directory(at("out"));
+  fs::permissions(at("out"), fs::perms::all);
+  std::ofstream(at("out/result.bmp")) << "the user's earlier result";
+  std::ofstream(at("out/grey.bmp")) << "the user's earlier grey";
+  const auto untouched = [&] {
+    EXPECT_EQ(readAll(at("out/result.bmp")), "the user's earlier result");
+    EXPECT_EQ(readAll(at("out/grey.bmp")), "the user's earlier grey");
+    EXPECT_EQ(temporaryFiles(), std::vector<std::string>{});
+  };
+
+  // The disk fills up while the picture is written: a 64 x 48 picture
+  // needs 9270 bytes, files may grow to 4096.
+  const CliRun full = cli(std::vector<std::string>{"merge", "-o", "out/result.bmp"} + series, {"", false, 4096});
+  EXPECT_EQ(full.status, 1);
+  EXPECT_EQ(full.err, "lumifold-cli: out/result.bmp: Cannot write image file: File too large\n");
+  EXPECT_EQ(full.out, "");
+  untouched();
+
+  // A full device: nothing to keep, but the failure is reported.
+  const CliRun device = cli(std::vector<std::string>{"merge", "-o", "/dev/full"} + series);
+  EXPECT_EQ(device.status, 1);
+  EXPECT_EQ(device.err, "lumifold-cli: /dev/full: Cannot write image file: No space left on device\n");
+  const CliRun csv = cli(std::vector<std::string>{"merge", "-o", "out/new.bmp", "--shifts", "/dev/full"} + series);
+  EXPECT_EQ(csv.status, 1);
+  EXPECT_EQ(csv.err, "lumifold-cli: /dev/full: No space left on device\n");
+  fs::remove(at("out/new.bmp"));
+
+  // A folder that is not there is found before the merge.
+  const CliRun missing = cli(std::vector<std::string>{"merge", "-o", "gone/result.bmp"} + series);
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err, "lumifold-cli: gone/result.bmp: No such folder\n");
+  // A folder that goes away during the merge is found when writing.
+  fs::create_directory(at("vanishing"));
+  fs::permissions(at("vanishing"), fs::perms::all);
+  const CliRun vanished =
+      cli(std::vector<std::string>{"merge", "-o", "vanishing/result.bmp"} + series, {"remove|vanishing"});
+  EXPECT_EQ(vanished.status, 1);
+  EXPECT_EQ(vanished.err, "lumifold-cli: vanishing/result.bmp: Cannot open image file: No such file or directory\n");
+  untouched();
+
+  if (!permissionsApply()) GTEST_SKIP() << "running as root without a way to become nobody: permissions untested";
+  // A read-only folder, found before the merge.
+  fs::create_directory(at("locked"));
+  fs::permissions(at("locked"), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                    fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+  const CliRun locked = cli(std::vector<std::string>{"merge", "-o", "locked/result.bmp"} + series, {"", true});
+  EXPECT_EQ(locked.status, 1);
+  EXPECT_EQ(locked.err, "lumifold-cli: locked/result.bmp: Permission denied\n");
+
+  // The output folder made read-only during the merge (the program's own,
+  // as its earlier results are): they stay, since each is replaced only by
+  // a complete new file.
+  if (::geteuid() == 0) {
+    for (const char* name : {"out", "out/result.bmp", "out/grey.bmp"}) {
+      ASSERT_EQ(::chown(at(name).c_str(), kNobody, kNobody), 0) << name;
+    }
+  }
+  const CliRun readOnly =
+      cli(std::vector<std::string>{"merge", "-o", "out/result.bmp", "--grey", "out/grey.bmp"} + series,
+          {"readonly|out", true});
+  EXPECT_EQ(readOnly.status, 1);
+  EXPECT_EQ(readOnly.err, "lumifold-cli: out/result.bmp: Cannot open image file: Permission denied\n");
+  fs::permissions(at("out"), fs::perms::all);
+  untouched();
+}
+
+TEST_F(CliFaults, SeriesOfOneFrameIsTheFrame) {
+  simulate("series", 1);
+  const velIPL::GImage frame(at("series/frame_000.bmp"));
+  for (const char* algorithm : {"correlation", "anterior-edge"}) {
+    SCOPED_TRACE(algorithm);
+    const CliRun run = cli({"merge", "-a", algorithm, "-o", "one.bmp", "--grey", "grey.bmp", "--shifts", "s.csv",
+                            "series/frame_000.bmp"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.rfind("Merged 1 frame of 64 x 48 by ", 0), 0u) << run.out;
+    EXPECT_TRUE(samePixels(velIPL::GImage(at("grey.bmp")), frame));
+    EXPECT_EQ(readAll(at("s.csv")), "");
+  }
+}
+
+// One-row and one-column series: the correlation needs two rows and says
+// so, naming the reference; everything else merges as the engine does.
+TEST_F(CliFaults, ThinImagesAreMergedOrRefusedByName) {
+  struct Thin {
+    const char* folder;
+    int width;
+    int height;
+  };
+  for (const Thin& t : {Thin{"row", 24, 1}, Thin{"column", 1, 40}, Thin{"dot", 1, 1}}) {
+    fs::create_directory(at(t.folder));
+    for (int i = 0; i < 4; ++i) saveGrey(thinFrame(t.width, t.height, i), at(frames(t.folder, 4)[i]));
+    std::ofstream(at("precious.bmp")) << "the user's earlier result";
+    for (const bool correlation : {true, false}) {
+      SCOPED_TRACE(std::string(t.folder) + (correlation ? ", correlation" : ", anterior edge"));
+      const CliRun run = cli({"merge", "-q", "-a", correlation ? "correlation" : "anterior-edge", "-o",
+                              "precious.bmp", "--grey", "grey.bmp", t.folder});
+      if (correlation && t.height < 2) {
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, "lumifold-cli: " + frames(t.folder, 1)[0] + ": Image must have at least 2 rows\n");
+        EXPECT_EQ(readAll(at("precious.bmp")), "the user's earlier result");
+        EXPECT_FALSE(fs::exists(at("grey.bmp")));
+        continue;
+      }
+      EXPECT_EQ(run.status, 0) << run.err;
+      std::vector<std::string> paths;
+      for (const std::string& f : frames(t.folder, 4)) paths.push_back(at(f));
+      EXPECT_TRUE(samePixels(velIPL::GImage(at("grey.bmp")), engineMerge(paths, correlation)));
+      fs::remove(at("grey.bmp"));
+    }
+  }
+}
+
+// The reader takes BMPs of no rows or no columns; neither program may
+// crash on them or write a broken file.
+TEST_F(CliFaults, ImagesWithoutPixelsAreRefused) {
+  simulate("series", 2, 16, 8);
+  std::ofstream(at("no_columns.bmp"), std::ios::binary) << emptyBmp(0, 8);
+  std::ofstream(at("no_rows.bmp"), std::ios::binary) << emptyBmp(16, 0);
+  std::ofstream(at("precious.bmp")) << "the user's earlier result";
+
+  const CliRun probe = cli({"probe", "no_columns.bmp", "no_rows.bmp"});
+  EXPECT_EQ(probe.status, 0) << probe.err;
+  EXPECT_EQ(probe.out, "no_columns.bmp: 0 x 8\nno_rows.bmp: 16 x 0\n");
+
+  for (const char* algorithm : {"correlation", "anterior-edge"}) {
+    for (const char* empty : {"no_columns.bmp", "no_rows.bmp"}) {
+      SCOPED_TRACE(std::string(empty) + ", " + algorithm);
+      const CliRun alone = cli({"merge", "-a", algorithm, "-o", "precious.bmp", "--grey", "grey.bmp", empty, empty});
+      EXPECT_EQ(alone.status, 1);
+      EXPECT_EQ(alone.err, std::string("lumifold-cli: ") + empty + ": Empty image\n");
+      const CliRun later = cli({"merge", "-a", algorithm, "-o", "precious.bmp", "series/frame_000.bmp", empty});
+      EXPECT_EQ(later.status, 1);
+      EXPECT_EQ(later.err, std::string("lumifold-cli: ") + empty + ": " + kOtherSize + "\n");
+      EXPECT_EQ(readAll(at("precious.bmp")), "the user's earlier result");
+      EXPECT_FALSE(fs::exists(at("grey.bmp")));
+    }
+  }
+}
+
+// Two hundred frames merge like any series; that the memory stays flat as
+// the count grows is measured by the benchmark, not here.
+TEST_F(CliFaults, MergesTwoHundredFrames) {
+  simulate("series", 200, 32, 24);
+  std::vector<std::string> paths;
+  for (const std::string& f : frames("series", 200)) paths.push_back(at(f));
+  for (const bool correlation : {true, false}) {
+    SCOPED_TRACE(correlation ? "correlation" : "anterior edge");
+    const CliRun run = cli({"merge", "-a", correlation ? "correlation" : "anterior-edge", "-o", "out.bmp", "--grey",
+                            "grey.bmp", "--shifts", "shifts.csv", "series"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.rfind("Merged 200 frames of 32 x 24", 0), 0u) << run.out;
+    EXPECT_TRUE(samePixels(velIPL::GImage(at("grey.bmp")), engineMerge(paths, correlation)));
+    std::istringstream csv(readAll(at("shifts.csv")));
+    int lines = 0;
+    for (std::string line; std::getline(csv, line);) ++lines;
+    EXPECT_EQ(lines, 199);
+  }
+}
+
+}  // namespace
