@@ -33,6 +33,7 @@
 #include "ipl/images.h"
 #include "ipl/ipl_exception.h"
 #include "math/math_exception.h"
+#include "merge/merge_failure.h"
 #include "merge/merger.h"
 #include "sim/bscan_simulator.h"
 #include "sim/series_writer.h"
@@ -145,41 +146,6 @@ std::string pictureName(const std::string& name) {
 // Grey in all three channels.
 velIPL::RGBImage greyPicture(const velIPL::GImage& grey) {
   return lumifold::ApplyColorScale(lumifold::MakeWhiteOnBlackScale(), grey);
-}
-
-constexpr const char* kChangedSize = "Image has changed size since it was checked";
-
-// The width and rows the header of path gives now; nothing when it no
-// longer passes the probe.
-std::optional<lumifold::SeriesSize> sizeNow(const std::string& path) {
-  velIPL::BmpInfo info;
-  int width = 0;
-  int height = 0;
-  std::string message;
-  if (!info.probeFile(path, width, height, message)) return std::nullopt;
-  const long long rows = height < 0 ? -static_cast<long long>(height) : height;
-  return lumifold::SeriesSize{width, static_cast<int>(rows)};
-}
-
-bool changedSize(const std::string& path, const lumifold::SeriesSize& checked) {
-  const std::optional<lumifold::SeriesSize> now = sizeNow(path);
-  return now && (now->width != checked.width || now->height != checked.height);
-}
-
-// The report of a merge that failed at image failed (-1 when it did not get
-// to one) of files checked to be of size checked. A file replaced after the
-// check is named with the size it changed to, whichever algorithm noticed:
-// a new reference would make every later frame look wrong, and the
-// anterior-edge merge meets a new width only as vectors of unequal length.
-lumifold::CliError mergeFailure(const std::vector<std::string>& paths, int failed, const std::string& message,
-                                const lumifold::SeriesSize& checked) {
-  if (changedSize(paths.front(), checked)) return lumifold::CliError(paths.front(), kChangedSize);
-  const bool known = failed >= 0 && failed < static_cast<int>(paths.size());
-  const std::string& path = known ? paths[failed] : paths.front();
-  if (known && failed > 0 && changedSize(path, checked)) {
-    return lumifold::CliError(path, "Image has not same dimensions as reference image");
-  }
-  return lumifold::CliError(path, reasonFor(message, path));
 }
 
 velIPL::GImage readGrey(const std::string& path) {
@@ -313,14 +279,17 @@ int runMerge(const MergeOptions& o) {
     throw;
   } catch (const std::exception& e) {
     progress.finish();
-    throw mergeFailure(paths, merger.currentImage(), e.what(), size);
+    const lumifold::MergeFailure failure =
+        lumifold::explainMergeFailure(paths, merger.currentImage(), e.what(), size.width, size.height);
+    const std::string& path = paths[static_cast<std::size_t>(failure.file)];
+    throw lumifold::CliError(path, reasonFor(failure.reason, path));
   }
   progress.finish();
   const double mergeTime = seconds() - mergeStart;
   // A reference replaced after the check merges at its new size, which
   // the truth and the noise-free section were checked against.
   if (merged.width() != size.width || merged.height() != size.height) {
-    throw lumifold::CliError(paths.front(), kChangedSize);
+    throw lumifold::CliError(paths.front(), lumifold::kChangedSizeReason);
   }
 
   const int scale = scaleIndex(o.scale);
@@ -360,7 +329,7 @@ int runMerge(const MergeOptions& o) {
     // Read again, so it may have changed since the merge.
     const velIPL::GImage first = readGrey(paths.front());
     if (first.width() != size.width || first.height() != size.height) {
-      throw lumifold::CliError(paths.front(), kChangedSize);
+      throw lumifold::CliError(paths.front(), lumifold::kChangedSizeReason);
     }
     std::cout << "PSNR against " << o.noiseFree << ": frame 0 " << formatDb(lumifold::peakSignalToNoise(first, *noiseFree))
               << ", average " << formatDb(lumifold::peakSignalToNoise(merged, *noiseFree)) << '\n';
