@@ -17,6 +17,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -39,6 +40,7 @@
 #include "app/windows_dib.h"
 #include "color/color_scales.h"
 #include "merge/merge_progress.h"
+#include "merge/merge_failure.h"
 #include "merge/merger.h"
 
 namespace lumifold {
@@ -315,7 +317,17 @@ void TMainPanel::FormCreate() {
 }
 
 void TMainPanel::LoadSettings() {
-  const std::unique_ptr<SettingsKey> key = platform_.openSettingsKey();
+  std::unique_ptr<SettingsKey> key;
+  try {
+    key = platform_.openSettingsKey();
+  } catch (const SettingsError&) {
+    // Nothing can be read: every value takes its default, then the
+    // message is shown, and the store is left as the user has it.
+    lastInput = platform_.currentDirectory();
+    lastOutput = platform_.currentDirectory();
+    settingsUnreadable_ = true;
+    throw;
+  }
   if (!key) return;
   const QString colorScale = key->readString(kColorScaleValue);
   ColorScales->setItemIndex(colorScale.isEmpty() ? 0 : integerValue(colorScale));
@@ -328,6 +340,9 @@ void TMainPanel::LoadSettings() {
 }
 
 void TMainPanel::SaveSettings() {
+  // A store that could not be read was reported at the start and is left
+  // as the user has it.
+  if (settingsUnreadable_) return;
   const std::unique_ptr<SettingsKey> key = platform_.openSettingsKey();
   if (!key) return;
   key->writeString(kColorScaleValue, QString::number(ColorScales->itemIndex()));
@@ -464,21 +479,29 @@ bool TMainPanel::mergeList() {
   busy = true;
   updateActions();
 
-  try {
-    mergedImage = Algorithm->itemIndex() == 0 ? merger.mergeByCorrelation() : merger.mergeByAnteriorEdge();
-  } catch (const std::exception& e) {
-    // A file changed or vanished since it was listed. merged stays clear,
-    // so the next Run merges again once the list is put right. The window
-    // is usable again before the report appears.
+  // A file changed or vanished since it was listed. merged stays clear, so
+  // the next Run merges again once the list is put right. The window is
+  // usable again before the report appears.
+  const auto fail = [&](const MergeFailure& failure) {
     endOnExit.dismiss();
     endMerge();
-    const int failed = merger.currentImage();
-    const QString message = QString::fromLocal8Bit(e.what());
-    platform_.reportException(this, failed >= 0 && failed < rows.size()
-                                         ? QStringLiteral("%1: %2").arg(rows[failed], message)
-                                         : message);
+    platform_.reportException(this, QStringLiteral("%1: %2").arg(rows[failure.file],
+                                                                 QString::fromLocal8Bit(failure.reason.c_str())));
     return false;
+  };
+  const int checkedRows = std::abs(images.refHeight());
+  // The reader takes files without pixels, but there is nothing to merge.
+  if (images.refWidth() == 0 || checkedRows == 0) return fail({0, "Empty image"});
+  velIPL::GImage result;
+  try {
+    result = Algorithm->itemIndex() == 0 ? merger.mergeByCorrelation() : merger.mergeByAnteriorEdge();
+  } catch (const std::exception& e) {
+    return fail(explainMergeFailure(fileNames, merger.currentImage(), e.what(), images.refWidth(), checkedRows));
   }
+  // A reference replaced since it was listed merges at its new size, which
+  // is no picture of the list.
+  if (result.width() != images.refWidth() || result.height() != checkedRows) return fail({0, kChangedSizeReason});
+  mergedImage = std::move(result);
   endOnExit.dismiss();
   endMerge();
   merged = true;

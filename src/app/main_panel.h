@@ -69,7 +69,9 @@ public:
   void filesDropped(const QStringList& paths);
   void ClearFileSelection();
   // Throw SettingsError or std::invalid_argument, leaving what was not yet
-  // read or written as it was.
+  // read or written as it was. A store that cannot be read at all gives
+  // the defaults and a SettingsError naming it from LoadSettings, and is
+  // not written by SaveSettings while this window lives.
   void LoadSettings();
   void SaveSettings();
   // Enables and disables the commands from busy: while a merge runs, the
@@ -162,6 +164,8 @@ private:
   void guarded(F&& handler);
 
   Platform& platform_;
+  // The settings store could not be read at creation; it is not written.
+  bool settingsUnreadable_ = false;
   QAction* addButtonAction_;
   QAction* clearButtonAction_;
   QAction* runButtonAction_;

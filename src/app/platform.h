@@ -51,7 +51,8 @@ public:
   virtual void openWebAddress(const QString& address) = 0;
 
   // Opens the program's settings key, creating it when missing. Returns null
-  // when the store cannot be opened at all.
+  // when there is no store at all; throws SettingsError naming the store
+  // when it exists but cannot be read.
   virtual std::unique_ptr<SettingsKey> openSettingsKey() = 0;
 
   // True when path names an existing file; a folder is not a file.

@@ -1,5 +1,7 @@
 #include "app/settings_key.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 #include <QVariant>
 
@@ -8,7 +10,19 @@ namespace lumifold {
 std::unique_ptr<QSettingsKey> QSettingsKey::open() {
   auto settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                               kOrganisation, kApplication);
-  if (settings->status() != QSettings::NoError) return nullptr;
+  // QSettings reads nothing from a file it cannot open, and says so only
+  // when it is asked to write; the file's own state tells at once.
+  const QFileInfo file(settings->fileName());
+  const bool unreadable = file.exists() && (!file.isFile() || !file.isReadable());
+  if (unreadable || settings->status() != QSettings::NoError) {
+    const QString reason = unreadable || settings->status() == QSettings::AccessError
+                               ? QStringLiteral("it cannot be read")
+                               : QStringLiteral("it is damaged");
+    throw SettingsError(QStringLiteral("The settings file %1 is not used: %2. The program starts with its defaults "
+                                       "and leaves the file as it is.")
+                            .arg(QDir::toNativeSeparators(settings->fileName()), reason)
+                            .toStdString());
+  }
   settings->beginGroup(kGroup);
   return std::unique_ptr<QSettingsKey>(new QSettingsKey(std::move(settings)));
 }

@@ -6,7 +6,8 @@
 // file pellora/Lumifold.conf in the user's configuration folder). Every
 // value is a string. A missing value reads as an empty string. A value of
 // another kind, or a write the store refuses, throws SettingsError with the
-// store's message naming the value; the caller shows it.
+// store's message naming the value; a store that cannot be read at all
+// throws SettingsError naming its file. The caller shows the message.
 #pragma once
 
 #include <QString>
@@ -41,8 +42,10 @@ public:
   inline static const QString kApplication = QStringLiteral("Lumifold");
   inline static const QString kGroup = QStringLiteral("1.0");
 
-  // Null when the store exists but cannot be read (a damaged file): such a
-  // key is neither read nor overwritten.
+  // The store, created on first write when missing. Throws SettingsError
+  // naming the file and the reason when it exists but cannot be read (a
+  // damaged file, a file without read permission, a folder in its place):
+  // such a store is neither read nor overwritten.
   static std::unique_ptr<QSettingsKey> open();
 
   ~QSettingsKey() override;

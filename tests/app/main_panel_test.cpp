@@ -175,6 +175,37 @@ private slots:
     QCOMPARE(platform_->exceptions, QStringList{QStringLiteral("Failed to set data for 'colorScale'")});
   }
 
+  void unreadableStoreGivesDefaultsAndOneMessage() {
+    const QString conf = sandbox_->path() + "/pellora/Lumifold.conf";
+    QDir().mkpath(sandbox_->path() + "/pellora");
+    const QByteArray garbage("\x89PNG\r\n\x1a\n[1.0\ncolorScale=\"5\nalgorithm", 31);
+    testutil::writeText(conf, garbage);
+
+    auto panel = makePanel();
+    QCOMPARE(platform_->exceptions.size(), 1);
+    QVERIFY2(platform_->exceptions[0].startsWith("The settings file " + conf + " is not used: it is damaged."),
+             qPrintable(platform_->exceptions[0]));
+    QCOMPARE(panel->ColorScales->itemIndex(), 0);
+    QCOMPARE(panel->Algorithm->itemIndex(), 0);
+    QCOMPARE(panel->lastInput, QStringLiteral("/fake/current"));
+    QCOMPARE(panel->lastOutput, QStringLiteral("/fake/current"));
+
+    // The window works as ever; closing it says nothing more and keeps the
+    // file for the user to look at.
+    platform_->openAnswers.push_back({bmp("a.bmp")});
+    panel->AddButton->click();
+    QCOMPARE(platform_->exceptions, QStringList{platform_->exceptions.value(0)});
+    QCOMPARE(panel->fileCount(), 1);
+    QCOMPARE(platform_->openRequests, QStringList{QStringLiteral("/fake/current/*.bmp")});
+    QSignalSpy closed(panel.get(), &TMainPanel::closed);
+    QVERIFY(panel->close());
+    QCOMPARE(closed.count(), 1);
+    QCOMPARE(platform_->exceptions, QStringList{platform_->exceptions.value(0)});
+    QFile kept(conf);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), garbage);
+  }
+
   void addsOneSelectionInSortedOrder() {
     const QStringList chosen = {bmp("scan10.bmp"), bmp("scan2.bmp"), bmp("Scan1.bmp")};
     platform_->openAnswers.push_back(chosen);

@@ -56,6 +56,16 @@ private:
     return testutil::writeSeries(files_->path(), frames, width, height);
   }
 
+  // Runs the list with the algorithm, as the user would: the Run button when
+  // it is selected already, else a click on it, which merges at once.
+  static void run(TMainPanel& panel, int algorithm) {
+    if (panel.Algorithm->itemIndex() == algorithm) {
+      panel.RunButton->click();
+    } else {
+      panel.Algorithm->button(algorithm)->click();
+    }
+  }
+
   QString shownDifference(const TMainPanel& panel, int scale) const {
     return testutil::firstDifference(viewer_->Image->bitmap(),
                                      lumifold::ApplyColorScale(lumifold::SelectedColorScale(scale), panel.mergedImage));
@@ -286,6 +296,79 @@ private slots:
     // A scale change does not bring the old result back.
     panel->ColorScales->button(2)->click();
     QVERIFY(!viewer_->isVisible());
+  }
+
+  // A file replaced after it was listed is named for what changed, by
+  // either algorithm, and the list can be put right and run again.
+  void changedFilesAreNamedForWhatChanged() {
+    const QStringList frames = series();
+    QFile original(frames[0]);
+    QVERIFY(original.open(QIODevice::ReadOnly));
+    const QByteArray reference = original.readAll();
+    original.close();
+    auto panel = makePanel(frames);
+
+    for (const int algorithm : {0, 1}) {
+      // A new reference would make every later frame look wrong: the
+      // reference itself is named.
+      testutil::writeBmp(frames[0], 32, 48);
+      platform_->exceptions.clear();
+      run(*panel, algorithm);
+      QCOMPARE(platform_->exceptions,
+               QStringList{frames[0] + QStringLiteral(": Image has changed size since it was checked")});
+      QVERIFY(!panel->merged);
+      QVERIFY(panel->mergedImage.empty());
+      QVERIFY(!viewer_->isVisible());
+
+      // A later frame of another width: the anterior edge meets it as
+      // profiles of unequal length, and still names the size.
+      testutil::writeText(frames[0], reference);
+      testutil::writeBmp(frames[1], 40, 48);
+      run(*panel, algorithm);
+      QCOMPARE(platform_->exceptions.size(), 2);
+      QCOMPARE(platform_->exceptions[1],
+               frames[1] + QStringLiteral(": Image has not same dimensions as reference image"));
+      QVERIFY(!panel->busy);
+      QVERIFY(panel->RunButton->isEnabled());
+      testutil::writeSeries(files_->path(), 3, 64, 48);
+    }
+
+    // With the files put back the same list merges.
+    panel->RunButton->click();
+    QCOMPARE(platform_->exceptions.size(), 2);
+    QVERIFY(panel->merged);
+    QVERIFY(viewer_->isVisible());
+    QCOMPARE(testutil::firstDifference(panel->mergedImage, testutil::mergeOf(frames, false)), QString());
+
+    // A reference replaced by a larger one in a list of one merges at the
+    // new size, which the list never checked: refused as well.
+    auto single = makePanel({frames[2]});
+    testutil::writeBmp(frames[2], 80, 48);
+    single->RunButton->click();
+    QCOMPARE(platform_->exceptions.size(), 3);
+    QCOMPARE(platform_->exceptions[2], frames[2] + QStringLiteral(": Image has changed size since it was checked"));
+    QVERIFY(!single->merged);
+    QVERIFY(single->mergedImage.empty());
+  }
+
+  // The reader takes BMPs without rows or columns, and so does the list;
+  // a run reports them instead of showing nothing.
+  void imagesWithoutPixelsAreReportedNotShown() {
+    for (const QSize size : {QSize(0, 8), QSize(8, 0)}) {
+      const QString empty = testutil::writeBmp(files_->filePath(QStringLiteral("empty.bmp")), size.width(),
+                                               size.height());
+      auto panel = makePanel({empty, empty});
+      QCOMPARE(panel->fileCount(), 2);
+      platform_->exceptions.clear();
+      for (const int algorithm : {0, 1}) run(*panel, algorithm);
+      QCOMPARE(platform_->exceptions, QStringList(2, empty + QStringLiteral(": Empty image")));
+      QVERIFY(!panel->merged);
+      QVERIFY(!panel->busy);
+      QVERIFY(!viewer_->isVisible());
+      QVERIFY(panel->FileList->isEnabled());
+      panel->ColorScales->button(1)->click();
+      QCOMPARE(platform_->exceptions.size(), 2);
+    }
   }
 };
 

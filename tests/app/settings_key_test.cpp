@@ -1,5 +1,7 @@
 // The per-user settings store: where it keeps the values and how it fails.
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTest>
 
 #include "app/settings_key.h"
@@ -54,11 +56,38 @@ private slots:
     }
   }
 
-  void damagedStoreIsNotOpened() {
+  void storeThatCannotBeReadIsNamedAndLeftAlone() {
     testutil::SettingsSandbox sandbox;
+    const QString conf = sandbox.path() + "/pellora/Lumifold.conf";
+    const auto refusal = [] {
+      try {
+        QSettingsKey::open();
+      } catch (const SettingsError& e) {
+        return QString::fromUtf8(e.what());
+      }
+      return QStringLiteral("<opened>");
+    };
+    const QString tail = QStringLiteral(". The program starts with its defaults and leaves the file as it is.");
+
     QDir().mkpath(sandbox.path() + "/pellora");
-    testutil::writeText(sandbox.path() + "/pellora/Lumifold.conf", "[1.0\ncolorScale=\"4\n\x01\x02");
-    QVERIFY(!QSettingsKey::open());
+    const QByteArray damaged = "[1.0\ncolorScale=\"4\n\x01\x02";
+    testutil::writeText(conf, damaged);
+    QCOMPARE(refusal(), "The settings file " + conf + " is not used: it is damaged" + tail);
+    QFile kept(conf);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), damaged);
+
+    // A folder where the file belongs.
+    QVERIFY(QFile::remove(conf));
+    QVERIFY(QDir().mkpath(conf));
+    QCOMPARE(refusal(), "The settings file " + conf + " is not used: it cannot be read" + tail);
+    QVERIFY(QDir(conf).removeRecursively());
+
+    // A file without read permission, which only root may read anyway.
+    testutil::writeText(conf, "[1.0]\ncolorScale=4\n");
+    QVERIFY(QFile::setPermissions(conf, QFileDevice::WriteOwner));
+    if (QFileInfo(conf).isReadable()) QSKIP("running as root: a file without read permission is still read");
+    QCOMPARE(refusal(), "The settings file " + conf + " is not used: it cannot be read" + tail);
   }
 };
 
