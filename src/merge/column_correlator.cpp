@@ -107,6 +107,9 @@ ColumnCorrelator::ColumnCorrelator(const GImage& reference, WorkerPool& pool)
       laneHypot_(laneHypotIsExact()),
       pool_(pool) {
   if (height_ < 2) throw velIPL::IPLException("Image must have at least 2 rows");
+  // An image without columns (the reader takes them) has nothing to
+  // transform, and the border columns below would lie outside it.
+  if (width_ == 0) return;
   std::vector<int> source;
   std::vector<double> window;
   columnWindow(height_, source, window);
@@ -147,6 +150,7 @@ Complex ColumnCorrelator::referenceSpectrum(int x, int k) const {
 
 RowVector ColumnCorrelator::shifts(const GImage& image) {
   RowVector s(width_);
+  if (width_ == 0) return s;
   const std::size_t batch = batchDoubles(m_);
   loadSums(image);
   pool_.run(batchCount_, [&](int b, int worker) {
