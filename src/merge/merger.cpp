@@ -208,7 +208,10 @@ GImage Merger::anteriorEdgeFast() {
   startProgress();
   const GImage reference = load(0);
   FramePrefetcher frames(*fileNames_, 1);
-  WorkerPool pool(mergeThreads());
+  // The reader thread is this merge's second core: the edges and sums of a
+  // frame take less time than reading the next one, and handing them to
+  // helpers would only add the cost of waking them.
+  WorkerPool pool(1);
   const RowVector referenceEdges = anteriorEdges(reference);
   startAccumulator(reference);
   for (int j = 1; j < imageCount_; ++j) {
