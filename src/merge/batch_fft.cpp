@@ -159,17 +159,40 @@ LUMIFOLD_LANE_KERNEL void forwardRealKernel(const int* rows, const std::size_t* 
   // stage-2 pair use the twiddle (1, 0), the other one multiplies a real
   // value by table[n / 4].
   const double w2r = wr[2], w2i = wi[2];
-  for (int base = 0; base < n; base += 4) {
-    const Vec a0 = sample(base), a1 = sample(base + 1);
-    const Vec a2 = sample(base + 2), a3 = sample(base + 3);
+  if (n == 4) {
+    const Vec a0 = sample(0), a1 = sample(1), a2 = sample(2), a3 = sample(3);
     const Vec b0 = a0 + a1, b1 = a0 - a1, b2 = a2 + a3, b3 = a2 - a3;
     const Vec tr = b3 * w2r, ti = b3 * w2i;
-    put(x, base, {b0 + b2, zero});
-    put(x, base + 1, {b1 + tr, ti});
-    put(x, base + 2, {b0 - b2, zero});
-    put(x, base + 3, {b1 - tr, -ti});
+    put(x, 0, {b0 + b2, zero});
+    put(x, 1, {b1 + tr, ti});
+    put(x, 2, {b0 - b2, zero});
+    put(x, 3, {b1 - tr, -ti});
+    return;
   }
-  stagesFrom(x, n, 4, wr, wi);
+  // Stage 4 as well: its pair k = 0 is still real with the unit twiddle,
+  // pair k = 2 multiplies a real value, pairs 1 and 3 are whole butterflies.
+  const double w41r = wr[4], w41i = wi[4], w42r = wr[5], w42i = wi[5], w43r = wr[6], w43i = wi[6];
+  for (int base = 0; base < n; base += 8) {
+    Vec a[8];
+    for (int j = 0; j < 8; ++j) a[j] = sample(base + j);
+    const Vec b0 = a[0] + a[1], b1 = a[0] - a[1], b2 = a[2] + a[3], b3 = a[2] - a[3];
+    const Vec b4 = a[4] + a[5], b5 = a[4] - a[5], b6 = a[6] + a[7], b7 = a[6] - a[7];
+    const Vec c0 = b0 + b2, c2 = b0 - b2, c4 = b4 + b6, c6 = b4 - b6;
+    const Vec t3r = b3 * w2r, t3i = b3 * w2i, t7r = b7 * w2r, t7i = b7 * w2i;
+    Cv c1{b1 + t3r, t3i}, c3{b1 - t3r, -t3i}, c5{b5 + t7r, t7i}, c7{b5 - t7r, -t7i};
+    const Vec t6r = c6 * w42r, t6i = c6 * w42i;
+    butterfly(c1, c5, w41r, w41i);
+    butterfly(c3, c7, w43r, w43i);
+    put(x, base, {c0 + c4, zero});
+    put(x, base + 1, c1);
+    put(x, base + 2, {c2 + t6r, t6i});
+    put(x, base + 3, c3);
+    put(x, base + 4, {c0 - c4, zero});
+    put(x, base + 5, c5);
+    put(x, base + 6, {c2 - t6r, -t6i});
+    put(x, base + 7, c7);
+  }
+  stagesFrom(x, n, 8, wr, wi);
 }
 
 LUMIFOLD_LANE_KERNEL void inverseKernel(double* x, int n, const double* wr, const double* wi) {
