@@ -109,4 +109,37 @@ velIPL::GImage averageResult(const velIPL::DImage& accumulator, int imageCount) 
   return result;
 }
 
+namespace {
+
+// mathORN::round spelt out for 0 <= v <= 1e10, where its sign is 1 (or 0
+// with a zero whole part) and its fraction test the same.
+LUMIFOLD_LANE_KERNEL void averageRow(const double* sum, int n, int imageCount, unsigned char* out) {
+  for (int x = 0; x < n; ++x) {
+    const double v = sum[x] / imageCount;
+    double rounded;
+    if (v >= 0.0 && v <= 1e10) {
+      const double whole = std::trunc(v);
+      rounded = v - whole >= 0.5 ? whole + 1.0 : whole;
+    } else {
+      rounded = mathORN::round(v);
+    }
+    const int r = static_cast<int>(rounded);
+    out[x] = static_cast<unsigned char>(r > 255 ? 255 : r);
+  }
+}
+
+}  // namespace
+
+velIPL::GImage averageResult(const velIPL::DImage& accumulator, int imageCount, WorkerPool& pool) {
+  const int w = accumulator.width();
+  const int h = accumulator.height();
+  velIPL::GImage result(w, h, 0);
+  const int rowsPerTask = 32;
+  pool.run((h + rowsPerTask - 1) / rowsPerTask, [&](int task, int) {
+    const int end = std::min(h, (task + 1) * rowsPerTask);
+    for (int y = task * rowsPerTask; y < end; ++y) averageRow(accumulator.row(y), w, imageCount, result.row(y));
+  });
+  return result;
+}
+
 }  // namespace lumifold

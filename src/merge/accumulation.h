@@ -31,4 +31,9 @@ void accumulateShifted(velIPL::DImage& accumulator, const velIPL::GImage& image,
 // nothing, so edge rows of moved frames come out darker.
 velIPL::GImage averageResult(const velIPL::DImage& accumulator, int imageCount);
 
+// The same image, rows shared out over pool, the rounding done inline on
+// whole rows for the quotients from 0 to 1e10 (all a merge produces) and by
+// mathORN::round for any other.
+velIPL::GImage averageResult(const velIPL::DImage& accumulator, int imageCount, WorkerPool& pool);
+
 }  // namespace lumifold

@@ -201,7 +201,7 @@ GImage Merger::correlationFast() {
     smoothProfile(s);
     accept(j, image, s, &pool);
   }
-  return averageResult(accumulator_, imageCount_);
+  return averageResult(accumulator_, imageCount_, pool);
 }
 
 GImage Merger::anteriorEdgeFast() {
@@ -224,7 +224,7 @@ GImage Merger::anteriorEdgeFast() {
     correctOutliers(s);
     accept(j, image, s, &pool);
   }
-  return averageResult(accumulator_, imageCount_);
+  return averageResult(accumulator_, imageCount_, pool);
 }
 
 void Merger::startProgress() {

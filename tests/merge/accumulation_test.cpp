@@ -176,3 +176,29 @@ TEST(AnteriorEdge, PooledProfileEqualsColumnByColumnScan) {
   }
   EXPECT_EQ(anteriorEdges(GImage(), pool).size(), 0);
 }
+
+// The pooled average against the straightforward one over every quotient
+// kind: whole, just below and at halves, above 255, huge, negative, NaN.
+TEST(Accumulation, PooledAverageEqualsStraightforwardAverage) {
+  const double special[] = {0.0,    -0.0, 0.5,  1.5,        2.4999999999999996, 254.5, 255.49, 255.5,
+                            1000.0, 3e10, -1.5, std::nan(""), 0.49999999999999994, 7.0};
+  unsigned state = 99;
+  for (int count : {1, 2, 3, 7, 100}) {
+    DImage sums(37, 11, 0.0);
+    for (int y = 0; y < 11; ++y) {
+      for (int x = 0; x < 37; ++x) {
+        state = state * 1664525u + 1013904223u;
+        const double whole = static_cast<double>((state >> 8) % (256u * static_cast<unsigned>(count) + 50));
+        sums.at(x, y) = (y == 0 && x < 14) ? special[x] * count : whole;
+      }
+    }
+    for (int threads : {1, 2}) {
+      lumifold::WorkerPool pool(threads);
+      const GImage expected = averageResult(sums, count);
+      const GImage actual = averageResult(sums, count, pool);
+      for (int y = 0; y < 11; ++y) {
+        for (int x = 0; x < 37; ++x) ASSERT_EQ(actual.at(x, y), expected.at(x, y)) << count << ": " << x << ", " << y;
+      }
+    }
+  }
+}
