@@ -43,14 +43,17 @@ LUMIFOLD_LANE_KERNEL void edgesOfBlock(const velIPL::GImage& image, int x0, int 
   int missing = n;
   for (int y = 0; y < image.height() && missing > 0; ++y) {
     const unsigned char* row = image.row(y) + x0;
-    int hits = 0;
+    // Most rows hold no new edge; finding that out is one vector pass.
+    unsigned char any = 0;
+    for (int i = 0; i < n; ++i) any |= static_cast<unsigned char>((row[i] >= 200) & (found[i] ^ 1));
+    if (!any) continue;
     for (int i = 0; i < n; ++i) {
-      const unsigned char hit = row[i] >= 200 && !found[i];
-      edges[i] = hit ? y : edges[i];
-      found[i] |= hit;
-      hits += hit;
+      if (row[i] >= 200 && !found[i]) {
+        edges[i] = y;
+        found[i] = 1;
+        --missing;
+      }
     }
-    missing -= hits;
   }
 }
 
