@@ -52,6 +52,14 @@ LUMIFOLD_ALWAYS_INLINE Vec splat(double d) {
   return v;
 }
 
+// Lane masks as comparisons give them: all bits set where true.
+using Mask = long long __attribute__((vector_size(sizeof(Vec))));
+
+// a where m is set, b elsewhere, bit for bit.
+LUMIFOLD_ALWAYS_INLINE Vec select(Mask m, Vec a, Vec b) {
+  return reinterpret_cast<Vec>((m & reinterpret_cast<Mask>(a)) | (~m & reinterpret_cast<Mask>(b)));
+}
+
 // Element k of a batch, real and imaginary lanes.
 struct Cv {
   Vec re;

@@ -19,12 +19,6 @@
 
 namespace lumifold::lanes {
 
-using Mask = long long __attribute__((vector_size(sizeof(Vec))));
-
-LUMIFOLD_ALWAYS_INLINE Vec select(Mask m, Vec a, Vec b) {
-  return reinterpret_cast<Vec>((m & reinterpret_cast<Mask>(a)) | (~m & reinterpret_cast<Mask>(b)));
-}
-
 LUMIFOLD_ALWAYS_INLINE Vec sqrtLanes(Vec v) {
   alignas(sizeof(Vec)) double lanes[kBatchLanes];
   store(lanes, v);

@@ -1,9 +1,12 @@
 #include "merge/median_filters.h"
 
 #include <algorithm>
+#include <cmath>
 #include <array>
 #include <utility>
 #include <vector>
+
+#include "merge/batch_lanes.h"
 
 namespace lumifold {
 
@@ -81,6 +84,42 @@ void correctOutliers(RowVector& s) {
   const RowVector d = abs(s - medians);
   for (int x = 0; x < n; ++x) {
     if (d[x] > kOutlierRows) s[x] = medians[x];
+  }
+}
+
+namespace {
+
+// median25 of the windows starting at first + l, for each lane l, into out.
+LUMIFOLD_LANE_KERNEL void median25OfLanes(const double* first, double* out) {
+  using namespace lanes;
+  Vec v[25];
+  for (int j = 0; j < 25; ++j) v[j] = load(first + j);
+  for (const auto& [a, b] : kMedian25Network) {
+    const Mask exchange = v[a] > v[b];
+    const Vec x = v[a];
+    v[a] = select(exchange, v[b], x);
+    v[b] = select(exchange, x, v[b]);
+  }
+  store(out, v[12]);
+}
+
+}  // namespace
+
+void correctOutliersInLanes(RowVector& s) {
+  const int n = s.size();
+  const RowVector snapshot(s);
+  RowVector medians(s);
+  int x = kOutlierHalf;
+  for (; x + kBatchLanes <= n - kOutlierHalf; x += kBatchLanes) {
+    median25OfLanes(snapshot.data() + x - kOutlierHalf, medians.data() + x);
+  }
+  double buffer[2 * kOutlierHalf + 1];
+  for (; x < n - kOutlierHalf; ++x) {
+    std::copy(snapshot.data() + x - kOutlierHalf, snapshot.data() + x + kOutlierHalf + 1, buffer);
+    medians[x] = median25(buffer);
+  }
+  for (int i = 0; i < n; ++i) {
+    if (std::fabs(s[i] - medians[i]) > kOutlierRows) s[i] = medians[i];
   }
 }
 

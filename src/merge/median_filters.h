@@ -36,4 +36,9 @@ void smoothProfile(mathORN::RowVector& s);
 // from the unchanged profile.
 void correctOutliers(mathORN::RowVector& s);
 
+// correctOutliers with the medians of kBatchLanes neighbouring windows taken
+// at once, one window per vector lane, through the same 99 exchanges: the
+// same profile, bit for bit.
+void correctOutliersInLanes(mathORN::RowVector& s);
+
 }  // namespace lumifold

@@ -221,7 +221,7 @@ GImage Merger::anteriorEdgeFast() {
     RowVector s = -(anteriorEdges(image, pool) - referenceEdges);
     requireReferenceSize(image);
     smoothProfile(s);
-    correctOutliers(s);
+    correctOutliersInLanes(s);
     accept(j, image, s, &pool);
   }
   return averageResult(accumulator_, imageCount_, pool);
