@@ -9,12 +9,10 @@
 // Any broken rule aborts, which libFuzzer records as a finding.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <map>
 #include <sstream>
 #include <string>
 
+#include "fuzz_support.h"
 #include "ipl/bmp_info.h"
 #include "ipl/bmp_reader.h"
 #include "ipl/bmp_writer.h"
@@ -24,22 +22,7 @@
 namespace {
 
 [[noreturn]] void broken(const char* rule, const std::string& detail) {
-  std::fprintf(stderr, "bmp_fuzzer: %s (%s)\n", rule, detail.c_str());
-  std::abort();
-}
-
-// The reader's message for each refusal the probe can report.
-const std::map<std::string, std::string>& readerMessageFor() {
-  static const std::map<std::string, std::string> table = {
-      {"Bitmap file not complete", "Premature end of stream"},
-      {"File is not a bitmap image", "Not a bmp image"},
-      {"Bitmap file is not complete", "Invalid bmp header size"},
-      {"Unsupported compression", "Unsupported compression"},
-      {"Bitmap width is negative", "Negative width not allowed"},
-      {"Bitmap file is corrupt", "File corrupt"},
-      {"Bitmap image is too large", "Image too large"},
-  };
-  return table;
+  fuzzsupport::broken("bmp_fuzzer", rule, detail);
 }
 
 // Round trips stay cheap so the fuzzer keeps its pace on huge empty images.
@@ -86,8 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   if (!probed) {
-    const auto it = readerMessageFor().find(probeMessage);
-    if (it == readerMessageFor().end()) broken("unknown probe message", probeMessage);
+    const auto it = fuzzsupport::readerMessageForProbeMessage().find(probeMessage);
+    if (it == fuzzsupport::readerMessageForProbeMessage().end()) broken("unknown probe message", probeMessage);
     if (readerMessage != it->second) broken("probe and reader disagree", probeMessage + " / " + readerMessage);
   }
   if (readerMessage.empty()) roundTrip(image);

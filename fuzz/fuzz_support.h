@@ -1,4 +1,5 @@
-// What the fuzz targets share: how a broken rule is reported, and a scratch
+// What the fuzz targets share: how a broken rule is reported, the reader's
+// message for each refusal of the probe, comparing images, and a scratch
 // file that holds one input so that the file-reading path (InputFile, the
 // probe's and the reader's file entry points, the merge engine) sees it
 // exactly as it would see a file on disk.
@@ -15,13 +16,41 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
+
+#include "ipl/images.h"
 
 namespace fuzzsupport {
 
 [[noreturn]] inline void broken(const char* target, const char* rule, const std::string& detail) {
   std::fprintf(stderr, "%s: %s (%s)\n", target, rule, detail.c_str());
   std::abort();
+}
+
+// The reader's message for each refusal the probe can report, written out
+// here rather than taken from the library, so a change to either side shows.
+inline const std::map<std::string, std::string>& readerMessageForProbeMessage() {
+  static const std::map<std::string, std::string> table = {
+      {"Bitmap file not complete", "Premature end of stream"},
+      {"File is not a bitmap image", "Not a bmp image"},
+      {"Bitmap file is not complete", "Invalid bmp header size"},
+      {"Unsupported compression", "Unsupported compression"},
+      {"Bitmap width is negative", "Negative width not allowed"},
+      {"Bitmap file is corrupt", "File corrupt"},
+      {"Bitmap image is too large", "Image too large"},
+  };
+  return table;
+}
+
+inline bool samePixels(const velIPL::GImage& a, const velIPL::GImage& b) {
+  if (a.width() != b.width() || a.height() != b.height()) return false;
+  for (int y = 0; y < a.height(); ++y) {
+    for (int x = 0; x < a.width(); ++x) {
+      if (a.at(x, y) != b.at(x, y)) return false;
+    }
+  }
+  return true;
 }
 
 // A regular file that lives for the whole process and is rewritten for

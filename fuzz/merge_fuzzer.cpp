@@ -119,16 +119,6 @@ velIPL::GImage movedDown(const velIPL::GImage& image, int rows) {
   return moved;
 }
 
-bool samePixels(const velIPL::GImage& a, const velIPL::GImage& b) {
-  if (a.width() != b.width() || a.height() != b.height()) return false;
-  for (int y = 0; y < a.height(); ++y) {
-    for (int x = 0; x < a.width(); ++x) {
-      if (a.at(x, y) != b.at(x, y)) return false;
-    }
-  }
-  return true;
-}
-
 struct MergeOutcome {
   std::string message;  // empty on success
   int failed = -1;      // currentImage() after a failure
@@ -193,7 +183,7 @@ void mergeAndCheck(const fuzzsupport::ScratchFile& a, const Decoded& first, cons
         broken("the merged image is not of the reference's size", algorithm);
       }
     }
-    if (fast.message.empty() && !samePixels(fast.image, plain.image)) {
+    if (fast.message.empty() && !fuzzsupport::samePixels(fast.image, plain.image)) {
       broken("the fast and the straightforward merge differ", algorithm);
     }
   }
@@ -207,7 +197,7 @@ void selfMergeAndCheck(const fuzzsupport::ScratchFile& file, const Decoded& deco
     const MergeOutcome self = merge({file.path(), file.path()}, correlation, lumifold::Merger::Implementation::Fast);
     const char* algorithm = correlation ? "correlation" : "anterior edge";
     if (!self.message.empty()) broken("a file merged with itself failed", std::string(algorithm) + ": " + self.message);
-    if (!samePixels(self.image, decoded.image)) broken("a file merged with itself changed", algorithm);
+    if (!fuzzsupport::samePixels(self.image, decoded.image)) broken("a file merged with itself changed", algorithm);
   }
 }
 

@@ -17,7 +17,6 @@
 //   - nothing but IPLException and CliError leaves the library.
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -37,20 +36,6 @@ namespace {
 constexpr const char* kTarget = "probe_read_fuzzer";
 
 [[noreturn]] void broken(const char* rule, const std::string& detail) { fuzzsupport::broken(kTarget, rule, detail); }
-
-// The reader's message for each refusal the probe can report.
-const std::map<std::string, std::string>& readerMessageFor() {
-  static const std::map<std::string, std::string> table = {
-      {"Bitmap file not complete", "Premature end of stream"},
-      {"File is not a bitmap image", "Not a bmp image"},
-      {"Bitmap file is not complete", "Invalid bmp header size"},
-      {"Unsupported compression", "Unsupported compression"},
-      {"Bitmap width is negative", "Negative width not allowed"},
-      {"Bitmap file is corrupt", "File corrupt"},
-      {"Bitmap image is too large", "Image too large"},
-  };
-  return table;
-}
 
 // What the reader may still refuse in a file whose headers passed the probe.
 const std::set<std::string>& pixelStageMessages() {
@@ -77,16 +62,6 @@ Outcome outcomeOf(Read&& read) {
     broken("the reader threw something other than IPLException", e.what());
   }
   return outcome;
-}
-
-bool samePixels(const velIPL::GImage& a, const velIPL::GImage& b) {
-  if (a.width() != b.width() || a.height() != b.height()) return false;
-  for (int y = 0; y < a.height(); ++y) {
-    for (int x = 0; x < a.width(); ++x) {
-      if (a.at(x, y) != b.at(x, y)) return false;
-    }
-  }
-  return true;
 }
 
 // The series check's verdict: "" when it passes, else the message, which
@@ -132,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (fromFile.message != fromMemory.message) {
     broken("a file and the same bytes in memory read differently", fromFile.message + " / " + fromMemory.message);
   }
-  if (fromFile.message.empty() && !samePixels(fromFile.image, fromMemory.image)) {
+  if (fromFile.message.empty() && !fuzzsupport::samePixels(fromFile.image, fromMemory.image)) {
     broken("a file and the same bytes in memory decode to different pixels", "");
   }
 
@@ -149,8 +124,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       broken("the reader refused headers the probe accepted", fromFile.message);
     }
   } else {
-    const auto it = readerMessageFor().find(probeMessage);
-    if (it == readerMessageFor().end()) broken("unknown probe message", probeMessage);
+    const auto it = fuzzsupport::readerMessageForProbeMessage().find(probeMessage);
+    if (it == fuzzsupport::readerMessageForProbeMessage().end()) broken("unknown probe message", probeMessage);
     if (fromFile.message != it->second) broken("probe and reader disagree", probeMessage + " / " + fromFile.message);
   }
 

@@ -26,8 +26,10 @@
 #include <string>
 #include <vector>
 
+#include "ipl/bmp_file_builder.h"
 #include "ipl/images.h"
 #include "merge/merger.h"
+#include "merge/scratch_folder.h"
 
 extern char** environ;
 
@@ -75,16 +77,6 @@ std::vector<std::string> operator+(std::vector<std::string> a, const std::vector
   return a;
 }
 
-void saveGrey(const velIPL::GImage& grey, const std::string& path) {
-  velIPL::RGBImage picture(grey.width(), grey.height(), 0);
-  for (int y = 0; y < grey.height(); ++y) {
-    for (int x = 0; x < grey.width(); ++x) {
-      for (int c = 0; c < 3; ++c) picture.at(x, y, c) = grey.at(x, y);
-    }
-  }
-  picture.save(path);
-}
-
 // A frame of a thin series: a bright layer at a depth that moves with the
 // frame and the column, over a dim ramp.
 velIPL::GImage thinFrame(int width, int height, int frame) {
@@ -98,26 +90,13 @@ velIPL::GImage thinFrame(int width, int height, int frame) {
   return image;
 }
 
-// An 8-bit BMP with a grey colour table and the given sides, which may be 0.
+// An 8-bit BMP with the given sides, which may be 0.
 std::string emptyBmp(int width, int height) {
-  std::string out = "BM";
-  const auto put = [&out](std::uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-  };
-  const std::uint32_t offset = 14 + 40 + 256 * 4;
-  const std::uint32_t stride = (static_cast<std::uint32_t>(width) + 3) / 4 * 4;
-  put(offset + stride * static_cast<std::uint32_t>(height), 4);
-  put(0, 4);
-  put(offset, 4);
-  put(40, 4);
-  put(static_cast<std::uint32_t>(width), 4);
-  put(static_cast<std::uint32_t>(height), 4);
-  put(1, 2);
-  put(8, 2);
-  for (int i = 0; i < 6; ++i) put(0, 4);
-  for (std::uint32_t i = 0; i < 256; ++i) put(i * 0x010101u, 4);
-  out.append(static_cast<std::size_t>(stride) * static_cast<std::size_t>(height), '\0');
-  return out;
+  bmptest::BmpFile file;
+  file.width = width;
+  file.height = height;
+  file.palette = bmptest::greyRamp(256);
+  return file.bytes();
 }
 
 bool samePixels(const velIPL::GImage& a, const velIPL::GImage& b) {
@@ -440,7 +419,7 @@ TEST_F(CliFaults, ThinImagesAreMergedOrRefusedByName) {
   };
   for (const Thin& t : {Thin{"row", 24, 1}, Thin{"column", 1, 40}, Thin{"dot", 1, 1}}) {
     fs::create_directory(at(t.folder));
-    for (int i = 0; i < 4; ++i) saveGrey(thinFrame(t.width, t.height, i), at(frames(t.folder, 4)[i]));
+    for (int i = 0; i < 4; ++i) testutil::saveGrey(thinFrame(t.width, t.height, i), at(frames(t.folder, 4)[i]));
     std::ofstream(at("precious.bmp")) << "the user's earlier result";
     for (const bool correlation : {true, false}) {
       SCOPED_TRACE(std::string(t.folder) + (correlation ? ", correlation" : ", anterior edge"));

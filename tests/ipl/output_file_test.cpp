@@ -2,19 +2,15 @@
 // writes more than images (the command line's shift tables) can use it.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
 #include "ipl/ipl_exception.h"
 #include "ipl/output_file.h"
-
-namespace fs = std::filesystem;
+#include "merge/scratch_folder.h"
 
 namespace {
 
@@ -33,9 +29,8 @@ int systemErrorOf(const std::string& path, const std::string& contents) {
 }  // namespace
 
 TEST(OutputFile, FailuresCarryTheSystemsErrorNumber) {
-  std::string pattern = (fs::temp_directory_path() / "lumifold-output-file-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-  const std::string dir = pattern;
+  const testutil::ScratchFolder folder;
+  const std::string dir = folder.path().string();
 
   // Any bytes may be written, not only images.
   EXPECT_EQ(systemErrorOf(dir + "/table.csv", "frame,shift\n"), 0);
@@ -52,5 +47,4 @@ TEST(OutputFile, FailuresCarryTheSystemsErrorNumber) {
   }
   // Failures of the library's own, such as an image without pixels, carry none.
   EXPECT_EQ(velIPL::IPLException("Empty image").systemError(), 0);
-  fs::remove_all(dir);
 }

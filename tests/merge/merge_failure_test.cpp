@@ -1,10 +1,7 @@
 // Naming the file a failed merge is about when files changed after their
 // check: the headers are looked at again, the reference first.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -12,8 +9,7 @@
 #include "ipl/bmp_file_builder.h"
 #include "ipl/images.h"
 #include "merge/merge_failure.h"
-
-namespace fs = std::filesystem;
+#include "merge/scratch_folder.h"
 
 namespace {
 
@@ -21,20 +17,11 @@ const std::string kOtherSize = "Image has not same dimensions as reference image
 
 class MergeFailureTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "lumifold-merge-failure-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   std::string picture(const std::string& name, int width, int height) const {
-    const std::string path = dir_ + "/" + name;
-    velIPL::RGBImage(width, height, 90).save(path);
-    return path;
+    return testutil::saveGrey(velIPL::GImage(width, height, 90), folder_.file(name));
   }
 
-  std::string dir_;
+  testutil::ScratchFolder folder_;
 };
 
 }  // namespace
@@ -50,13 +37,13 @@ TEST_F(MergeFailureTest, SizeChangedComparesWidthAndRowsOnly) {
   topDown.height = -6;
   topDown.palette = bmptest::greyRamp(256);
   topDown.pixels = bmptest::paddedRows(std::vector<std::vector<std::uint8_t>>(6, std::vector<std::uint8_t>(8, 3)));
-  std::ofstream(dir_ + "/top_down.bmp", std::ios::binary) << topDown.bytes();
-  EXPECT_FALSE(lumifold::sizeChanged(dir_ + "/top_down.bmp", 8, 6));
+  std::ofstream(folder_.file("top_down.bmp"), std::ios::binary) << topDown.bytes();
+  EXPECT_FALSE(lumifold::sizeChanged(folder_.file("top_down.bmp"), 8, 6));
 
   // What no longer passes the probe is left to the reader's message.
-  std::ofstream(dir_ + "/text.bmp") << "not a bitmap";
-  EXPECT_FALSE(lumifold::sizeChanged(dir_ + "/text.bmp", 8, 6));
-  EXPECT_FALSE(lumifold::sizeChanged(dir_ + "/missing.bmp", 8, 6));
+  std::ofstream(folder_.file("text.bmp")) << "not a bitmap";
+  EXPECT_FALSE(lumifold::sizeChanged(folder_.file("text.bmp"), 8, 6));
+  EXPECT_FALSE(lumifold::sizeChanged(folder_.file("missing.bmp"), 8, 6));
 }
 
 TEST_F(MergeFailureTest, NamesTheFileThatChanged) {

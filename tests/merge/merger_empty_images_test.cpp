@@ -3,9 +3,7 @@
 // implementation runs. The programs refuse such series before merging;
 // this is the engine's own guarantee.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -13,14 +11,11 @@
 #include "ipl/bmp_file_builder.h"
 #include "ipl/ipl_exception.h"
 #include "merge/merger.h"
+#include "merge/scratch_folder.h"
 #include "test_util.h"
 
-namespace fs = std::filesystem;
-
 TEST(Merger, ImagesWithoutColumnsOrRowsMergeIntoEmptyImages) {
-  std::string pattern = (fs::temp_directory_path() / "lumifold-empty-merge-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-  const std::string dir = pattern;
+  const testutil::ScratchFolder folder;
   struct Size {
     int width;
     int height;
@@ -30,7 +25,7 @@ TEST(Merger, ImagesWithoutColumnsOrRowsMergeIntoEmptyImages) {
     file.width = size.width;
     file.height = size.height;
     file.palette = bmptest::greyRamp(256);
-    const std::string path = dir + "/empty.bmp";
+    const std::string path = folder.file("empty.bmp");
     std::ofstream(path, std::ios::binary) << file.bytes();
     const std::vector<std::string> paths = {path, path, path};
     for (const auto implementation :
@@ -52,5 +47,4 @@ TEST(Merger, ImagesWithoutColumnsOrRowsMergeIntoEmptyImages) {
       EXPECT_EQ(edge.height(), size.height);
     }
   }
-  fs::remove_all(dir);
 }
