@@ -102,7 +102,9 @@ void registerMerge(Size size, bool correlation, Implementation implementation) {
   benchmark::RegisterBenchmark(mergeName(size, correlation, implementation).c_str(),
                                [=](benchmark::State& state) {
                                  const std::vector<std::string> files = firstFrames(size, frames);
-                                 for (auto _ : state) benchmark::DoNotOptimize(merge(files, correlation, implementation));
+                                 for (auto _ : state) {
+                                   benchmark::DoNotOptimize(merge(files, correlation, implementation));
+                                 }
                                  state.counters["frames"] = frames;
                                })
       ->Iterations(1)
@@ -375,7 +377,8 @@ void printTable(const Collector& c, double loadBefore, double loadAfter, const P
 
   std::printf("\nMerge from files, ms per frame (straightforward merges of the larger sizes: first %d frames)\n",
               straightforwardFrames(kWide));
-  std::printf("  %-26s %16s %10s %9s %12s %13s\n", "", "straightforward", "fast", "speed-up", "FFTW bound", "fast / bound");
+  std::printf("  %-26s %16s %10s %9s %12s %13s\n", "", "straightforward", "fast", "speed-up", "FFTW bound",
+              "fast / bound");
   for (Size size : {kClinical, kWide, kDeep}) {
     const double slow = perFrame(mergeName(size, true, Implementation::Straightforward), straightforwardFrames(size));
     const double fast = perFrame(mergeName(size, true, Implementation::Fast), kFrames);
@@ -383,7 +386,8 @@ void printTable(const Collector& c, double loadBefore, double loadAfter, const P
     std::printf("  %-26s %16.2f %10.2f %8.1fx %12.2f %12.2fx\n", ("correlation " + size.label()).c_str(), slow, fast,
                 slow / fast, bound, fast / bound);
   }
-  const double edgeSlow = perFrame(mergeName(kClinical, false, Implementation::Straightforward), straightforwardFrames(kClinical));
+  const double edgeSlow =
+      perFrame(mergeName(kClinical, false, Implementation::Straightforward), straightforwardFrames(kClinical));
   const double edgeFast = perFrame(mergeName(kClinical, false, Implementation::Fast), kFrames);
   const double read = perFrame("read/all-frames/" + kClinical.tag(), kFrames);
   std::printf("  %-26s %16.2f %10.2f %8.1fx %12s %13s\n", ("anterior edge " + kClinical.label()).c_str(), edgeSlow,
@@ -392,22 +396,27 @@ void printTable(const Collector& c, double loadBefore, double loadAfter, const P
               "");
 
   const std::string t = kClinical.tag();
+  const auto line = [](const char* what, double ms, int decimals) {
+    std::printf("  %-48s %10.*f\n", what, decimals, ms);
+  };
   std::printf("\nPieces, %s, ms\n", kClinical.label().c_str());
-  std::printf("  %-48s %10.3f\n", "read one frame (BMP, 24-bit)", c.ms("piece/read-frame/" + t));
-  std::printf("  %-48s %10.3f\n", "columnSpectra of a frame, straightforward", c.ms("piece/columnSpectra/straightforward/" + t));
-  std::printf("  %-48s %10.3f\n", "  the same, fast, one thread", c.ms("piece/columnSpectra/fast-1-thread/" + t));
-  std::printf("  %-48s %10.3f\n", "  the same, fast, all threads", c.ms("piece/columnSpectra/fast-all-threads/" + t));
-  std::printf("  %-48s %10.4f\n", "crossCorrelate of one column, straightforward", c.ms("piece/crossCorrelate/straightforward/" + t));
+  line("read one frame (BMP, 24-bit)", c.ms("piece/read-frame/" + t), 3);
+  line("columnSpectra of a frame, straightforward", c.ms("piece/columnSpectra/straightforward/" + t), 3);
+  line("  the same, fast, one thread", c.ms("piece/columnSpectra/fast-1-thread/" + t), 3);
+  line("  the same, fast, all threads", c.ms("piece/columnSpectra/fast-all-threads/" + t), 3);
+  line("crossCorrelate of one column, straightforward", c.ms("piece/crossCorrelate/straightforward/" + t), 4);
   std::printf("  %-48s %10.4f\n", "  fast, one thread: a frame's registration / width",
               c.ms("piece/register-frame/fast-1-thread/" + t) / kClinical.width);
-  std::printf("  %-48s %10.3f\n", "register one frame, straightforward", c.ms("piece/register-frame/straightforward/" + t));
-  std::printf("  %-48s %10.3f\n", "  the same, fast, one thread", c.ms("piece/register-frame/fast-1-thread/" + t));
-  std::printf("  %-48s %10.3f\n", "  the same, fast, all threads", c.ms("piece/register-frame/fast-all-threads/" + t));
-  std::printf("  %-48s %10.3f\n", "FFTW, one forward + one inverse per column", c.ms("fftw-bound/" + t));
+  line("register one frame, straightforward", c.ms("piece/register-frame/straightforward/" + t), 3);
+  line("  the same, fast, one thread", c.ms("piece/register-frame/fast-1-thread/" + t), 3);
+  line("  the same, fast, all threads", c.ms("piece/register-frame/fast-all-threads/" + t), 3);
+  line("FFTW, one forward + one inverse per column", c.ms("fftw-bound/" + t), 3);
 
   std::printf("\nPeak memory of the fast merge, %s, MiB\n", kClinical.label().c_str());
   std::printf("  %-32s %12s %16s\n", "", "heap", "process (RSS)");
-  for (const auto& [name, peak] : peaks) std::printf("  %-32s %12.1f %16.1f\n", name.c_str(), peak.heapMiB, peak.residentMiB);
+  for (const auto& [name, peak] : peaks) {
+    std::printf("  %-32s %12.1f %16.1f\n", name.c_str(), peak.heapMiB, peak.residentMiB);
+  }
 
   const double clinicalSlow =
       perFrame(mergeName(kClinical, true, Implementation::Straightforward), straightforwardFrames(kClinical));

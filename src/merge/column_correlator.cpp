@@ -129,16 +129,15 @@ ColumnCorrelator::ColumnCorrelator(const GImage& reference, WorkerPool& pool)
   // batches than the pool has threads, and a tall one large batches.
   scratch_.resize(2 * static_cast<std::size_t>(pool_.size()));
 
-  sums_.resize(static_cast<std::size_t>(paddedWidth_) * height_);
+  for (std::vector<int>& sums : sums_) sums.resize(static_cast<std::size_t>(paddedWidth_) * height_);
   // columnSpectra's v: the sum times one third, the border columns' own value times nothing.
   laneScale_.assign(paddedWidth_, 1.0 / 3.0);
   laneScale_[0] = 1.0;
   laneScale_[width_ - 1] = 1.0;
-  loadSums(reference);
+  loadSums(reference, 0, 0, height_);
   double* spectra = reference_.data();
   pool_.run(batchCount_, [&](int b, int) {
-    double* slot = spectra + batch * static_cast<std::size_t>(b);
-    transformColumns(b * kBatchLanes, slot);
+    transformColumns(0, b * kBatchLanes, spectra + batch * static_cast<std::size_t>(b));
   });
 }
 
@@ -149,10 +148,24 @@ Complex ColumnCorrelator::referenceSpectrum(int x, int k) const {
 }
 
 RowVector ColumnCorrelator::shifts(const GImage& image) {
+  if (width_ > 0) {
+    const int rowsPerTask = 32;
+    pool_.run((height_ + rowsPerTask - 1) / rowsPerTask, [&](int task, int) {
+      loadSums(image, 0, task * rowsPerTask, std::min(height_, (task + 1) * rowsPerTask));
+    });
+  }
+  return shifts(0);
+}
+
+void ColumnCorrelator::prepare(const GImage& image, int slot) {
+  if (width_ == 0 || image.width() != width_ || image.height() != height_) return;
+  loadSums(image, slot, 0, height_);
+}
+
+RowVector ColumnCorrelator::shifts(int slot) {
   RowVector s(width_);
   if (width_ == 0) return s;
   const std::size_t batch = batchDoubles(m_);
-  loadSums(image);
   pool_.run(batchCount_, [&](int b, int worker) {
     if (!scratch_[2 * worker].data()) {
       scratch_[2 * worker] = BatchBuffer(batch);
@@ -161,7 +174,7 @@ RowVector ColumnCorrelator::shifts(const GImage& image) {
     double* spectrum = scratch_[2 * worker].data();
     double* correlation = scratch_[2 * worker + 1].data();
     const int x0 = b * kBatchLanes;
-    transformColumns(x0, spectrum);
+    transformColumns(slot, x0, spectrum);
     crossPower(reference_.data() + batch * static_cast<std::size_t>(b), spectrum, correlation,
                fft_.reversedOrder(), weights_.data(), m_, laneHypot_);
     fft_.inverse(correlation);
@@ -173,18 +186,16 @@ RowVector ColumnCorrelator::shifts(const GImage& image) {
   return s;
 }
 
-void ColumnCorrelator::loadSums(const GImage& image) {
-  const int rowsPerTask = 32;
-  pool_.run((height_ + rowsPerTask - 1) / rowsPerTask, [&](int task, int) {
-    const int end = std::min(height_, (task + 1) * rowsPerTask);
-    for (int y = task * rowsPerTask; y < end; ++y) {
-      columnSumsOfRow(image.row(y), width_, paddedWidth_, sums_.data() + static_cast<std::size_t>(y) * paddedWidth_);
-    }
-  });
+void ColumnCorrelator::loadSums(const GImage& image, int slot, int first, int end) {
+  for (int y = first; y < end; ++y) {
+    int* row = sums_[slot].data() + static_cast<std::size_t>(y) * paddedWidth_;
+    columnSumsOfRow(image.row(y), width_, paddedWidth_, row);
+  }
 }
 
-void ColumnCorrelator::transformColumns(int x0, double* batch) const {
-  fft_.forwardReal(sums_.data() + x0, sampleOffset_.data(), laneScale_.data() + x0, sampleWeight_.data(), batch);
+void ColumnCorrelator::transformColumns(int slot, int x0, double* batch) const {
+  fft_.forwardReal(sums_[slot].data() + x0, sampleOffset_.data(), laneScale_.data() + x0, sampleWeight_.data(),
+                   batch);
 }
 
 void firstLargestLags(const double* batch, int n, int lanes, int* lags) {

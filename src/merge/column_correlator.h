@@ -42,12 +42,21 @@ public:
   // of the reference's size.
   mathORN::RowVector shifts(const velIPL::GImage& image);
 
+  // The same in two steps, so that a reader thread can take the first while
+  // the merging thread works on the image before: prepare() copies what the
+  // transforms need from image into slot 0 or 1, on the calling thread and
+  // without the pool, and ignores an image whose size differs from the
+  // reference's; shifts(slot) then needs only the slot. The two may run at
+  // the same time on different slots.
+  void prepare(const velIPL::GImage& image, int slot);
+  mathORN::RowVector shifts(int slot);
+
 private:
-  // Fills sums_ from image, rows shared out over the pool.
-  void loadSums(const velIPL::GImage& image);
+  // Fills sums_[slot] from row first to row end - 1 of image.
+  void loadSums(const velIPL::GImage& image, int slot, int first, int end);
   // The spectra of columns x0 .. x0 + kBatchLanes - 1 of the image in
-  // sums_ (zero columns beyond the last) into batch.
-  void transformColumns(int x0, double* batch) const;
+  // sums_[slot] (zero columns beyond the last) into batch.
+  void transformColumns(int slot, int x0, double* batch) const;
 
   int width_;
   int height_;
@@ -64,10 +73,11 @@ private:
   // Real parts of frequencyWeights(m_).
   std::vector<double> weights_;
   BatchBuffer reference_;
-  // For each pixel of the current image, the integer its column's signal is
-  // made from: its grey value in the first and last column, elsewhere the
-  // sum with both neighbours; paddedWidth_ per row, zeros in the padding.
-  std::vector<int> sums_;
+  // For each pixel of an image, the integer its column's signal is made
+  // from: its grey value in the first and last column, elsewhere the sum
+  // with both neighbours; paddedWidth_ per row, zeros in the padding. Two
+  // slots, one being filled while the other is transformed.
+  std::vector<int> sums_[2];
   // Per column, what its sums are multiplied by: one third, or 1 in the
   // first and last column.
   std::vector<double> laneScale_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -29,7 +30,12 @@ namespace {
 // per file costs about as much as reading a small one.
 class FramePrefetcher {
 public:
-  FramePrefetcher(const std::vector<std::string>& fileNames, int first) : fileNames_(fileNames), next_(first) {
+  // Called on the reader thread with each image read and its index, before
+  // take() hands the image over.
+  using Prepare = std::function<void(const velIPL::GImage& image, int index)>;
+
+  FramePrefetcher(const std::vector<std::string>& fileNames, int first, Prepare prepare = {})
+      : fileNames_(fileNames), next_(first), prepare_(std::move(prepare)) {
     if (next_ >= static_cast<int>(fileNames_.size())) return;
     requested_ = next_;
     // Without a thread to spare, take() simply reads the file itself.
@@ -54,7 +60,12 @@ public:
 
   // The next image of the list; starts reading the one after it.
   velIPL::GImage take() {
-    if (!reader_.joinable()) return velIPL::GImage(fileNames_[next_++]);
+    if (!reader_.joinable()) {
+      velIPL::GImage image(fileNames_[next_]);
+      if (prepare_) prepare_(image, next_);
+      ++next_;
+      return image;
+    }
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return ready_; });
     ready_ = false;
@@ -82,6 +93,7 @@ private:
       std::exception_ptr failure;
       try {
         image = velIPL::GImage(fileNames_[index]);
+        if (prepare_) prepare_(image, index);
       } catch (...) {
         failure = std::current_exception();
       }
@@ -95,6 +107,7 @@ private:
 
   const std::vector<std::string>& fileNames_;
   int next_;
+  Prepare prepare_;
   std::thread reader_;
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -189,15 +202,19 @@ GImage Merger::anteriorEdgeStraightforward() {
 GImage Merger::correlationFast() {
   startProgress();
   const GImage reference = load(0);
-  FramePrefetcher frames(*fileNames_, 1);
   WorkerPool pool(mergeThreads());
   ColumnCorrelator correlator(reference, pool);
+  // The reader thread also turns each image into its column sums, while the
+  // image is still in its core's cache.
+  FramePrefetcher frames(*fileNames_, 1, [&correlator](const GImage& image, int index) {
+    correlator.prepare(image, index % 2);
+  });
   startAccumulator(reference);
   for (int j = 1; j < imageCount_; ++j) {
     currentImage_ = j;
     const GImage image = frames.take();
     requireReferenceSize(image);
-    RowVector s = correlator.shifts(image);
+    RowVector s = correlator.shifts(j % 2);
     smoothProfile(s);
     accept(j, image, s, &pool);
   }

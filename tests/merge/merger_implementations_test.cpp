@@ -123,7 +123,8 @@ std::vector<std::string> writeCase(const SeriesCase& c, const testutil::ScratchF
     const int half = lumifold::transformLength(c.height) / 2;
     GImage halfway(c.width, c.height, 0);
     for (int y = 0; y < c.height; ++y) {
-      for (int x = 0; x < c.width; ++x) halfway.at(x, y) = reference.at(x, ((y - half) % c.height + c.height) % c.height);
+      const int from = ((y - half) % c.height + c.height) % c.height;
+      for (int x = 0; x < c.width; ++x) halfway.at(x, y) = reference.at(x, from);
     }
     files.push_back(testutil::saveGrey(GImage(c.width, c.height, 0), folder.file("black.bmp")));
     files.push_back(testutil::saveGrey(GImage(c.width, c.height, 255), folder.file("white.bmp")));
