@@ -23,14 +23,10 @@
 
 using lumifold::TMainPanel;
 
-class ImageViewerTest : public QObject {
+class ImageViewerTest : public testutil::WindowTest {
   Q_OBJECT
 
 private:
-  std::unique_ptr<testutil::SettingsSandbox> sandbox_;
-  std::unique_ptr<QTemporaryDir> files_;
-  std::unique_ptr<testutil::FakePlatform> platform_;
-  std::unique_ptr<lumifold::TImageViewer> viewer_;
   QString out_;
 
   // A main window that has merged a small series and shows it.
@@ -64,10 +60,7 @@ private slots:
   void initTestCase() { lumifold::setApplicationTitle(QStringLiteral("Lumifold 1.0")); }
 
   void init() {
-    sandbox_ = std::make_unique<testutil::SettingsSandbox>();
-    files_ = std::make_unique<QTemporaryDir>();
-    platform_ = std::make_unique<testutil::FakePlatform>();
-    viewer_ = std::make_unique<lumifold::TImageViewer>(*platform_);
+    freshWindows();
     out_ = files_->filePath("out");
     QDir().mkpath(out_ + "/my.dir");
   }

@@ -28,14 +28,10 @@
 
 using lumifold::TMainPanel;
 
-class MainPanelTest : public QObject {
+class MainPanelTest : public testutil::WindowTest {
   Q_OBJECT
 
 private:
-  std::unique_ptr<testutil::SettingsSandbox> sandbox_;
-  std::unique_ptr<QTemporaryDir> files_;
-  std::unique_ptr<testutil::FakePlatform> platform_;
-  std::unique_ptr<lumifold::TImageViewer> viewer_;
 
   std::unique_ptr<TMainPanel> makePanel() {
     auto panel = std::make_unique<TMainPanel>(*platform_);
@@ -74,10 +70,7 @@ private slots:
   void initTestCase() { lumifold::setApplicationTitle(QStringLiteral("Lumifold 1.0")); }
 
   void init() {
-    sandbox_ = std::make_unique<testutil::SettingsSandbox>();
-    files_ = std::make_unique<QTemporaryDir>();
-    platform_ = std::make_unique<testutil::FakePlatform>();
-    viewer_ = std::make_unique<lumifold::TImageViewer>(*platform_);
+    freshWindows();
   }
 
   void firstStartTakesDefaultsAndWritesAllFourOnClose() {

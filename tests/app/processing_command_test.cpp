@@ -36,14 +36,10 @@ int mergesSeen(const QSignalSpy& progress, int n) {
 
 }  // namespace
 
-class ProcessingCommandTest : public QObject {
+class ProcessingCommandTest : public testutil::WindowTest {
   Q_OBJECT
 
 private:
-  std::unique_ptr<testutil::SettingsSandbox> sandbox_;
-  std::unique_ptr<QTemporaryDir> files_;
-  std::unique_ptr<testutil::FakePlatform> platform_;
-  std::unique_ptr<lumifold::TImageViewer> viewer_;
 
   std::unique_ptr<TMainPanel> makePanel(const QStringList& paths = {}) {
     auto panel = std::make_unique<TMainPanel>(*platform_);
@@ -75,10 +71,7 @@ private slots:
   void initTestCase() { lumifold::setApplicationTitle(QStringLiteral("Lumifold 1.0")); }
 
   void init() {
-    sandbox_ = std::make_unique<testutil::SettingsSandbox>();
-    files_ = std::make_unique<QTemporaryDir>();
-    platform_ = std::make_unique<testutil::FakePlatform>();
-    viewer_ = std::make_unique<lumifold::TImageViewer>(*platform_);
+    freshWindows();
   }
 
   void emptyListChangesNothing() {

@@ -17,6 +17,15 @@
 
 namespace testutil {
 
+void WindowTest::freshWindows() {
+  // The viewer refers to the platform, so it goes first.
+  viewer_.reset();
+  sandbox_ = std::make_unique<SettingsSandbox>();
+  files_ = std::make_unique<QTemporaryDir>();
+  platform_ = std::make_unique<FakePlatform>();
+  viewer_ = std::make_unique<lumifold::TImageViewer>(*platform_);
+}
+
 QStringList FakePlatform::runOpenPictureDialog(QWidget*, const QString& initialFileName) {
   openRequests.push_back(initialFileName);
   return openAnswers.isEmpty() ? QStringList() : openAnswers.takeFirst();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QImage>
+#include <QObject>
 #include <QList>
 #include <QSettings>
 #include <QString>
@@ -12,6 +13,7 @@
 
 #include <memory>
 
+#include "app/image_viewer.h"
 #include "app/platform.h"
 #include "ipl/images.h"
 
@@ -59,6 +61,19 @@ public:
 
 private:
   QTemporaryDir dir_;
+};
+
+// What each main-window test starts from: private settings, a scratch
+// folder, the fake platform and a viewer for the panel to fill, all made
+// afresh by freshWindows() (call it from the test's init()).
+class WindowTest : public QObject {
+protected:
+  void freshWindows();
+
+  std::unique_ptr<SettingsSandbox> sandbox_;
+  std::unique_ptr<QTemporaryDir> files_;
+  std::unique_ptr<FakePlatform> platform_;
+  std::unique_ptr<lumifold::TImageViewer> viewer_;
 };
 
 // Writes an 8-bit grey BMP of the given size (bottom-up unless topDown);
