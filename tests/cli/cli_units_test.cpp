@@ -18,10 +18,13 @@
 #include "cli/scale_chart.h"
 #include "cli/shift_table.h"
 #include "color/color_scales.h"
+#include "merge/scratch_folder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+using testutil::readAll;
 
 // A fresh folder under the system's temporary folder, removed afterwards.
 class TempDir {
@@ -40,13 +43,6 @@ public:
 private:
   std::string path_;
 };
-
-std::string readAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 template <typename F>
 std::string cliErrorOf(F&& f) {

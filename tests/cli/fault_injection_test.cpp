@@ -10,13 +10,8 @@
 // before any file is read, so nothing races. Permissions mean nothing to
 // root, so as root those cases run the program as the user nobody; where
 // even that is impossible they are skipped with a message.
-#include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -26,56 +21,26 @@
 #include <string>
 #include <vector>
 
+#include "cli_runner.h"
 #include "ipl/bmp_file_builder.h"
 #include "ipl/images.h"
 #include "merge/merger.h"
 #include "merge/scratch_folder.h"
 
-extern char** environ;
-
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr uid_t kNobody = 65534;
+using clitest::CliRun;
+using clitest::concat;
+using clitest::Conditions;
+using clitest::kNobody;
+using clitest::runCli;
+using clitest::seriesFrames;
+using testutil::readAll;
+
 constexpr const char* kChangedSize = "Image has changed size since it was checked";
 constexpr const char* kOtherSize = "Image has not same dimensions as reference image";
-
-struct CliRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-// How the program is run besides its arguments.
-struct Conditions {
-  std::string fault;              // LUMIFOLD_TEST_FAULT for lumifold-cli-faults
-  bool unprivileged = false;      // as nobody when the tests run as root
-  long long fileSizeLimit = -1;   // bytes a file may grow to, as on a full disk
-};
-
-std::string readAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// The frame file names of a series of n frames.
-std::vector<std::string> frames(const std::string& folder, int n) {
-  std::vector<std::string> paths;
-  for (int i = 0; i < n; ++i) {
-    char name[32];
-    std::snprintf(name, sizeof name, "/frame_%03d.bmp", i);
-    paths.push_back(folder + name);
-  }
-  return paths;
-}
-
-std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
 
 // A frame of a thin series: a bright layer at a depth that moves with the
 // frame and the column, over a dim ramp.
@@ -114,66 +79,11 @@ velIPL::GImage engineMerge(const std::vector<std::string>& paths, bool correlati
   return correlation ? merger.mergeByCorrelation() : merger.mergeByAnteriorEdge();
 }
 
-// Runs lumifold-cli-faults in folder dir with stdin empty and stdout and
-// stderr captured.
-CliRun runFaultsBuild(const std::string& dir, const std::vector<std::string>& args, const Conditions& how) {
-  const std::string outFile = fs::temp_directory_path() / ("lumifold-faults-out-" + std::to_string(::getpid()));
-  const std::string errFile = fs::temp_directory_path() / ("lumifold-faults-err-" + std::to_string(::getpid()));
-  std::vector<std::string> all = {LUMIFOLD_CLI_FAULTS_PATH};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> environment;
-  for (char** e = environ; *e; ++e) {
-    if (std::strncmp(*e, "LUMIFOLD_TEST_FAULT=", 20) != 0) environment.push_back(*e);
-  }
-  if (!how.fault.empty()) environment.push_back("LUMIFOLD_TEST_FAULT=" + how.fault);
-  std::vector<char*> envp;
-  for (std::string& e : environment) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  const bool asNobody = how.unprivileged && ::geteuid() == 0;
-  const rlimit limit{static_cast<rlim_t>(how.fileSizeLimit), static_cast<rlim_t>(how.fileSizeLimit)};
-
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    // Only async-signal-safe calls from here to exec.
-    const int in = ::open("/dev/null", O_RDONLY);
-    const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) _exit(125);
-    if (::chdir(dir.c_str()) != 0) _exit(125);
-    if (how.fileSizeLimit >= 0) {
-      // A file that may grow no further fails its write with EFBIG, as a
-      // full disk fails it with ENOSPC, instead of ending the program.
-      struct sigaction ignore {};
-      ignore.sa_handler = SIG_IGN;
-      if (::sigaction(SIGXFSZ, &ignore, nullptr) != 0 || ::setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(125);
-    }
-    if (asNobody && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) _exit(125);
-    ::execve(argv[0], argv.data(), envp.data());
-    _exit(127);
-  }
-  CliRun run;
-  if (pid < 0) {
-    ADD_FAILURE() << "cannot fork";
-    return run;
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  run.out = readAll(outFile);
-  run.err = readAll(errFile);
-  fs::remove(outFile);
-  fs::remove(errFile);
-  return run;
-}
-
 // Whether file permissions can be tested: always for an ordinary user; as
 // root only when the program can be run as nobody.
 bool permissionsApply() {
   static const bool apply =
-      ::geteuid() != 0 || runFaultsBuild(fs::temp_directory_path().string(), {"--version"}, {"", true}).status == 0;
+      ::geteuid() != 0 || runCli(LUMIFOLD_CLI_FAULTS_PATH, fs::temp_directory_path().string(), {"--version"}, {"", true}).status == 0;
   return apply;
 }
 
@@ -200,7 +110,7 @@ protected:
   std::string at(const std::string& name) const { return dir_ + "/" + name; }
 
   CliRun cli(const std::vector<std::string>& args, const Conditions& how = {}) const {
-    return runFaultsBuild(dir_, args, how);
+    return runCli(LUMIFOLD_CLI_FAULTS_PATH, dir_, args, how);
   }
 
   // A simulated series of n frames in folder name (as frame_000.bmp ...).
@@ -231,7 +141,7 @@ TEST_F(CliFaults, InputChangedAfterTheCheckIsNamedAndNothingIsWritten) {
   simulate("pristine", 3);
   const std::string full = readAll(at("pristine/frame_002.bmp"));
   std::ofstream(at("precious.bmp")) << "the user's earlier result";
-  const std::vector<std::string> series = frames("series", 3);
+  const std::vector<std::string> series = seriesFrames("series", 3);
 
   struct Case {
     const char* what;
@@ -275,9 +185,9 @@ TEST_F(CliFaults, InputChangedAfterTheCheckIsNamedAndNothingIsWritten) {
       std::ofstream(at("text.bmp")) << "this is not a bitmap at all";
       std::ofstream(at("cut.bmp"), std::ios::binary) << full.substr(0, full.size() / 2);
 
-      const CliRun run = cli(std::vector<std::string>{"merge", "-a", algorithm, "-o", "precious.bmp", "--grey",
-                                                      "grey.bmp", "--shifts", "shifts.csv"} +
-                                 c.inputs,
+      const CliRun run = cli(concat({"merge", "-a", algorithm, "-o", "precious.bmp", "--grey", "grey.bmp",
+                                     "--shifts", "shifts.csv"},
+                                    c.inputs),
                              {c.fault});
       EXPECT_EQ(run.status, 1) << run.err;
       EXPECT_EQ(run.err, "lumifold-cli: " + c.message + "\n");
@@ -292,7 +202,7 @@ TEST_F(CliFaults, InputChangedAfterTheCheckIsNamedAndNothingIsWritten) {
   // The hook itself works: without a fault the same series merges.
   fs::remove_all(at("series"));
   fs::copy(at("pristine"), at("series"), fs::copy_options::recursive);
-  const CliRun clean = cli(std::vector<std::string>{"merge", "-q", "-o", "precious.bmp"} + series);
+  const CliRun clean = cli(concat({"merge", "-q", "-o", "precious.bmp"}, series));
   EXPECT_EQ(clean.status, 0) << clean.err;
   EXPECT_NE(readAll(at("precious.bmp")), "the user's earlier result");
 }
@@ -328,7 +238,7 @@ TEST_F(CliFaults, UnreadableInputsAreNamed) {
 
 TEST_F(CliFaults, FailedWritesLeaveEarlierResultsWhole) {
   simulate("series", 3);
-  const std::vector<std::string> series = frames("series", 3);
+  const std::vector<std::string> series = seriesFrames("series", 3);
   fs::create_directory(at("out"));
   fs::permissions(at("out"), fs::perms::all);
   std::ofstream(at("out/result.bmp")) << "the user's earlier result";
@@ -341,30 +251,30 @@ TEST_F(CliFaults, FailedWritesLeaveEarlierResultsWhole) {
 
   // The disk fills up while the picture is written: a 64 x 48 picture
   // needs 9270 bytes, files may grow to 4096.
-  const CliRun full = cli(std::vector<std::string>{"merge", "-o", "out/result.bmp"} + series, {"", false, 4096});
+  const CliRun full = cli(concat({"merge", "-o", "out/result.bmp"}, series), {"", false, 4096});
   EXPECT_EQ(full.status, 1);
   EXPECT_EQ(full.err, "lumifold-cli: out/result.bmp: Cannot write image file: File too large\n");
   EXPECT_EQ(full.out, "");
   untouched();
 
   // A full device: nothing to keep, but the failure is reported.
-  const CliRun device = cli(std::vector<std::string>{"merge", "-o", "/dev/full"} + series);
+  const CliRun device = cli(concat({"merge", "-o", "/dev/full"}, series));
   EXPECT_EQ(device.status, 1);
   EXPECT_EQ(device.err, "lumifold-cli: /dev/full: Cannot write image file: No space left on device\n");
-  const CliRun csv = cli(std::vector<std::string>{"merge", "-o", "out/new.bmp", "--shifts", "/dev/full"} + series);
+  const CliRun csv = cli(concat({"merge", "-o", "out/new.bmp", "--shifts", "/dev/full"}, series));
   EXPECT_EQ(csv.status, 1);
   EXPECT_EQ(csv.err, "lumifold-cli: /dev/full: No space left on device\n");
   fs::remove(at("out/new.bmp"));
 
   // A folder that is not there is found before the merge.
-  const CliRun missing = cli(std::vector<std::string>{"merge", "-o", "gone/result.bmp"} + series);
+  const CliRun missing = cli(concat({"merge", "-o", "gone/result.bmp"}, series));
   EXPECT_EQ(missing.status, 1);
   EXPECT_EQ(missing.err, "lumifold-cli: gone/result.bmp: No such folder\n");
   // A folder that goes away during the merge is found when writing.
   fs::create_directory(at("vanishing"));
   fs::permissions(at("vanishing"), fs::perms::all);
   const CliRun vanished =
-      cli(std::vector<std::string>{"merge", "-o", "vanishing/result.bmp"} + series, {"remove|vanishing"});
+      cli(concat({"merge", "-o", "vanishing/result.bmp"}, series), {"remove|vanishing"});
   EXPECT_EQ(vanished.status, 1);
   EXPECT_EQ(vanished.err, "lumifold-cli: vanishing/result.bmp: Cannot open image file: No such file or directory\n");
   untouched();
@@ -374,7 +284,7 @@ TEST_F(CliFaults, FailedWritesLeaveEarlierResultsWhole) {
   fs::create_directory(at("locked"));
   fs::permissions(at("locked"), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
                                     fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
-  const CliRun locked = cli(std::vector<std::string>{"merge", "-o", "locked/result.bmp"} + series, {"", true});
+  const CliRun locked = cli(concat({"merge", "-o", "locked/result.bmp"}, series), {"", true});
   EXPECT_EQ(locked.status, 1);
   EXPECT_EQ(locked.err, "lumifold-cli: locked/result.bmp: Permission denied\n");
 
@@ -387,7 +297,7 @@ TEST_F(CliFaults, FailedWritesLeaveEarlierResultsWhole) {
     }
   }
   const CliRun readOnly =
-      cli(std::vector<std::string>{"merge", "-o", "out/result.bmp", "--grey", "out/grey.bmp"} + series,
+      cli(concat({"merge", "-o", "out/result.bmp", "--grey", "out/grey.bmp"}, series),
           {"readonly|out", true});
   EXPECT_EQ(readOnly.status, 1);
   EXPECT_EQ(readOnly.err, "lumifold-cli: out/result.bmp: Cannot open image file: Permission denied\n");
@@ -419,7 +329,7 @@ TEST_F(CliFaults, ThinImagesAreMergedOrRefusedByName) {
   };
   for (const Thin& t : {Thin{"row", 24, 1}, Thin{"column", 1, 40}, Thin{"dot", 1, 1}}) {
     fs::create_directory(at(t.folder));
-    for (int i = 0; i < 4; ++i) testutil::saveGrey(thinFrame(t.width, t.height, i), at(frames(t.folder, 4)[i]));
+    for (int i = 0; i < 4; ++i) testutil::saveGrey(thinFrame(t.width, t.height, i), at(seriesFrames(t.folder, 4)[i]));
     std::ofstream(at("precious.bmp")) << "the user's earlier result";
     for (const bool correlation : {true, false}) {
       SCOPED_TRACE(std::string(t.folder) + (correlation ? ", correlation" : ", anterior edge"));
@@ -427,14 +337,14 @@ TEST_F(CliFaults, ThinImagesAreMergedOrRefusedByName) {
                               "precious.bmp", "--grey", "grey.bmp", t.folder});
       if (correlation && t.height < 2) {
         EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.err, "lumifold-cli: " + frames(t.folder, 1)[0] + ": Image must have at least 2 rows\n");
+        EXPECT_EQ(run.err, "lumifold-cli: " + seriesFrames(t.folder, 1)[0] + ": Image must have at least 2 rows\n");
         EXPECT_EQ(readAll(at("precious.bmp")), "the user's earlier result");
         EXPECT_FALSE(fs::exists(at("grey.bmp")));
         continue;
       }
       EXPECT_EQ(run.status, 0) << run.err;
       std::vector<std::string> paths;
-      for (const std::string& f : frames(t.folder, 4)) paths.push_back(at(f));
+      for (const std::string& f : seriesFrames(t.folder, 4)) paths.push_back(at(f));
       EXPECT_TRUE(samePixels(velIPL::GImage(at("grey.bmp")), engineMerge(paths, correlation)));
       fs::remove(at("grey.bmp"));
     }
@@ -473,7 +383,7 @@ TEST_F(CliFaults, ImagesWithoutPixelsAreRefused) {
 TEST_F(CliFaults, MergesTwoHundredFrames) {
   simulate("series", 200, 32, 24);
   std::vector<std::string> paths;
-  for (const std::string& f : frames("series", 200)) paths.push_back(at(f));
+  for (const std::string& f : seriesFrames("series", 200)) paths.push_back(at(f));
   for (const bool correlation : {true, false}) {
     SCOPED_TRACE(correlation ? "correlation" : "anterior edge");
     const CliRun run = cli({"merge", "-a", correlation ? "correlation" : "anterior-edge", "-o", "out.bmp", "--grey",

@@ -1,9 +1,6 @@
 // lumifold-cli end to end: the executable is run on small simulated series
 // and judged by its exit status, its messages and the files it leaves.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,29 +11,22 @@
 #include <vector>
 
 #include "cli/scale_chart.h"
+#include "cli_runner.h"
 #include "color/color_scales.h"
 #include "ipl/bmp_info.h"
 #include "ipl/images.h"
 #include "merge/merger.h"
-
-extern char** environ;
+#include "merge/scratch_folder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct CliRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string readAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using clitest::CliRun;
+using clitest::concat;
+using clitest::runCli;
+using clitest::seriesFrames;
+using testutil::readAll;
 
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> result;
@@ -70,41 +60,8 @@ protected:
 
   std::string at(const std::string& name) const { return dir_ + "/" + name; }
 
-  // Runs lumifold-cli with args in the test's folder, stdin empty, stdout and
-  // stderr captured (so neither is a terminal).
-  CliRun cli(const std::vector<std::string>& args) const {
-    const std::string outFile = at(".stdout"), errFile = at(".stderr");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<std::string> all = {LUMIFOLD_CLI_PATH};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    // Relative names in args are relative to the test folder.
-    const fs::path before = fs::current_path();
-    fs::current_path(dir_);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    fs::current_path(before);
-    posix_spawn_file_actions_destroy(&actions);
-    CliRun run;
-    if (spawned != 0) {
-      ADD_FAILURE() << "cannot start " << argv[0];
-      return run;
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.out = readAll(outFile);
-    run.err = readAll(errFile);
-    fs::remove(outFile);
-    fs::remove(errFile);
-    return run;
-  }
+  // Runs lumifold-cli with args in the test's folder.
+  CliRun cli(const std::vector<std::string>& args) const { return runCli(LUMIFOLD_CLI_PATH, dir_, args); }
 
   // A small simulated series in folder name: frames frame_000.bmp ... plus
   // truth/noise_free.bmp and truth/truth.csv.
@@ -112,22 +69,6 @@ protected:
     const CliRun run = cli({"simulate", name, "--frames", std::to_string(frames), "--width", std::to_string(width),
                          "--height", std::to_string(height), "--max-shift", "4", "--seed", "7", "-q"});
     ASSERT_EQ(run.status, 0) << run.err;
-  }
-
-  // The frame files of a simulated series, relative to the test folder.
-  static std::vector<std::string> framesOf(const std::string& name, int frames) {
-    std::vector<std::string> paths;
-    for (int i = 0; i < frames; ++i) {
-      char file[32];
-      std::snprintf(file, sizeof file, "/frame_%03d.bmp", i);
-      paths.push_back(name + file);
-    }
-    return paths;
-  }
-
-  static std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
   }
 
   std::string dir_;
@@ -221,7 +162,7 @@ TEST_F(LumifoldCli, MergesASeriesIntoTheColouredAndGreyAverage) {
 
 TEST_F(LumifoldCli, RecoversSimulatedShiftsAndReducesNoise) {
   simulate("series", 8, 128, 96);
-  const std::vector<std::string> frames = framesOf("series", 8);
+  const std::vector<std::string> frames = seriesFrames("series", 8);
   const CliRun run = cli(concat({"merge", "-q", "--grey", "g.bmp"}, frames));
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "") << "quiet";
@@ -306,7 +247,7 @@ TEST_F(LumifoldCli, GivesEveryPictureTheBmpExtension) {
            {"result.png", "result.bmp"}, {"result", "result.bmp"}, {"scan.old", "scan.bmp"},
            {"my.dir/result", "my.dir/result.bmp"}}) {
     fs::remove(at(written));
-    const CliRun run = cli(concat({"merge", "-o", given}, framesOf("series", 2)));
+    const CliRun run = cli(concat({"merge", "-o", given}, seriesFrames("series", 2)));
     ASSERT_EQ(run.status, 0) << given << run.err;
     EXPECT_TRUE(fs::exists(at(written))) << given;
     EXPECT_NE(run.out.find("Wrote " + written + " "), std::string::npos) << run.out;
@@ -314,20 +255,20 @@ TEST_F(LumifoldCli, GivesEveryPictureTheBmpExtension) {
       EXPECT_FALSE(fs::exists(at(given))) << given;
     }
   }
-  const CliRun grey = cli(concat({"merge", "-o", "a", "--grey", "b.tif", "-q"}, framesOf("series", 2)));
+  const CliRun grey = cli(concat({"merge", "-o", "a", "--grey", "b.tif", "-q"}, seriesFrames("series", 2)));
   ASSERT_EQ(grey.status, 0) << grey.err;
   EXPECT_TRUE(fs::exists(at("b.bmp")));
   // Two outputs that end up with the same name are refused before any work.
-  const CliRun clash = cli(concat({"merge", "-o", "same.png", "--grey", "same.tif"}, framesOf("series", 2)));
+  const CliRun clash = cli(concat({"merge", "-o", "same.png", "--grey", "same.tif"}, seriesFrames("series", 2)));
   EXPECT_EQ(clash.status, 2) << clash.err;
   EXPECT_FALSE(fs::exists(at("same.bmp")));
   // A device is written as named: the extension rule is for file names.
-  const CliRun device = cli(concat({"merge", "-o", "/dev/null"}, framesOf("series", 2)));
+  const CliRun device = cli(concat({"merge", "-o", "/dev/null"}, seriesFrames("series", 2)));
   EXPECT_EQ(device.status, 0) << device.err;
   EXPECT_NE(device.out.find("Wrote /dev/null (Rainbow)"), std::string::npos) << device.out;
   EXPECT_FALSE(fs::exists("/dev/null.bmp"));
   // A folder is not a picture's name.
-  const CliRun folder = cli(concat({"merge", "-o", "my.dir"}, framesOf("series", 2)));
+  const CliRun folder = cli(concat({"merge", "-o", "my.dir"}, seriesFrames("series", 2)));
   EXPECT_EQ(folder.status, 1);
   EXPECT_EQ(folder.err, "lumifold-cli: my.dir: Is a folder\n");
   EXPECT_FALSE(fs::exists(at("my.bmp")));

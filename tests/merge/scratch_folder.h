@@ -6,6 +6,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include <unistd.h>
@@ -48,6 +49,14 @@ inline std::string saveGrey(const velIPL::GImage& grey, const std::string& path)
   }
   rgb.save(path);
   return path;
+}
+
+// The whole content of a file; empty when it cannot be read.
+inline std::string readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string content;
+  if (in) content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return content;
 }
 
 inline std::string writeText(const std::string& path, const std::string& text) {

@@ -1,0 +1,39 @@
+// Running lumifold-cli (or its fault-injection build) from a test: in a
+// given folder, stdin empty, stdout and stderr captured, so neither is a
+// terminal; optionally with a fault, as the user nobody, or with a file
+// size limit. And the small helpers the command-line tests share.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace clitest {
+
+constexpr uid_t kNobody = 65534;
+
+struct CliRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// How the program is run besides its arguments.
+struct Conditions {
+  std::string fault;              // LUMIFOLD_TEST_FAULT for lumifold-cli-faults
+  bool unprivileged = false;      // as nobody when the tests run as root
+  long long fileSizeLimit = -1;   // bytes a file may grow to, as on a full disk
+};
+
+// Runs program with args in folder dir; relative names in args are taken
+// from dir.
+CliRun runCli(const std::string& program, const std::string& dir, const std::vector<std::string>& args,
+              const Conditions& how = {});
+
+// The frame files of a simulated series of n frames in folder.
+std::vector<std::string> seriesFrames(const std::string& folder, int n);
+
+std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string>& b);
+
+}  // namespace clitest
