@@ -1,0 +1,99 @@
+// ImageDecoder: the one seam through which every image file is read.
+//
+// Each input format is one decoder object in the table imageDecoders(); the
+// image list, the command line, GImage(fileName) and the merge engine find a
+// file's decoder by its first bytes (never by its name) and go through it.
+// A decoder is stateless and shared; open() gives an ImageFile that holds the
+// opened file and reads its frames one at a time, cheapest in file order, so
+// memory does not grow with the frame count.
+//
+// Every failure throws IPLException with a fixed English message; no decoder
+// prints, and no third-party type or error escapes it. Sizes a header claims
+// are checked against limits and against what the file can hold before
+// anything is allocated for them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ipl/image_base.h"
+#include "ipl/images.h"
+
+namespace velIPL {
+
+// 16-bit grey: frames of 16-bit series (12-bit data stored in 16 included).
+class G16Image : public ImageBase<std::uint16_t, 1> {
+public:
+  using ImageBase::ImageBase;
+};
+
+// What a file holds, as far as its headers tell.
+struct ImageFileInfo {
+  std::string format;          // the decoder's name(): "BMP", "TIFF", ...
+  int width = 0;               // every frame's width and height (rows,
+  int height = 0;              // never negative, whatever the row order)
+  int frames = 1;              // pages of a TIFF, frames of a DICOM
+  int bitsPerSample = 8;       // 8 or 16: the depth the frames are read at
+  int significantBits = 8;     // bits in use, where the file says (12 in 16)
+  int samplesPerPixel = 1;     // 1 grey or palette, 3 colour (before grey)
+  double pixelSpacingX = 0.0;  // millimetres per column; 0 when not known
+  double pixelSpacingY = 0.0;  // millimetres per row; 0 when not known
+  std::string modality;        // DICOM's modality; empty elsewhere
+};
+
+// An opened file. Frames are numbered from 0 in file order.
+class ImageFile {
+public:
+  virtual ~ImageFile() = default;
+
+  virtual const ImageFileInfo& info() const = 0;
+
+  // Frame index as 8-bit grey; only for files of 8 bits per sample.
+  virtual void readFrame(int index, GImage& target) = 0;
+
+  // Frame index as 16-bit grey; for files of 16 bits per sample.
+  virtual void readFrame(int index, G16Image& target) = 0;
+};
+
+class ImageDecoder {
+public:
+  // How many leading bytes recognises() is given at most (DICOM's "DICM"
+  // stands at offset 128).
+  static constexpr std::size_t signatureLength = 132;
+
+  virtual ~ImageDecoder() = default;
+
+  virtual std::string_view key() const = 0;   // "bmp", "tiff", "png", "dicom"
+  virtual std::string_view name() const = 0;  // "BMP", "TIFF", "PNG", "DICOM"
+
+  // The usual file name extensions, lower case with the dot (".tif").
+  virtual std::vector<std::string_view> extensions() const = 0;
+
+  // Whether a file starting with these bytes is of this format.
+  virtual bool recognises(std::span<const unsigned char> head) const = 0;
+
+  // Checks the headers without decoding pixels; throws IPLException for a
+  // file this decoder refuses.
+  virtual ImageFileInfo probe(const std::string& fileName) const = 0;
+
+  // Opens the file for reading frames; throws IPLException.
+  virtual std::unique_ptr<ImageFile> open(const std::string& fileName) const = 0;
+};
+
+// Every decoder, BMP first.
+const std::vector<const ImageDecoder*>& imageDecoders();
+
+// The decoder whose signature the file's first bytes match. Throws
+// "Can't open image file" for a path that is missing, unreadable or not a
+// regular file, and "Unknown image format" when no decoder recognises it.
+const ImageDecoder& decoderFor(const std::string& fileName);
+
+// Whether the name ends in one of the decoders' extensions, in any case.
+bool hasImageExtension(std::string_view fileName);
+
+}  // namespace velIPL
