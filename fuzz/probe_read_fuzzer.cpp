@@ -1,7 +1,8 @@
 // Fuzz target for the way both programs take in a file: the header probe
 // first (the desktop program's image list, the command line's series check),
-// and the full read only for a file the probe let through. The input is
-// written to a real file and goes through the file entry points, so the
+// and the full read only for a file the probe let through, both through the
+// decoder table. The input is written to a real file and goes through the
+// file entry points, so the
 // descriptor-backed stream and its length checks are exercised, not only
 // in-memory streams. Rules checked on every input:
 //   - reading the file gives exactly what reading the same bytes from memory
@@ -25,9 +26,9 @@
 #include "cli/cli_error.h"
 #include "cli/input_list.h"
 #include "fuzz_support.h"
-#include "ipl/bmp_info.h"
 #include "ipl/bmp_reader.h"
 #include "ipl/bmp_writer.h"
+#include "ipl/image_decoder.h"
 #include "ipl/images.h"
 #include "ipl/ipl_exception.h"
 
@@ -93,13 +94,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string bytes(reinterpret_cast<const char*>(data), size);
   file.assign(bytes);
 
-  velIPL::BmpInfo info;
-  int width = 0;
-  int height = 0;
+  velIPL::ImageFileInfo info;
   std::string probeMessage = "Unknown error";
-  const bool probed = info.probeFile(file.path(), width, height, probeMessage);
+  const bool probed = velIPL::probeImageFile(file.path(), info, probeMessage);
+  const int width = info.width;
 
-  const Outcome fromFile = outcomeOf([&](velIPL::GImage& image) { velIPL::BmpReader().readImage(file.path(), image); });
+  const Outcome fromFile = outcomeOf([&](velIPL::GImage& image) { image = velIPL::GImage(file.path()); });
   const Outcome fromMemory = outcomeOf([&](velIPL::GImage& image) {
     std::istringstream in(bytes);
     velIPL::BmpReader().readImage(in, image);
@@ -111,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     broken("a file and the same bytes in memory decode to different pixels", "");
   }
 
-  const long long rows = height < 0 ? -static_cast<long long>(height) : height;
+  const long long rows = info.height;
   if (probed) {
     if (probeMessage != "Unknown error") broken("a successful probe changed the message", probeMessage);
     if (fromFile.message.empty()) {

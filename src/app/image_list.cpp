@@ -4,7 +4,7 @@
 #include <string>
 
 #include "app/file_names.h"
-#include "ipl/bmp_info.h"
+#include "ipl/image_decoder.h"
 
 namespace lumifold {
 
@@ -12,10 +12,11 @@ std::optional<QString> ImageList::admit(const QString& path) {
   // Stays when the file exists but cannot be opened: the probe then leaves
   // the reason as it found it.
   std::string reason = "Unknown error";
-  int width = 0;
-  int height = 0;
-  velIPL::BmpInfo info;
-  const bool ok = info.probeFile(localPath(path), width, height, reason);
+  velIPL::ImageFileInfo info;
+  const bool ok = velIPL::probeImageFile(localPath(path), info, reason);
+  const int width = info.width;
+  // Negative for a top-down file, as the BMP header gives it.
+  const int height = info.topDown ? -info.height : info.height;
   if (entries_.isEmpty()) {
     if (!ok) return QStringLiteral("Not a valid image file");
     refWidth_ = width;

@@ -4,10 +4,11 @@
 // Entry 0 is the reference image. The first file admitted into an empty
 // list fixes refWidth and refHeight; removing entries never changes them,
 // so the files left behind keep the size they were checked against. A file
-// is admitted only when the BMP header probe accepts it (and, after the
-// first, when it has the reference's size; a top-down file, whose height the
-// probe reports negative, matches a bottom-up one of the same size). The list keeps no duplicate
-// check of its own. Nothing here throws except std::bad_alloc.
+// is admitted only when its decoder's header probe accepts it
+// (velIPL::probeImageFile) and, after the first, when it has the
+// reference's size; a top-down file, whose height is kept negative as the
+// BMP header gives it, matches a bottom-up one of the same size. The list
+// keeps no duplicate check of its own. Nothing here throws except std::bad_alloc.
 #pragma once
 
 #include <QString>

@@ -37,6 +37,8 @@ struct ImageFileInfo {
   std::string format;          // the decoder's name(): "BMP", "TIFF", ...
   int width = 0;               // every frame's width and height (rows,
   int height = 0;              // never negative, whatever the row order)
+  bool topDown = false;        // rows stored from the top (a BMP's negative
+                               // height); readers always turn them upright
   int frames = 1;              // pages of a TIFF, frames of a DICOM
   int bitsPerSample = 8;       // 8 or 16: the depth the frames are read at
   int significantBits = 8;     // bits in use, where the file says (12 in 16)
@@ -88,10 +90,27 @@ public:
 // Every decoder, BMP first.
 const std::vector<const ImageDecoder*>& imageDecoders();
 
-// The decoder whose signature the file's first bytes match. Throws
-// "Can't open image file" for a path that is missing, unreadable or not a
-// regular file, and "Unknown image format" when no decoder recognises it.
+// The decoder whose signature the file's first bytes match. A file that no
+// decoder recognises goes to the BMP decoder, whose messages ("File is not a
+// bitmap image", "Not a bmp image", ...) have always been the ones shown for
+// a file that is not an image, unless its name ends in another decoder's
+// extension: a ".tif" that is no TIFF is an "Unknown image format", not a
+// broken bitmap. Throws "Can't open image file" for a path that is missing,
+// unreadable or not a regular file.
 const ImageDecoder& decoderFor(const std::string& fileName);
+
+// The same choice for a file whose first bytes (at most signatureLength)
+// are already at hand; fileName only lends its extension.
+const ImageDecoder& decoderFor(std::span<const unsigned char> head, std::string_view fileName);
+
+// Checks a file before it joins a series, the way the image list and the
+// command line admit files: its decoder's probe, without decoding pixels.
+// Returns true with info filled when the file is accepted. Returns false
+// with the decoder's reason in message when it is refused, and false with
+// message untouched when the file cannot be opened (missing, unreadable, not
+// a regular file), so the caller sets its own default text beforehand.
+// Throws nothing but std::bad_alloc.
+bool probeImageFile(const std::string& fileName, ImageFileInfo& info, std::string& message);
 
 // Whether the name ends in one of the decoders' extensions, in any case.
 bool hasImageExtension(std::string_view fileName);

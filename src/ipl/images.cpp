@@ -1,13 +1,12 @@
 #include "ipl/images.h"
 
-#include "ipl/bmp_reader.h"
 #include "ipl/bmp_writer.h"
+#include "ipl/image_decoder.h"
 
 namespace velIPL {
 
 GImage::GImage(const std::string& fileName) {
-  BmpReader reader;
-  reader.readImage(fileName, *this);
+  decoderFor(fileName).open(fileName)->readFrame(0, *this);
 }
 
 void RGBImage::save(const std::string& fileName) const {

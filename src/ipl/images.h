@@ -4,8 +4,8 @@
 //   RGBImage - 8-bit, channel 0 red, 1 green, 2 blue: coloured pictures and
 //              colour tables;
 //   CImage   - complex double: column spectra.
-// GImage reads BMP files and RGBImage writes them (BmpReader, BmpWriter);
-// both throw IPLException on failure.
+// GImage reads image files through the decoder table (image_decoder.h) and
+// RGBImage writes BMP files (BmpWriter); both throw IPLException on failure.
 #pragma once
 
 #include <complex>
@@ -20,7 +20,8 @@ public:
   using ImageBase::ImageBase;
   GImage() = default;
 
-  // Reads the BMP file, each pixel turned to grey; throws IPLException.
+  // Reads the first frame of an 8-bit image file through its decoder, each
+  // pixel turned to grey; throws IPLException.
   explicit GImage(const std::string& fileName);
 };
 
