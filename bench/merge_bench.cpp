@@ -28,10 +28,10 @@
 #include "heap_counter.h"
 #include "ipl/images.h"
 #include "math/cplx_vector.h"
-#include "merge/column_correlator.h"
 #include "merge/column_transform.h"
+#include "merge/fast/column_correlator.h"
+#include "merge/fast/worker_pool.h"
 #include "merge/merger.h"
-#include "merge/worker_pool.h"
 
 extern char** environ;
 

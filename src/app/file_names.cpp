@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "merge/path_order.h"
+#include "shell/path_order.h"
 
 namespace lumifold {
 

@@ -40,8 +40,8 @@
 #include "app/windows_dib.h"
 #include "color/color_scales.h"
 #include "merge/merge_progress.h"
-#include "merge/merge_failure.h"
 #include "merge/merger.h"
+#include "shell/merge_failure.h"
 
 namespace lumifold {
 

@@ -13,7 +13,7 @@
 
 #include "cli/cli_error.h"
 #include "ipl/bmp_info.h"
-#include "merge/path_order.h"
+#include "shell/path_order.h"
 
 namespace lumifold {
 

@@ -33,8 +33,8 @@
 #include "ipl/images.h"
 #include "ipl/ipl_exception.h"
 #include "math/math_exception.h"
-#include "merge/merge_failure.h"
 #include "merge/merger.h"
+#include "shell/merge_failure.h"
 #include "sim/bscan_simulator.h"
 #include "sim/series_writer.h"
 

@@ -1,34 +1,27 @@
 #include "merge/accumulation.h"
 
-#include <algorithm>
-#include <cmath>
 #include <vector>
 
 #include "ipl/ipl_exception.h"
 #include "math/math_exception.h"
 #include "math/rounding.h"
-#include "merge/batch_lanes.h"
 
 namespace lumifold {
 
-void accumulateShifted(velIPL::DImage& accumulator, const velIPL::GImage& image,
-                       const mathORN::RowVector& s) {
-  const int w = accumulator.width();
-  const int h = accumulator.height();
-  if (image.width() != w || image.height() != h) {
+void requireShiftable(const velIPL::DImage& accumulator, const velIPL::GImage& image, const mathORN::RowVector& s) {
+  if (image.width() != accumulator.width() || image.height() != accumulator.height()) {
     throw velIPL::IPLException("Image has not same dimensions as reference image");
   }
-  if (s.size() != w) throw mathORN::MathException("Incompatible vector size");
+  if (s.size() != accumulator.width()) throw mathORN::MathException("Incompatible vector size");
+}
 
-  // Shifts are whole rows. One beyond the height already moves a column out
-  // entirely, so clamping there keeps the integer conversion in range
-  // without changing which rows contribute; a NaN moves the column out too.
-  const double limit = static_cast<double>(h) + 1.0;
+void accumulateShifted(velIPL::DImage& accumulator, const velIPL::GImage& image,
+                       const mathORN::RowVector& s) {
+  requireShiftable(accumulator, image, s);
+  const int w = accumulator.width();
+  const int h = accumulator.height();
   std::vector<double> shift(static_cast<std::size_t>(w));
-  for (int x = 0; x < w; ++x) {
-    const double v = s[x];
-    shift[x] = v != v ? limit : (v > limit ? limit : (v < -limit ? -limit : v));
-  }
+  for (int x = 0; x < w; ++x) shift[x] = clampedShift(s[x], h);
   // Each pixel receives exactly one addition, so walking rows in storage
   // order gives the same sums as walking columns.
   for (int y = 0; y < h; ++y) {
@@ -38,59 +31,6 @@ void accumulateShifted(velIPL::DImage& accumulator, const velIPL::GImage& image,
       if (src >= 0 && src < h) out[x] += image.at(x, static_cast<int>(src));
     }
   }
-}
-
-namespace {
-
-// Columns first .. end - 1 share the shift.
-struct ShiftRun {
-  int first, end, shift;
-};
-
-// Row y of the sum receives, run by run, the image row its shift points at.
-LUMIFOLD_LANE_KERNEL void addShiftedRow(double* out, const velIPL::GImage& image, int y, const ShiftRun* runs,
-                                        int runCount) {
-  const int h = image.height();
-  for (int r = 0; r < runCount; ++r) {
-    const int src = y - runs[r].shift;
-    if (src < 0 || src >= h) continue;
-    const unsigned char* in = image.row(src);
-    for (int x = runs[r].first; x < runs[r].end; ++x) out[x] += in[x];
-  }
-}
-
-}  // namespace
-
-void accumulateShifted(velIPL::DImage& accumulator, const velIPL::GImage& image, const mathORN::RowVector& s,
-                       WorkerPool& pool) {
-  const int w = accumulator.width();
-  const int h = accumulator.height();
-  if (image.width() != w || image.height() != h) {
-    throw velIPL::IPLException("Image has not same dimensions as reference image");
-  }
-  if (s.size() != w) throw mathORN::MathException("Incompatible vector size");
-  std::vector<ShiftRun> runs;
-  const double limit = static_cast<double>(h) + 1.0;
-  for (int x = 0; x < w; ++x) {
-    const double v = s[x];
-    if (v != std::trunc(v) && v == v) {
-      accumulateShifted(accumulator, image, s);
-      return;
-    }
-    const int shift = static_cast<int>(v != v ? limit : (v > limit ? limit : (v < -limit ? -limit : v)));
-    if (!runs.empty() && runs.back().shift == shift) {
-      runs.back().end = x + 1;
-    } else {
-      runs.push_back({x, x + 1, shift});
-    }
-  }
-  const int rowsPerTask = 16;
-  pool.run((h + rowsPerTask - 1) / rowsPerTask, [&](int task, int) {
-    const int end = std::min(h, (task + 1) * rowsPerTask);
-    for (int y = task * rowsPerTask; y < end; ++y) {
-      addShiftedRow(accumulator.row(y), image, y, runs.data(), static_cast<int>(runs.size()));
-    }
-  });
 }
 
 velIPL::GImage averageResult(const velIPL::DImage& accumulator, int imageCount) {
@@ -106,39 +46,6 @@ velIPL::GImage averageResult(const velIPL::DImage& accumulator, int imageCount) 
       out[x] = static_cast<unsigned char>(v);
     }
   }
-  return result;
-}
-
-namespace {
-
-// mathORN::round spelt out for 0 <= v <= 1e10, where its sign is 1 (or 0
-// with a zero whole part) and its fraction test the same.
-LUMIFOLD_LANE_KERNEL void averageRow(const double* sum, int n, int imageCount, unsigned char* out) {
-  for (int x = 0; x < n; ++x) {
-    const double v = sum[x] / imageCount;
-    double rounded;
-    if (v >= 0.0 && v <= 1e10) {
-      const double whole = std::trunc(v);
-      rounded = v - whole >= 0.5 ? whole + 1.0 : whole;
-    } else {
-      rounded = mathORN::round(v);
-    }
-    const int r = static_cast<int>(rounded);
-    out[x] = static_cast<unsigned char>(r > 255 ? 255 : r);
-  }
-}
-
-}  // namespace
-
-velIPL::GImage averageResult(const velIPL::DImage& accumulator, int imageCount, WorkerPool& pool) {
-  const int w = accumulator.width();
-  const int h = accumulator.height();
-  velIPL::GImage result(w, h, 0);
-  const int rowsPerTask = 32;
-  pool.run((h + rowsPerTask - 1) / rowsPerTask, [&](int task, int) {
-    const int end = std::min(h, (task + 1) * rowsPerTask);
-    for (int y = task * rowsPerTask; y < end; ++y) averageRow(accumulator.row(y), w, imageCount, result.row(y));
-  });
   return result;
 }
 

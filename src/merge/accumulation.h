@@ -5,9 +5,17 @@
 
 #include "ipl/images.h"
 #include "math/row_vector.h"
-#include "merge/worker_pool.h"
 
 namespace lumifold {
+
+// A column's shift as the sums use it: shifts are whole rows, and one
+// beyond the height already moves a column out entirely, so clamping to
+// +-(height + 1) keeps an integer conversion in range without changing
+// which rows contribute; a NaN moves the column out too.
+inline double clampedShift(double shift, int height) {
+  const double limit = static_cast<double>(height) + 1.0;
+  return shift != shift ? limit : (shift > limit ? limit : (shift < -limit ? -limit : shift));
+}
 
 // For every pixel (x, y) of the accumulator, adds image(x, y - s[x]) when
 // that row lies inside the image; rows whose source falls outside receive
@@ -18,22 +26,13 @@ namespace lumifold {
 void accumulateShifted(velIPL::DImage& accumulator, const velIPL::GImage& image,
                        const mathORN::RowVector& s);
 
-// The same sums, with the rows shared out over pool: columns are taken in
-// runs of equal shift, each run of a row added as one contiguous stretch.
-// Each pixel still receives exactly one addition of the same value. Same
-// checks and exceptions as above; a profile that is not all whole numbers
-// goes the straightforward way.
-void accumulateShifted(velIPL::DImage& accumulator, const velIPL::GImage& image, const mathORN::RowVector& s,
-                       WorkerPool& pool);
+// The checks accumulateShifted makes before adding anything, with the same
+// exceptions.
+void requireShiftable(const velIPL::DImage& accumulator, const velIPL::GImage& image, const mathORN::RowVector& s);
 
 // round(sum / imageCount), halves away from zero, clamped at 255. The
 // divisor is always imageCount, also where shifted images contributed
 // nothing, so edge rows of moved frames come out darker.
 velIPL::GImage averageResult(const velIPL::DImage& accumulator, int imageCount);
-
-// The same image, rows shared out over pool, the rounding done inline on
-// whole rows for the quotients from 0 to 1e10 (all a merge produces) and by
-// mathORN::round for any other.
-velIPL::GImage averageResult(const velIPL::DImage& accumulator, int imageCount, WorkerPool& pool);
 
 }  // namespace lumifold

@@ -1,12 +1,9 @@
 #include "merge/median_filters.h"
 
 #include <algorithm>
-#include <cmath>
 #include <array>
 #include <utility>
 #include <vector>
-
-#include "merge/batch_lanes.h"
 
 namespace lumifold {
 
@@ -25,14 +22,6 @@ const std::array<std::pair<int, int>, 99> kMedian25Network = {{
     {7, 14},  {4, 6},   {4, 7},   {12, 14}, {10, 14}, {6, 7},   {10, 12}, {6, 10},  {6, 17},
     {12, 17}, {7, 17},  {7, 10},  {12, 18}, {7, 12},  {10, 18}, {12, 20}, {10, 20}, {10, 12},
 }};
-
-namespace {
-
-constexpr int kRunningHalf = 7;
-constexpr int kOutlierHalf = 12;
-constexpr double kOutlierRows = 20.0;
-
-}  // namespace
 
 double median(const double* values, int count) {
   if (count <= 0) return 0.0;
@@ -84,42 +73,6 @@ void correctOutliers(RowVector& s) {
   const RowVector d = abs(s - medians);
   for (int x = 0; x < n; ++x) {
     if (d[x] > kOutlierRows) s[x] = medians[x];
-  }
-}
-
-namespace {
-
-// median25 of the windows starting at first + l, for each lane l, into out.
-LUMIFOLD_LANE_KERNEL void median25OfLanes(const double* first, double* out) {
-  using namespace lanes;
-  Vec v[25];
-  for (int j = 0; j < 25; ++j) v[j] = load(first + j);
-  for (const auto& [a, b] : kMedian25Network) {
-    const Mask exchange = v[a] > v[b];
-    const Vec x = v[a];
-    v[a] = select(exchange, v[b], x);
-    v[b] = select(exchange, x, v[b]);
-  }
-  store(out, v[12]);
-}
-
-}  // namespace
-
-void correctOutliersInLanes(RowVector& s) {
-  const int n = s.size();
-  const RowVector snapshot(s);
-  RowVector medians(s);
-  int x = kOutlierHalf;
-  for (; x + kBatchLanes <= n - kOutlierHalf; x += kBatchLanes) {
-    median25OfLanes(snapshot.data() + x - kOutlierHalf, medians.data() + x);
-  }
-  double buffer[2 * kOutlierHalf + 1];
-  for (; x < n - kOutlierHalf; ++x) {
-    std::copy(snapshot.data() + x - kOutlierHalf, snapshot.data() + x + kOutlierHalf + 1, buffer);
-    medians[x] = median25(buffer);
-  }
-  for (int i = 0; i < n; ++i) {
-    if (std::fabs(s[i] - medians[i]) > kOutlierRows) s[i] = medians[i];
   }
 }
 

@@ -14,6 +14,13 @@
 
 namespace lumifold {
 
+// The running median takes kRunningHalf columns either side of each column;
+// the outlier correction takes kOutlierHalf either side and replaces shifts
+// more than kOutlierRows from that median.
+inline constexpr int kRunningHalf = 7;
+inline constexpr int kOutlierHalf = 12;
+inline constexpr double kOutlierRows = 20.0;
+
 // The 99 compare-exchange steps (a, b) of median25, in the order they run:
 // each exchanges values[a] and values[b] when values[a] > values[b].
 extern const std::array<std::pair<int, int>, 99> kMedian25Network;
@@ -35,10 +42,5 @@ void smoothProfile(mathORN::RowVector& s);
 // the 25 columns around it (columns 12 .. n - 13), with all windows taken
 // from the unchanged profile.
 void correctOutliers(mathORN::RowVector& s);
-
-// correctOutliers with the medians of kBatchLanes neighbouring windows taken
-// at once, one window per vector lane, through the same 99 exchanges: the
-// same profile, bit for bit.
-void correctOutliersInLanes(mathORN::RowVector& s);
 
 }  // namespace lumifold

@@ -64,8 +64,10 @@ public:
   int currentImage() const { return currentImage_; }
 
 private:
+  // The literal loops; merger.cpp.
   velIPL::GImage correlationStraightforward();
   velIPL::GImage anteriorEdgeStraightforward();
+  // The fast loops, built from the fast layer; fast/merger_fast.cpp.
   velIPL::GImage correlationFast();
   velIPL::GImage anteriorEdgeFast();
   void startProgress();
@@ -75,9 +77,10 @@ private:
   // Sets the size from the reference and starts the sum with it.
   void startAccumulator(const velIPL::GImage& reference);
   void requireReferenceSize(const velIPL::GImage& image) const;
-  // Hands the shifts to the observer, adds the shifted image (on the pool's
-  // threads when one is given) and steps the progress.
-  void accept(int index, const velIPL::GImage& image, const mathORN::RowVector& shifts, WorkerPool* pool = nullptr);
+  // Hands the shifts to the observer, adds the shifted image and steps the
+  // progress; acceptPooled adds it on the pool's threads.
+  void accept(int index, const velIPL::GImage& image, const mathORN::RowVector& shifts);
+  void acceptPooled(int index, const velIPL::GImage& image, const mathORN::RowVector& shifts, WorkerPool& pool);
 
   int width_ = 0;
   int height_ = 0;

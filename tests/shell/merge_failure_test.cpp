@@ -8,8 +8,8 @@
 
 #include "ipl/bmp_file_builder.h"
 #include "ipl/images.h"
-#include "merge/merge_failure.h"
 #include "merge/scratch_folder.h"
+#include "shell/merge_failure.h"
 
 namespace {
 

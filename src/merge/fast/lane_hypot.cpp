@@ -1,4 +1,4 @@
-#include "merge/lane_hypot.h"
+#include "merge/fast/lane_hypot.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,13 +1,13 @@
-#include "merge/column_correlator.h"
+#include "merge/fast/column_correlator.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
 #include "ipl/ipl_exception.h"
-#include "merge/batch_lanes.h"
 #include "merge/column_transform.h"
-#include "merge/lane_hypot.h"
+#include "merge/fast/batch_lanes.h"
+#include "merge/fast/lane_hypot.h"
 
 namespace lumifold {
 

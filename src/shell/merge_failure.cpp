@@ -1,4 +1,4 @@
-#include "merge/merge_failure.h"
+#include "shell/merge_failure.h"
 
 #include "ipl/bmp_info.h"
 

@@ -15,7 +15,7 @@
 
 #include <cmath>
 
-#include "merge/batch_lanes.h"
+#include "merge/fast/batch_lanes.h"
 
 namespace lumifold::lanes {
 

@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "merge/batch_fft.h"
+#include "merge/fast/batch_fft.h"
 
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__ELF__)
 #define LUMIFOLD_LANE_KERNEL __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))

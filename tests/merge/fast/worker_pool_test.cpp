@@ -1,4 +1,4 @@
-#include "merge/worker_pool.h"
+#include "merge/fast/worker_pool.h"
 
 #include <gtest/gtest.h>
 

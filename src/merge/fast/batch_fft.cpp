@@ -1,8 +1,8 @@
-#include "merge/batch_fft.h"
+#include "merge/fast/batch_fft.h"
 
 #include "math/cplx_vector.h"
-#include "merge/batch_lanes.h"
 #include "merge/column_transform.h"
+#include "merge/fast/batch_lanes.h"
 
 namespace lumifold {
 

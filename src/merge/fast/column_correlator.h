@@ -20,8 +20,8 @@
 #include "ipl/images.h"
 #include "math/cplx_vector.h"
 #include "math/row_vector.h"
-#include "merge/batch_fft.h"
-#include "merge/worker_pool.h"
+#include "merge/fast/batch_fft.h"
+#include "merge/fast/worker_pool.h"
 
 namespace lumifold {
 

@@ -1,4 +1,4 @@
-#include "merge/path_order.h"
+#include "shell/path_order.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // column_transform.h, value for value: spectra, shifts, the first-largest
 // rule on near-equal magnitudes, the vector hypot, and the complex forms the
 // batched arithmetic writes out.
-#include "merge/column_correlator.h"
+#include "merge/fast/column_correlator.h"
 
 #include <gtest/gtest.h>
 
@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "math/col_vector.h"
-#include "merge/batch_fft.h"
 #include "merge/column_transform.h"
-#include "merge/lane_hypot.h"
-#include "merge/worker_pool.h"
+#include "merge/fast/batch_fft.h"
+#include "merge/fast/lane_hypot.h"
+#include "merge/fast/worker_pool.h"
 
 using lumifold::ColumnCorrelator;
 using lumifold::kBatchLanes;
