@@ -11,7 +11,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "merge/scratch_folder.h"
+#include "scratch_folder.h"
 #include "sim/series_writer.h"
 
 extern char** environ;

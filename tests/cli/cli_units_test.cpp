@@ -18,31 +18,13 @@
 #include "cli/scale_chart.h"
 #include "cli/shift_table.h"
 #include "color/color_scales.h"
-#include "merge/scratch_folder.h"
+#include "scratch_folder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 using testutil::readAll;
-
-// A fresh folder under the system's temporary folder, removed afterwards.
-class TempDir {
-public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "lumifold-cli-test-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
-
-private:
-  std::string path_;
-};
 
 template <typename F>
 std::string cliErrorOf(F&& f) {
@@ -66,26 +48,26 @@ TEST(OutputName, ReplacesTheExtensionOfTheFileName) {
 }
 
 TEST(OutputName, ReportsTargetsThatCannotBeWritten) {
-  TempDir dir;
-  EXPECT_EQ(lumifold::outputProblem(dir / "new.bmp"), "");
-  EXPECT_EQ(lumifold::outputProblem(dir / "missing/new.bmp"), "No such folder");
-  EXPECT_EQ(lumifold::outputProblem(dir.path()), "Is a folder");
-  EXPECT_EQ(lumifold::outputProblem(dir.path() + "/"), "Missing file name");
-  std::ofstream(dir / "plain") << "x";
-  EXPECT_EQ(lumifold::outputProblem(dir / "plain/new.bmp"), "Not a folder");
-  EXPECT_EQ(lumifold::outputProblem(dir / "plain"), "");
+  const testutil::ScratchFolder dir;
+  EXPECT_EQ(lumifold::outputProblem(dir.file("new.bmp")), "");
+  EXPECT_EQ(lumifold::outputProblem(dir.file("missing/new.bmp")), "No such folder");
+  EXPECT_EQ(lumifold::outputProblem(dir.path().string()), "Is a folder");
+  EXPECT_EQ(lumifold::outputProblem(dir.path().string() + "/"), "Missing file name");
+  std::ofstream(dir.file("plain")) << "x";
+  EXPECT_EQ(lumifold::outputProblem(dir.file("plain/new.bmp")), "Not a folder");
+  EXPECT_EQ(lumifold::outputProblem(dir.file("plain")), "");
   EXPECT_EQ(lumifold::outputProblem("/dev/null"), "");
   if (::geteuid() != 0) {
-    fs::create_directory(dir / "locked");
-    fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);
-    EXPECT_EQ(lumifold::outputProblem(dir / "locked/new.bmp"), "Permission denied");
-    fs::permissions(dir / "locked", fs::perms::owner_all);
+    fs::create_directory(dir.file("locked"));
+    fs::permissions(dir.file("locked"), fs::perms::owner_read | fs::perms::owner_exec);
+    EXPECT_EQ(lumifold::outputProblem(dir.file("locked/new.bmp")), "Permission denied");
+    fs::permissions(dir.file("locked"), fs::perms::owner_all);
   }
 }
 
 TEST(SafeFile, ReplacesWholeOrNotAtAll) {
-  TempDir dir;
-  const std::string file = dir / "shifts.csv";
+  const testutil::ScratchFolder dir;
+  const std::string file = dir.file("shifts.csv");
   lumifold::writeFileSafely(file, "first\n");
   EXPECT_EQ(readAll(file), "first\n");
   ::chmod(file.c_str(), 0640);
@@ -96,21 +78,21 @@ TEST(SafeFile, ReplacesWholeOrNotAtAll) {
   EXPECT_EQ(st.st_mode & 0777, 0640u) << "a replaced file keeps its permissions";
 
   // Through a link the target file changes and the link stays a link.
-  fs::create_symlink(file, dir / "link.csv");
-  lumifold::writeFileSafely(dir / "link.csv", "third\n");
-  EXPECT_TRUE(fs::is_symlink(dir / "link.csv"));
+  fs::create_symlink(file, dir.file("link.csv"));
+  lumifold::writeFileSafely(dir.file("link.csv"), "third\n");
+  EXPECT_TRUE(fs::is_symlink(dir.file("link.csv")));
   EXPECT_EQ(readAll(file), "third\n");
 
-  EXPECT_EQ(cliErrorOf([&] { lumifold::writeFileSafely(dir / "missing/x.csv", "x"); }),
-            dir / "missing/x.csv" + ": No such file or directory");
-  EXPECT_EQ(cliErrorOf([&] { lumifold::writeFileSafely(dir.path(), "x"); }), dir.path() + ": Is a folder");
+  EXPECT_EQ(cliErrorOf([&] { lumifold::writeFileSafely(dir.file("missing/x.csv"), "x"); }),
+            dir.file("missing/x.csv") + ": No such file or directory");
+  EXPECT_EQ(cliErrorOf([&] { lumifold::writeFileSafely(dir.path().string(), "x"); }), dir.path().string() + ": Is a folder");
   // A device is written in place; a full one reports the reason.
   EXPECT_EQ(cliErrorOf([&] { lumifold::writeFileSafely("/dev/full", std::string(1 << 16, 'x')); }),
             "/dev/full: No space left on device");
   lumifold::writeFileSafely("/dev/null", "ignored");
   // No temporary file is left behind by any of this.
   std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(dir.path())) names.push_back(entry.path().filename().string());
+  for (const auto& entry : fs::directory_iterator(dir.path().string())) names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"link.csv", "shifts.csv"}));
 }
@@ -151,8 +133,8 @@ TEST(ShiftTable, ComparesInteriorColumnsWithTheTruth) {
 }
 
 TEST(ShiftTable, ReadsTheSimulatorsTruthAndRefusesAnythingElse) {
-  TempDir dir;
-  const std::string good = dir / "truth.csv";
+  const testutil::ScratchFolder dir;
+  const std::string good = dir.file("truth.csv");
   std::ofstream(good) << "frame,column,shift\n0,0,0\n0,1,0\n1,0,-3\n1,1,4\r\n";
   const lumifold::ShiftTruth truth = lumifold::readShiftTruth(good);
   ASSERT_EQ(truth.size(), 2u);
@@ -160,7 +142,7 @@ TEST(ShiftTable, ReadsTheSimulatorsTruthAndRefusesAnythingElse) {
   EXPECT_EQ(truth.at(1), (std::vector<int>{-3, 4}));
 
   const auto refusal = [&](const std::string& text) {
-    const std::string path = dir / "bad.csv";
+    const std::string path = dir.file("bad.csv");
     std::ofstream(path, std::ios::trunc) << text;
     return cliErrorOf([&] { lumifold::readShiftTruth(path); }).substr(path.size() + 2);
   };
@@ -170,8 +152,8 @@ TEST(ShiftTable, ReadsTheSimulatorsTruthAndRefusesAnythingElse) {
   EXPECT_EQ(refusal("frame,column,shift\n0,0,1,2\n"), "Line 2 is not frame,column,shift");
   EXPECT_EQ(refusal("frame,column,shift\n-1,0,1\n"), "Line 2 is not frame,column,shift");
   EXPECT_EQ(refusal("frame,column,shift\n0,0,1\n0,2,1\n"), "Line 3: columns of frame 0 are not in order");
-  EXPECT_EQ(cliErrorOf([&] { lumifold::readShiftTruth(dir / "none.csv"); }),
-            dir / "none.csv" + ": No such file or directory");
+  EXPECT_EQ(cliErrorOf([&] { lumifold::readShiftTruth(dir.file("none.csv")); }),
+            dir.file("none.csv") + ": No such file or directory");
 }
 
 TEST(ProgressReporter, ShowsFramesRateAndTimeLeft) {

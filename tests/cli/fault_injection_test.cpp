@@ -5,9 +5,9 @@
 // reason, end with status 1, and leave the user's earlier files as they
 // were, with no temporary file behind.
 //
-// Files change through lumifold-cli-faults, the command line built with a
-// hook (fault_hook.cpp) that runs as the merge starts: after every check,
-// before any file is read, so nothing races. Permissions mean nothing to
+// Files change through lumifold-cli-faults, the command line library run
+// with a progress sink (fault_main.cpp) that makes the fault as the merge
+// starts: after every check, before any file is read, so nothing races. Permissions mean nothing to
 // root, so as root those cases run the program as the user nobody; where
 // even that is impossible they are skipped with a message.
 #include <gtest/gtest.h>
@@ -25,7 +25,7 @@
 #include "ipl/bmp_file_builder.h"
 #include "ipl/images.h"
 #include "merge/merger.h"
-#include "merge/scratch_folder.h"
+#include "scratch_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -89,23 +89,8 @@ bool permissionsApply() {
 
 class CliFaults : public ::testing::Test {
 protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "lumifold-cli-faults-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    // Open to everyone, so the program can also work here as nobody.
-    fs::permissions(dir_, fs::perms::all);
-  }
-
-  void TearDown() override {
-    // Folders made read-only by a case must not keep their files.
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(dir_, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
-      if (it->is_directory(ec)) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-    }
-    fs::remove_all(dir_, ec);
-  }
+  // Open to everyone, so the program can also work here as nobody.
+  void SetUp() override { fs::permissions(dir_, fs::perms::all); }
 
   std::string at(const std::string& name) const { return dir_ + "/" + name; }
 
@@ -132,7 +117,8 @@ protected:
     return found;
   }
 
-  std::string dir_;
+  const testutil::ScratchFolder folder_;
+  const std::string dir_ = folder_.path().string();
 };
 
 // A listed file deleted or replaced after the check: the merge ends naming
@@ -199,7 +185,7 @@ TEST_F(CliFaults, InputChangedAfterTheCheckIsNamedAndNothingIsWritten) {
     }
   }
 
-  // The hook itself works: without a fault the same series merges.
+  // The fault build itself works: without a fault the same series merges.
   fs::remove_all(at("series"));
   fs::copy(at("pristine"), at("series"), fs::copy_options::recursive);
   const CliRun clean = cli(concat({"merge", "-q", "-o", "precious.bmp"}, series));

@@ -10,6 +10,7 @@
 
 #include "cli/cli_error.h"
 #include "ipl/images.h"
+#include "scratch_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -19,14 +20,6 @@ using Paths = std::vector<std::string>;
 
 class InputList : public ::testing::Test {
 protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "lumifold-inputs-XXXXXX").string();
-    dir_ = ::mkdtemp(pattern.data());
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
   std::string at(const std::string& name) const { return dir_ + "/" + name; }
   void picture(const std::string& name, int width = 8, int height = 6) const {
     velIPL::RGBImage(width, height, 90).save(at(name));
@@ -42,7 +35,8 @@ protected:
     return "<nothing thrown>";
   }
 
-  std::string dir_;
+  const testutil::ScratchFolder folder_;
+  const std::string dir_ = folder_.path().string();
 };
 
 TEST_F(InputList, ExpandsFoldersInNameOrderAndKeepsTheGivenOrder) {

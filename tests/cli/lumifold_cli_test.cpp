@@ -1,7 +1,6 @@
 // lumifold-cli end to end: the executable is run on small simulated series
 // and judged by its exit status, its messages and the files it leaves.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -16,7 +15,7 @@
 #include "ipl/bmp_info.h"
 #include "ipl/images.h"
 #include "merge/merger.h"
-#include "merge/scratch_folder.h"
+#include "scratch_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -49,15 +48,6 @@ std::vector<std::string> splitCsv(const std::string& line) {
 
 class LumifoldCli : public ::testing::Test {
 protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "lumifold-cli-e2e-XXXXXX").string();
-    dir_ = ::mkdtemp(pattern.data());
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-
   std::string at(const std::string& name) const { return dir_ + "/" + name; }
 
   // Runs lumifold-cli with args in the test's folder.
@@ -71,7 +61,8 @@ protected:
     ASSERT_EQ(run.status, 0) << run.err;
   }
 
-  std::string dir_;
+  const testutil::ScratchFolder folder_;
+  const std::string dir_ = folder_.path().string();
 };
 
 // The pixels of a 24-bit BMP the program wrote, as the reader sees them in

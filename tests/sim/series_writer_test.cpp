@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "ipl/ipl_exception.h"
-#include "merge/scratch_folder.h"
+#include "scratch_folder.h"
 #include "test_util.h"
 
 using lumifold::BScanSimulator;

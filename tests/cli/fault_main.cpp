@@ -1,6 +1,6 @@
-// The hook of lumifold-cli-faults, the test build of the command line: when
-// LUMIFOLD_TEST_FAULT is set, it changes one file at the moment the merge
-// starts, after every input has been checked and before any is read.
+// lumifold-cli-faults: the command line with a progress sink that changes
+// one file at the moment a merge starts, after every input has been checked
+// and before any is read. The fault comes from LUMIFOLD_TEST_FAULT:
 //   remove|PATH       deletes PATH (a file or an empty folder)
 //   rename|FROM|TO    puts FROM in the place of TO in one step
 //   folder|PATH       deletes the file PATH and makes a folder of that name
@@ -13,7 +13,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
+#include <deque>
 #include <vector>
+
+#include "cli/command_line.h"
 
 namespace {
 
@@ -34,12 +38,7 @@ std::vector<std::string> fields(const std::string& text) {
   std::exit(3);
 }
 
-}  // namespace
-
-void lumifoldFaultHook() {
-  const char* setting = std::getenv("LUMIFOLD_TEST_FAULT");
-  if (!setting || !*setting) return;
-  const std::string fault = setting;
+void makeFault(const std::string& fault) {
   const std::vector<std::string> f = fields(fault);
   if (f.size() == 2 && f[0] == "remove") {
     if (std::remove(f[1].c_str()) != 0) cannot(fault);
@@ -53,4 +52,38 @@ void lumifoldFaultHook() {
   } else {
     cannot(fault);
   }
+}
+
+// Makes the fault as the merge starts, then passes everything on.
+class FaultingProgress : public lumifold::MergeProgress {
+public:
+  FaultingProgress(std::string fault, lumifold::MergeProgress& shown) : fault_(std::move(fault)), shown_(shown) {}
+  void start(int imageCount) override {
+    if (!fault_.empty()) makeFault(fault_);
+    shown_.start(imageCount);
+  }
+  void step() override { shown_.step(); }
+
+private:
+  std::string fault_;
+  lumifold::MergeProgress& shown_;
+};
+
+class FaultEnvironment : public lumifold::SystemEnvironment {
+public:
+  lumifold::MergeProgress& mergeProgress(lumifold::MergeProgress& shown) override {
+    const char* fault = std::getenv("LUMIFOLD_TEST_FAULT");
+    progress_.emplace_back(fault ? fault : "", shown);
+    return progress_.back();
+  }
+
+private:
+  std::deque<FaultingProgress> progress_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  FaultEnvironment environment;
+  return lumifold::runCommandLine(argc, argv, environment);
 }

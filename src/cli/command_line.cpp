@@ -1,0 +1,77 @@
+#include "cli/command_line.h"
+
+#include <CLI/CLI.hpp>
+#include <exception>
+#include <new>
+#include <ostream>
+#include <string>
+
+#include "cli/cli_error.h"
+#include "cli/command_support.h"
+#include "cli/merge_command.h"
+#include "cli/probe_command.h"
+#include "cli/scales_command.h"
+#include "cli/simulate_command.h"
+
+namespace lumifold {
+
+namespace {
+
+void reportUsage(CliEnvironment& env, const char* message) {
+  env.err() << kProgram << ": " << message << "\nRun 'lumifold-cli --help' for usage.\n";
+}
+
+}  // namespace
+
+int runCommandLine(int argc, const char* const* argv, CliEnvironment& env) {
+  CLI::App app{
+      "Averages a series of OCT B-scans of one retinal section into one low-noise image.\n"
+      "Every frame is registered to the first (one axial shift per column), the registered\n"
+      "frames are averaged, and the average is coloured and saved as a 24-bit BMP file.",
+      kProgram};
+  app.set_version_flag("--version", std::string(kProgram) + " 1.0.0");
+  app.require_subcommand(1);
+  app.footer("Run 'lumifold-cli COMMAND --help' for the options of a command.\n"
+             "Exit status: 0 success, 1 failed run, 2 usage error.");
+
+  // In the order --help lists them.
+  const MergeCommand merge(app);
+  const SimulateCommand simulate(app);
+  const ProbeCommand probe(app);
+  const ScalesCommand scales(app);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e, env.out(), env.err());
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e, env.out(), env.err());
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e, env.out(), env.err());
+  } catch (const CLI::ParseError& e) {
+    reportUsage(env, e.what());
+    return kExitUsage;
+  }
+
+  try {
+    if (merge.chosen()) return merge.run(env);
+    if (simulate.chosen()) return simulate.run(env);
+    if (probe.chosen()) return probe.run(env);
+    if (scales.chosen()) return scales.run(env);
+  } catch (const UsageError& e) {
+    reportUsage(env, e.what());
+    return kExitUsage;
+  } catch (const CliError& e) {
+    env.err() << kProgram << ": " << e.path() << ": " << e.what() << '\n';
+    return kExitFailed;
+  } catch (const std::bad_alloc&) {
+    env.err() << kProgram << ": out of memory\n";
+    return kExitFailed;
+  } catch (const std::exception& e) {
+    env.err() << kProgram << ": " << e.what() << '\n';
+    return kExitFailed;
+  }
+  return kExitUsage;
+}
+
+}  // namespace lumifold

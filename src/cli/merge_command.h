@@ -1,0 +1,124 @@
+// "lumifold-cli merge": a series of B-scans merged into one coloured
+// picture, optionally also the grey average, the shifts as CSV, and how
+// well the shifts and the noise match a simulated series' truth.
+//
+// The run is five steps, each callable on its own: checkMerge looks at every
+// input and output before any work; mergeSeries merges, turning a failure
+// into the file to blame (mergeFailureError); writeMergeResults writes the
+// pictures and the table; printMergeSummary says what was done. Each throws
+// CliError naming the file (UsageError for outputs that collide), which the
+// command line reports.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/cli_error.h"
+#include "cli/input_list.h"
+#include "cli/shift_table.h"
+#include "ipl/images.h"
+#include "merge/merger.h"
+
+namespace CLI {
+class App;
+}
+
+namespace lumifold {
+
+class CliEnvironment;
+
+struct MergeOptions {
+  std::vector<std::string> inputs;
+  std::string output = "merged.bmp";
+  std::string algorithm = "correlation";
+  std::string scale = "rainbow";
+  std::string grey;
+  std::string shifts;
+  std::string truth;
+  std::string noiseFree;
+  bool sort = false;
+  bool progress = false;
+  bool quiet = false;
+};
+
+// A registration --algorithm offers: its key, the name the summary gives it,
+// and the merge it runs.
+struct MergeAlgorithm {
+  std::string key;
+  std::string name;
+  velIPL::GImage (Merger::*merge)();
+};
+
+// Every registration in the order --help lists them; the first is the
+// default.
+const std::vector<MergeAlgorithm>& mergeAlgorithms();
+
+// The --scale keys, one per colour scale in item order.
+const std::vector<std::string>& scaleKeys();
+
+// What checkMerge found: the files to merge, the files to write (named as
+// they will be written, "" when not asked for), and what the summary
+// compares with.
+struct MergePlan {
+  std::vector<std::string> paths;
+  SeriesSize size;
+  std::string output;
+  std::string grey;
+  std::string shifts;
+  std::optional<ShiftTruth> truth;
+  std::optional<velIPL::GImage> noiseFree;
+};
+
+struct MergeOutcome {
+  velIPL::GImage merged;
+  ShiftTable shifts;
+  double seconds = 0.0;  // the merge alone
+};
+
+// Expands the inputs, refuses outputs that are folders, collide with each
+// other or with an input (UsageError), or cannot be written; checks every
+// input's header and size, reads the truth and the noise-free section and
+// checks them against the series.
+MergePlan checkMerge(const MergeOptions& options);
+
+// Merges the planned series by the chosen registration, showing progress on
+// env.err() as the options and the terminal ask and reporting it through
+// env.mergeProgress(). Throws mergeFailureError's CliError when the merge
+// fails; std::bad_alloc passes.
+MergeOutcome mergeSeries(const MergePlan& plan, const MergeOptions& options, CliEnvironment& env);
+
+// The error that names the file a failed merge is to blame on and why, from
+// the merger's message and the image it had reached.
+CliError mergeFailureError(const MergePlan& plan, int currentImage, const std::string& message);
+
+// Writes the coloured picture, the grey average and the shift table asked
+// for, in that order, each replacing its file only once complete.
+void writeMergeResults(const MergePlan& plan, const MergeOutcome& outcome, const MergeOptions& options);
+
+// The summary on env.out(): what was merged and written, and the shift
+// recovery and PSNR when a truth and a noise-free section were given (the
+// first frame is read again for the PSNR). startTime is when the command
+// started.
+void printMergeSummary(const MergePlan& plan, const MergeOutcome& outcome, const MergeOptions& options,
+                       CliEnvironment& env, double startTime);
+
+// All five steps; returns the exit status.
+int runMerge(const MergeOptions& options, CliEnvironment& env);
+
+// The subcommand on the command line: its options, its help, and its run.
+class MergeCommand {
+public:
+  explicit MergeCommand(CLI::App& app);
+  MergeCommand(const MergeCommand&) = delete;
+  MergeCommand& operator=(const MergeCommand&) = delete;
+
+  bool chosen() const;
+  int run(CliEnvironment& env) const { return runMerge(options_, env); }
+
+private:
+  CLI::App* command_;
+  MergeOptions options_;
+};
+
+}  // namespace lumifold

@@ -1,0 +1,82 @@
+#include "cli/simulate_command.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <exception>
+#include <filesystem>
+#include <new>
+#include <optional>
+#include <ostream>
+#include <stdexcept>
+
+#include "cli/cli_environment.h"
+#include "cli/cli_error.h"
+#include "cli/command_support.h"
+#include "sim/series_writer.h"
+
+namespace lumifold {
+
+int runSimulate(SimulateOptions o, CliEnvironment& env) {
+  o.parameters.motion = *motionFromName(o.motion);
+  // The default motion must fit a small frame; a given one is checked as is.
+  if (!o.maxShiftGiven) o.parameters.maxShift = std::min(o.parameters.maxShift, o.parameters.height / 2);
+  std::optional<BScanSimulator> simulator;
+  try {
+    simulator.emplace(o.parameters);
+  } catch (const std::invalid_argument& e) {
+    throw UsageError(std::string("simulate: ") + e.what());
+  }
+  const double start = seconds();
+  std::string current = o.directory;
+  try {
+    writeSeries(*simulator, o.directory, [&](const std::string& path) { current = path; });
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw CliError(current, reasonFor(e.what(), current));
+  }
+  if (!o.quiet) {
+    const auto& p = o.parameters;
+    env.out() << "Simulated " << p.frames << (p.frames == 1 ? " frame" : " frames") << " of " << p.width << " x "
+              << p.height << " (motion " << o.motion << ", max shift " << p.maxShift << ", noise " << p.noise
+              << ", seed " << p.seed << ") in " << formatSeconds(seconds() - start) << ".\n"
+              << "Wrote " << (std::filesystem::path(o.directory) / frameFileName(0, p.frames)).string() << " ... "
+              << frameFileName(p.frames - 1, p.frames) << ", " << kTruthFolder << "/noise_free.bmp and "
+              << kTruthFolder << "/truth.csv\n";
+  }
+  return kExitOk;
+}
+
+SimulateCommand::SimulateCommand(CLI::App& app) {
+  command_ = app.add_subcommand("simulate", "Write a simulated B-scan series with its true shifts");
+  command_->description(
+      "Write a simulated B-scan series into OUTDIR: frame_000.bmp ... and nothing else, so\n"
+      "'merge OUTDIR' merges it; and into OUTDIR/truth/ the noise-free section\n"
+      "noise_free.bmp and truth.csv with every frame's true column shifts.");
+  SimulationParameters& p = options_.parameters;
+  command_->add_option("OUTDIR", options_.directory, "Folder to write (created when missing)")->required();
+  command_->add_option("--frames", p.frames, "Number of frames")->check(CLI::Range(1, 10000))->capture_default_str();
+  command_->add_option("--width", p.width, "Columns (A-scans)")->check(CLI::Range(1, 8192))->capture_default_str();
+  command_->add_option("--height", p.height, "Rows")->check(CLI::Range(2, 8192))->capture_default_str();
+  command_->add_option("--seed", p.seed, "Random seed; the same seed gives the same series")->capture_default_str();
+  maxShift_ = command_->add_option("--max-shift", p.maxShift, "Largest axial motion in rows (up to height/2)")
+                  ->check(CLI::NonNegativeNumber)
+                  ->capture_default_str();
+  command_->add_option("--motion", options_.motion, "Kind of motion between frames")
+      ->check(CLI::IsMember({"none", "global", "tilt", "jitter", "mixed"}))
+      ->capture_default_str();
+  command_->add_option("--noise", p.noise, "Detector noise floor (1 typical, 0 none)")
+      ->check(CLI::NonNegativeNumber)
+      ->capture_default_str();
+  command_->add_flag("-q,--quiet", options_.quiet, "No summary");
+}
+
+bool SimulateCommand::chosen() const { return static_cast<bool>(*command_); }
+
+int SimulateCommand::run(CliEnvironment& env) const {
+  SimulateOptions o = options_;
+  o.maxShiftGiven = maxShift_->count() > 0;
+  return runSimulate(o, env);
+}
+
+}  // namespace lumifold
