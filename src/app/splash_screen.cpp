@@ -1,5 +1,6 @@
 #include "app/splash_screen.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFrame>
 #include <QLabel>
@@ -96,6 +97,16 @@ TSplashScreen::TSplashScreen(Platform& platform, int timerInterval)
 
   FormCreate();
   centreOn(this, nullptr);
+  // Every window's showing passes here before the window is on the screen.
+  qApp->installEventFilter(this);
+}
+
+bool TSplashScreen::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Show && watched != this && isVisible() && watched->isWidgetType()) {
+    const auto* shown = static_cast<const QWidget*>(watched);
+    if (shown->isWindow() && shown->isModal()) FormClose();
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void TSplashScreen::FormCreate() {

@@ -7,6 +7,11 @@
 // interval is a constructor argument only so that tests need not wait three
 // seconds. The window keeps a reference to platform for opening the web
 // address; the caller keeps the platform alive.
+//
+// A window on top would hide any message or dialog shown while it is up
+// (a file named on the command line refused, a bad stored setting), and
+// the dialog would block its OK button. So the splash gives way: when any
+// modal window of the program is shown, it hides as OK would hide it.
 #pragma once
 
 #include <QWidget>
@@ -49,6 +54,7 @@ public slots:
 
 protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
   void FormCreate();

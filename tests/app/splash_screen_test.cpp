@@ -1,4 +1,5 @@
 // The splash: hides itself once, on time or on OK, and stays as the About box.
+#include <QApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -52,6 +53,31 @@ private slots:
     splash.show();
     splash.showAbout(nullptr);
     QTRY_VERIFY_WITH_TIMEOUT(!splash.isVisible(), 2000);
+  }
+
+  // A message or dialog shown while the splash is up would open under it
+  // and block its OK button: the splash gives way to any modal window, not
+  // to other windows.
+  void givesWayToModalWindows() {
+    lumifold::QtPlatform platform;
+    TSplashScreen splash(platform);
+    splash.show();
+    QWidget other;
+    other.show();
+    QVERIFY(splash.isVisible());
+
+    bool splashShownWithBox = true;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+      if (QWidget* box = QApplication::activeModalWidget()) {
+        splashShownWithBox = splash.isVisible();
+        box->close();
+      }
+    });
+    closer.start(10);
+    platform.showMessage(nullptr, QStringLiteral("C:/scans/a.bmp"), QStringLiteral("No Sequence found"));
+    QVERIFY(!splashShownWithBox);
+    QVERIFY(!splash.Timer1->isActive());
   }
 
   void looksAsDesigned() {
