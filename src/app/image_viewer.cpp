@@ -1,12 +1,19 @@
 #include "app/image_viewer.h"
 
 #include <QAction>
-#include <QResizeEvent>
+#include <QGuiApplication>
 #include <QLayout>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QToolBar>
 #include <QToolButton>
+#include <QWheelEvent>
 
 #include <algorithm>
+#include <cmath>
+#include <iterator>
 
 #include "app/artwork.h"
 #include "app/file_names.h"
@@ -30,6 +37,28 @@ const char* const kSaveAs = "Save As ...";
 constexpr int kOuterWidth = 700;
 constexpr int kOuterHeight = 500;
 
+// Zoom steps: whole factors and their inverses, so that enlarged pixels are
+// all of one size.
+constexpr double kZoomSteps[] = {1.0 / 16, 1.0 / 12, 1.0 / 8, 1.0 / 6, 1.0 / 4, 1.0 / 3, 1.0 / 2, 1.0,
+                                 2.0,      3.0,      4.0,     6.0,     8.0,     12.0,    16.0};
+// Zooms this close count as one (a fitted zoom is rarely a step exactly).
+constexpr double kSameZoom = 1e-9;
+// One notch of a mouse wheel, in eighths of a degree.
+constexpr int kWheelNotch = 120;
+
+// The zoom step after now, up (direction 1) or down (-1); now itself at
+// either end.
+double nextZoom(double now, int direction) {
+  if (direction > 0) {
+    const auto* next = std::find_if(std::begin(kZoomSteps), std::end(kZoomSteps),
+                                    [now](double step) { return step > now * (1 + kSameZoom); });
+    return next == std::end(kZoomSteps) ? now : *next;
+  }
+  const auto next = std::find_if(std::rbegin(kZoomSteps), std::rend(kZoomSteps),
+                                 [now](double step) { return step < now * (1 - kSameZoom); });
+  return next == std::rend(kZoomSteps) ? now : *next;
+}
+
 }  // namespace
 
 TImageViewer::TImageViewer(Platform& platform, QWidget* parent)
@@ -46,8 +75,7 @@ TImageViewer::TImageViewer(Platform& platform, QWidget* parent)
           [this] { reportingExceptions(platform_, this, [this] { SaveResultButtonClick(); }); });
 
   // The tool bar and the picture are placed by hand (resizeEvent): a layout
-  // would give the window a minimum size, and a narrow result must still get
-  // a window exactly its width.
+  // would give the window a minimum size of its own making.
   ToolBar1 = new QToolBar(this);
   ToolBar1->setMovable(false);
   ToolBar1->setFloatable(false);
@@ -59,17 +87,104 @@ TImageViewer::TImageViewer(Platform& platform, QWidget* parent)
   SaveResultButton = qobject_cast<QToolButton*>(ToolBar1->widgetForAction(saveAction_));
   SaveResultButton->setFixedSize(26, 26);
 
-  Image = new PictureControl(this);
+  // The picture fills the area below the tool bar and scrolls where the
+  // area is smaller; without a frame the area shows the picture exactly.
+  PictureArea = new QScrollArea(this);
+  PictureArea->setFrameShape(QFrame::NoFrame);
+  Image = new PictureControl;
+  PictureArea->setWidget(Image);
+  PictureArea->setWidgetResizable(true);
+  PictureArea->viewport()->installEventFilter(this);
 
+  const auto zoomCommand = [this](const QList<QKeySequence>& keys, auto handler) {
+    auto* action = new QAction(this);
+    action->setShortcuts(keys);
+    connect(action, &QAction::triggered, this, handler);
+    addAction(action);
+    return action;
+  };
+  ZoomInAction = zoomCommand({QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Equal)}, [this] { zoomIn(); });
+  ZoomOutAction = zoomCommand({QKeySequence::ZoomOut}, [this] { zoomOut(); });
+  ActualSizeAction = zoomCommand({QKeySequence(Qt::CTRL | Qt::Key_0)}, [this] { zoomTo(1.0, visibleCentre()); });
+  FitAction = zoomCommand({QKeySequence(Qt::CTRL | Qt::Key_F)}, [this] { zoomToFit(); });
+
+  setMinimumWidth(kMinimumWidth);
   setOuterSize(this, kOuterWidth, kOuterHeight);
 }
 
-void TImageViewer::fitPicture(QSize picture) { resize(picture.width(), picture.height() + kToolBarHeight); }
+void TImageViewer::fitPicture(QSize picture) {
+  zoomTo(1.0, QPoint(0, 0));
+  PictureArea->horizontalScrollBar()->setValue(0);
+  PictureArea->verticalScrollBar()->setValue(0);
+  resize(std::max(picture.width(), kMinimumWidth), picture.height() + kToolBarHeight);
+}
+
+void TImageViewer::showBeside(const QWidget* beside) {
+  const QMargins frame = frameMargins(this, beside);
+  const QRect main = outerGeometry(beside);
+  const QRect wanted(QPoint(main.x() + main.width(), main.y()), size().grownBy(frame));
+  // The screen the window is wanted on; the main window's when that point
+  // is on none.
+  const QScreen* screen = QGuiApplication::screenAt(wanted.topLeft());
+  if (!screen) screen = beside->screen();
+  const QRect place = screen ? keptInside(wanted, screen->availableGeometry()) : wanted;
+  if (place.size() != wanted.size()) resize(place.size().shrunkBy(frame));
+  show();
+  moveOuter(this, place.topLeft(), beside);
+}
+
+void TImageViewer::zoomTo(double factor, QPoint anchor) {
+  factor = std::clamp(factor, kMinimumZoom, kMaximumZoom);
+  QScrollBar* across = PictureArea->horizontalScrollBar();
+  QScrollBar* down = PictureArea->verticalScrollBar();
+  const double before = Image->zoom();
+  const QPointF point((across->value() + anchor.x()) / before, (down->value() + anchor.y()) / before);
+  Image->setZoom(factor);
+  // Lays the picture out again at once, so the scroll bars have their new
+  // ranges before they are set.
+  PictureArea->setWidgetResizable(true);
+  across->setValue(static_cast<int>(std::lround(point.x() * factor - anchor.x())));
+  down->setValue(static_cast<int>(std::lround(point.y() * factor - anchor.y())));
+}
+
+void TImageViewer::zoomIn() { zoomTo(nextZoom(Image->zoom(), 1), visibleCentre()); }
+
+void TImageViewer::zoomOut() { zoomTo(nextZoom(Image->zoom(), -1), visibleCentre()); }
+
+void TImageViewer::zoomToFit() {
+  const QSize picture = Image->bitmap().size();
+  if (picture.isEmpty()) return;
+  const QSize area = PictureArea->size();
+  zoomTo(std::min(static_cast<double>(area.width()) / picture.width(),
+                  static_cast<double>(area.height()) / picture.height()),
+         QPoint(0, 0));
+}
+
+QPoint TImageViewer::visibleCentre() const {
+  const QSize visible = PictureArea->viewport()->size();
+  return QPoint(visible.width() / 2, visible.height() / 2);
+}
+
+bool TImageViewer::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == PictureArea->viewport() && event->type() == QEvent::Wheel) {
+    auto* wheel = static_cast<QWheelEvent*>(event);
+    if (wheel->modifiers() & Qt::ControlModifier) {
+      // About the picture point under the mouse.
+      const QPoint anchor = wheel->position().toPoint();
+      wheelAngle_ += wheel->angleDelta().y();
+      for (; wheelAngle_ >= kWheelNotch; wheelAngle_ -= kWheelNotch) zoomTo(nextZoom(Image->zoom(), 1), anchor);
+      for (; wheelAngle_ <= -kWheelNotch; wheelAngle_ += kWheelNotch) zoomTo(nextZoom(Image->zoom(), -1), anchor);
+      wheel->accept();
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
 
 void TImageViewer::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   ToolBar1->setGeometry(0, 0, width(), kToolBarHeight);
-  Image->setGeometry(0, kToolBarHeight, width(), std::max(0, height() - kToolBarHeight));
+  PictureArea->setGeometry(0, kToolBarHeight, width(), std::max(0, height() - kToolBarHeight));
 }
 
 void TImageViewer::SaveResultButtonClick() {

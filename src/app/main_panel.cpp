@@ -451,10 +451,8 @@ void TMainPanel::RunButtonClick() {
   if (ImageViewer) {
     ImageViewer->fitPicture(QSize(picture.width(), picture.height()));
     ImageViewer->Image->setBitmap(velIPL::WindowsDIB(picture).createBitmap());
-    ImageViewer->show();
     // Beside the main window, whatever place the user gave the viewer.
-    const QRect outer = outerGeometry(this);
-    moveOuter(ImageViewer, QPoint(outer.x() + outer.width(), outer.y()), this);
+    ImageViewer->showBeside(this);
   }
   PageControl1->setCurrentWidget(SettingsPage);
 }

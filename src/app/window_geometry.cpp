@@ -5,15 +5,30 @@
 #include <QWidget>
 #include <QWindow>
 
+#include <algorithm>
+
 namespace lumifold {
 
+namespace {
+
+bool shown(const QWidget* w) {
+  const QWindow* handle = w ? w->windowHandle() : nullptr;
+  return handle && handle->isVisible();
+}
+
+}  // namespace
+
+QMargins frameMargins(const QWidget* w, const QWidget* like) {
+  if (shown(w) && !w->windowHandle()->frameMargins().isNull()) return w->windowHandle()->frameMargins();
+  if (shown(like)) return like->windowHandle()->frameMargins();
+  if (shown(w)) return QMargins();
+  return QMargins(kClassicFrameWidth / 2, kClassicFrameHeight - kClassicFrameWidth / 2, kClassicFrameWidth / 2,
+                  kClassicFrameWidth / 2);
+}
+
 QSize frameExtent(const QWidget* w) {
-  const QWindow* handle = w->windowHandle();
-  if (handle && handle->isVisible()) {
-    const QMargins m = handle->frameMargins();
-    return QSize(m.left() + m.right(), m.top() + m.bottom());
-  }
-  return QSize(kClassicFrameWidth, kClassicFrameHeight);
+  const QMargins m = frameMargins(w);
+  return QSize(m.left() + m.right(), m.top() + m.bottom());
 }
 
 void setOuterSize(QWidget* w, int width, int height) {
@@ -22,22 +37,29 @@ void setOuterSize(QWidget* w, int width, int height) {
 }
 
 QRect outerGeometry(const QWidget* w) {
-  const QWindow* handle = w->windowHandle();
-  if (handle && handle->isVisible()) return w->frameGeometry();
+  if (shown(w)) return w->frameGeometry();
   return QRect(w->pos(), w->size() + frameExtent(w));
 }
 
 void moveOuter(QWidget* w, QPoint topLeft, const QWidget* like) {
-  const QWindow* handle = w->windowHandle();
-  const QWindow* likeHandle = like ? like->windowHandle() : nullptr;
-  if (handle && handle->isVisible() && handle->frameMargins().isNull() && likeHandle && likeHandle->isVisible()) {
-    // Qt places the client area where the frame should go while it knows
-    // no frame; the frame then grows around it. Leave room for it.
-    const QMargins assumed = likeHandle->frameMargins();
-    w->move(topLeft + QPoint(assumed.left(), assumed.top()));
+  if (!shown(w)) {
+    w->move(topLeft);
     return;
   }
-  w->move(topLeft);
+  // The client area is placed, not the frame: Qt would add the frame it
+  // knew before the window was last hidden, which the window manager has
+  // taken away, to the one assumed here, and place the window that much
+  // too far right and down.
+  const QMargins frame = frameMargins(w, like);
+  w->setGeometry(QRect(topLeft + QPoint(frame.left(), frame.top()), w->size()));
+}
+
+QRect keptInside(const QRect& wanted, const QRect& area) {
+  const int width = std::min(wanted.width(), area.width());
+  const int height = std::min(wanted.height(), area.height());
+  const int x = std::max(area.left(), std::min(wanted.x(), area.x() + area.width() - width));
+  const int y = std::max(area.top(), std::min(wanted.y(), area.y() + area.height() - height));
+  return QRect(x, y, width, height);
 }
 
 void centreOn(QWidget* w, const QWidget* over) {
