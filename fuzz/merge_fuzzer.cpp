@@ -1,5 +1,5 @@
 // Fuzz target for the merge engine: a fuzzed BMP file merged with a valid
-// reference, by correlation and by the anterior edge, each with both
+// reference, by every registration method of the table, each with both
 // implementations.
 //
 // The first input byte steers the run, the rest is the file:
@@ -37,6 +37,7 @@
 #include "ipl/ipl_exception.h"
 #include "math/math_exception.h"
 #include "merge/merger.h"
+#include "merge/registration_methods.h"
 
 namespace {
 
@@ -125,12 +126,13 @@ struct MergeOutcome {
   velIPL::GImage image;
 };
 
-MergeOutcome merge(const std::vector<std::string>& paths, bool correlation, lumifold::Merger::Implementation how) {
+MergeOutcome merge(const std::vector<std::string>& paths, const lumifold::RegistrationMethod& method,
+                   lumifold::Merger::Implementation how) {
   lumifold::Merger merger(paths);
   merger.setImplementation(how);
   MergeOutcome outcome;
   try {
-    outcome.image = correlation ? merger.mergeByCorrelation() : merger.mergeByAnteriorEdge();
+    outcome.image = method.run(merger);
     return outcome;
   } catch (const velIPL::IPLException& e) {
     outcome.message = e.what();
@@ -144,8 +146,12 @@ MergeOutcome merge(const std::vector<std::string>& paths, bool correlation, lumi
   return outcome;
 }
 
-// What a merge of two files must give, from what each decodes to.
-MergeOutcome expectedOutcome(const Decoded& first, const Decoded& second, bool correlation) {
+bool isCorrelation(const lumifold::RegistrationMethod& method) { return std::string(method.key) == "correlation"; }
+
+// What a merge of two files must give, from what each decodes to. Each
+// method's own limits are spelled out here; a new method needs its own.
+MergeOutcome expectedOutcome(const Decoded& first, const Decoded& second, const lumifold::RegistrationMethod& method) {
+  const bool correlation = isCorrelation(method);
   MergeOutcome expected;
   if (!first.message.empty()) return {first.message, 0, {}};
   if (correlation && first.image.height() < 2) return {"Image must have at least 2 rows", 0, {}};
@@ -158,16 +164,15 @@ MergeOutcome expectedOutcome(const Decoded& first, const Decoded& second, bool c
   return expected;
 }
 
-// Merges the two files by both algorithms with both implementations and
-// checks each result against what the files call for.
+// Merges the two files by every registration method with both
+// implementations and checks each result against what the files call for.
 void mergeAndCheck(const fuzzsupport::ScratchFile& a, const Decoded& first, const fuzzsupport::ScratchFile& b,
                    const Decoded& second) {
-  for (const bool correlation : {true, false}) {
-    const char* algorithm = correlation ? "correlation" : "anterior edge";
-    const MergeOutcome fast = merge({a.path(), b.path()}, correlation, lumifold::Merger::Implementation::Fast);
-    const MergeOutcome plain =
-        merge({a.path(), b.path()}, correlation, lumifold::Merger::Implementation::Straightforward);
-    const MergeOutcome expected = expectedOutcome(first, second, correlation);
+  for (const lumifold::RegistrationMethod& method : lumifold::kRegistrationMethods) {
+    const char* algorithm = method.key;
+    const MergeOutcome fast = merge({a.path(), b.path()}, method, lumifold::Merger::Implementation::Fast);
+    const MergeOutcome plain = merge({a.path(), b.path()}, method, lumifold::Merger::Implementation::Straightforward);
+    const MergeOutcome expected = expectedOutcome(first, second, method);
     for (const MergeOutcome* got : {&fast, &plain}) {
       if (got->message != expected.message) {
         broken("the merge did not end as the files call for",
@@ -192,10 +197,10 @@ void mergeAndCheck(const fuzzsupport::ScratchFile& a, const Decoded& first, cons
 // Two copies of one file: every shift is 0 and (v + v) / 2 = v.
 void selfMergeAndCheck(const fuzzsupport::ScratchFile& file, const Decoded& decoded) {
   if (!decoded.message.empty()) return;
-  for (const bool correlation : {true, false}) {
-    if (correlation && decoded.image.height() < 2) continue;
-    const MergeOutcome self = merge({file.path(), file.path()}, correlation, lumifold::Merger::Implementation::Fast);
-    const char* algorithm = correlation ? "correlation" : "anterior edge";
+  for (const lumifold::RegistrationMethod& method : lumifold::kRegistrationMethods) {
+    if (isCorrelation(method) && decoded.image.height() < 2) continue;
+    const MergeOutcome self = merge({file.path(), file.path()}, method, lumifold::Merger::Implementation::Fast);
+    const char* algorithm = method.key;
     if (!self.message.empty()) broken("a file merged with itself failed", std::string(algorithm) + ": " + self.message);
     if (!fuzzsupport::samePixels(self.image, decoded.image)) broken("a file merged with itself changed", algorithm);
   }

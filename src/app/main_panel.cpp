@@ -19,6 +19,7 @@
 
 #include <cstdlib>
 #include <exception>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -40,6 +41,7 @@
 #include "app/windows_dib.h"
 #include "color/color_scales.h"
 #include "merge/merge_progress.h"
+#include "merge/registration_methods.h"
 #include "merge/merger.h"
 #include "shell/merge_failure.h"
 
@@ -64,7 +66,6 @@ const char* const kSettingsPage = "Settings";
 const char* const kListLabel = "Image list (first image is reference image)";
 const char* const kColorScales = " Output Color Scale ";
 const char* const kAlgorithm = " Registration Algorithm ";
-const char* const kAlgorithms[2] = {"Correlation", "Anterior Edge"};
 const char* const kNoSequence = "No Sequence found";
 }  // namespace text
 
@@ -287,23 +288,26 @@ void TMainPanel::createSettingsPage() {
   SettingsPage->setFont(pageFont);
 
   QStringList scaleNames;
-  for (const char* name : kColorScaleNames) scaleNames.push_back(fromUtf8(name));
+  for (const ColorScale& scale : kColorScales) scaleNames.push_back(fromUtf8(scale.name));
   ColorScales = new RadioGroup(fromUtf8(text::kColorScales), scaleNames, SettingsPage);
   ColorScales->setGeometry(16, 24, 105, 241);
   ColorScales->setItemIndex(0);
 
   // Strips of the tables themselves, so they always show what a run gives.
-  QLabel** strips[kColorScaleCount] = {&Image1, &Image2, &Image3, &Image4, &Image5, &Image6};
-  const int stripRows[kColorScaleCount] = {52, 88, 126, 165, 201, 236};
+  // The page has room for six items; a seventh scale needs a taller group.
+  QLabel** strips[] = {&Image1, &Image2, &Image3, &Image4, &Image5, &Image6};
+  const int stripRows[] = {52, 88, 126, 165, 201, 236};
+  static_assert(std::size(strips) == kColorScales.size() && std::size(stripRows) == kColorScales.size());
   for (int i = 0; i < kColorScaleCount; ++i) {
     auto* strip = new QLabel(SettingsPage);
     strip->setGeometry(121, stripRows[i], 256, 10);
-    strip->setPixmap(artwork::previewStrip(SelectedColorScale(i)));
+    strip->setPixmap(artwork::previewStrip(kColorScales[static_cast<std::size_t>(i)].build()));
     *strips[i] = strip;
   }
 
-  Algorithm = new RadioGroup(fromUtf8(text::kAlgorithm),
-                             {fromUtf8(text::kAlgorithms[0]), fromUtf8(text::kAlgorithms[1])}, SettingsPage);
+  QStringList methodNames;
+  for (const RegistrationMethod& method : kRegistrationMethods) methodNames.push_back(fromUtf8(method.name));
+  Algorithm = new RadioGroup(fromUtf8(text::kAlgorithm), methodNames, SettingsPage);
   Algorithm->setGeometry(424, 32, 185, 81);
   Algorithm->setItemIndex(0);
 
@@ -492,7 +496,7 @@ bool TMainPanel::mergeList() {
   if (images.refWidth() == 0 || checkedRows == 0) return fail({0, "Empty image"});
   velIPL::GImage result;
   try {
-    result = Algorithm->itemIndex() == 0 ? merger.mergeByCorrelation() : merger.mergeByAnteriorEdge();
+    result = registrationMethodForItem(Algorithm->itemIndex()).run(merger);
   } catch (const std::exception& e) {
     return fail(explainMergeFailure(fileNames, merger.currentImage(), e.what(), images.refWidth(), checkedRows));
   }

@@ -15,6 +15,7 @@
 #include "cli/progress_reporter.h"
 #include "cli/safe_file.h"
 #include "color/color_scales.h"
+#include "merge/registration_methods.h"
 #include "shell/merge_failure.h"
 
 namespace lumifold {
@@ -25,18 +26,16 @@ namespace {
 // median filters see a cut window there.
 constexpr int kTruthMargin = 12;
 
-const MergeAlgorithm& algorithmFor(const std::string& key) {
-  for (const MergeAlgorithm& a : mergeAlgorithms()) {
-    if (a.key == key) return a;
-  }
-  return mergeAlgorithms().front();
+// --algorithm and --scale are checked against the tables' keys; an
+// unchecked key (a test's options) gets the first entry.
+const RegistrationMethod& methodFor(const std::string& key) {
+  const RegistrationMethod* method = findRegistrationMethod(key);
+  return method ? *method : kRegistrationMethods.front();
 }
 
-int scaleIndex(const std::string& key) {
-  for (int i = 0; i < static_cast<int>(scaleKeys().size()); ++i) {
-    if (scaleKeys()[i] == key) return i;
-  }
-  return 0;
+const ColorScale& scaleFor(const std::string& key) {
+  const int index = colorScaleIndex(key);
+  return kColorScales[static_cast<std::size_t>(index < 0 ? 0 : index)];
 }
 
 std::string formatDb(double db) {
@@ -132,20 +131,6 @@ std::string percentOf(long long n, long long of) {
 
 }  // namespace
 
-const std::vector<MergeAlgorithm>& mergeAlgorithms() {
-  static const std::vector<MergeAlgorithm> algorithms = {
-      {"correlation", "Correlation", &Merger::mergeByCorrelation},
-      {"anterior-edge", "Anterior Edge", &Merger::mergeByAnteriorEdge},
-  };
-  return algorithms;
-}
-
-const std::vector<std::string>& scaleKeys() {
-  static const std::vector<std::string> keys = {"rainbow",        "red-enhanced",   "blue-enhanced",
-                                                "white-on-black", "black-on-white", "cirrus-like"};
-  return keys;
-}
-
 MergePlan checkMerge(const MergeOptions& o) {
   MergePlan plan;
   plan.paths = expandInputs(o.inputs, o.sort);
@@ -173,7 +158,7 @@ MergeOutcome mergeSeries(const MergePlan& plan, const MergeOptions& o, CliEnviro
 
   const double start = seconds();
   try {
-    outcome.merged = (merger.*algorithmFor(o.algorithm).merge)();
+    outcome.merged = methodFor(o.algorithm).run(merger);
   } catch (const std::bad_alloc&) {
     progress.finish();
     throw;
@@ -192,7 +177,7 @@ MergeOutcome mergeSeries(const MergePlan& plan, const MergeOptions& o, CliEnviro
 }
 
 void writeMergeResults(const MergePlan& plan, const MergeOutcome& outcome, const MergeOptions& o) {
-  writePicture(ApplyColorScale(SelectedColorScale(scaleIndex(o.scale)), outcome.merged), plan.output);
+  writePicture(ApplyColorScale(scaleFor(o.scale).build(), outcome.merged), plan.output);
   // Grey in all three channels.
   if (!plan.grey.empty()) writePicture(ApplyColorScale(MakeWhiteOnBlackScale(), outcome.merged), plan.grey);
   if (!plan.shifts.empty()) writeFileSafely(plan.shifts, outcome.shifts.toCsv(plan.paths));
@@ -205,9 +190,9 @@ void printMergeSummary(const MergePlan& plan, const MergeOutcome& outcome, const
   const velIPL::GImage& merged = outcome.merged;
   const int registered = outcome.shifts.frames();
   out << "Merged " << frameCount << (frameCount == 1 ? " frame" : " frames") << " of " << merged.width() << " x "
-      << merged.height() << " by " << algorithmFor(o.algorithm).name << " in " << formatSeconds(outcome.seconds)
+      << merged.height() << " by " << methodFor(o.algorithm).name << " in " << formatSeconds(outcome.seconds)
       << " (" << formatSeconds(seconds() - startTime) << " in all).\n";
-  out << "Wrote " << plan.output << " (" << kColorScaleNames[scaleIndex(o.scale)] << ")\n";
+  out << "Wrote " << plan.output << " (" << scaleFor(o.scale).name << ")\n";
   if (!plan.grey.empty()) out << "Wrote " << plan.grey << " (grey average)\n";
   if (!plan.shifts.empty()) {
     out << "Wrote " << plan.shifts << " (shifts of " << registered << " registered "
@@ -253,12 +238,14 @@ MergeCommand::MergeCommand(CLI::App& app) {
   command_->add_option("INPUT", options_.inputs, "BMP files or folders of BMP files")->required();
   command_->add_option("-o,--output", options_.output, "Coloured result; the extension becomes .bmp")
       ->capture_default_str();
-  std::vector<std::string> algorithmKeys;
-  for (const MergeAlgorithm& a : mergeAlgorithms()) algorithmKeys.push_back(a.key);
+  std::vector<std::string> methodKeys;
+  for (const RegistrationMethod& method : kRegistrationMethods) methodKeys.emplace_back(method.key);
   command_->add_option("-a,--algorithm", options_.algorithm, "Registration")
-      ->check(CLI::IsMember(algorithmKeys))
+      ->check(CLI::IsMember(methodKeys))
       ->capture_default_str();
-  command_->add_option("-s,--scale", options_.scale, "Colour scale")->check(CLI::IsMember(scaleKeys()))->capture_default_str();
+  std::vector<std::string> scaleKeys;
+  for (const ColorScale& scale : kColorScales) scaleKeys.emplace_back(scale.key);
+  command_->add_option("-s,--scale", options_.scale, "Colour scale")->check(CLI::IsMember(scaleKeys))->capture_default_str();
   command_->add_option("--grey", options_.grey, "Also write the uncoloured average (extension .bmp)");
   command_->add_option("--shifts", options_.shifts, "Write every registered frame's column shifts as CSV");
   command_->add_option("--truth", options_.truth, "truth.csv from 'simulate': report how many shifts are right");

@@ -42,21 +42,6 @@ struct MergeOptions {
   bool quiet = false;
 };
 
-// A registration --algorithm offers: its key, the name the summary gives it,
-// and the merge it runs.
-struct MergeAlgorithm {
-  std::string key;
-  std::string name;
-  velIPL::GImage (Merger::*merge)();
-};
-
-// Every registration in the order --help lists them; the first is the
-// default.
-const std::vector<MergeAlgorithm>& mergeAlgorithms();
-
-// The --scale keys, one per colour scale in item order.
-const std::vector<std::string>& scaleKeys();
-
 // What checkMerge found: the files to merge, the files to write (named as
 // they will be written, "" when not asked for), and what the summary
 // compares with.

@@ -80,7 +80,8 @@ velIPL::RGBImage makeScaleChart() {
   using L = ScaleChartLayout;
   velIPL::RGBImage chart(L::kWidth, L::kHeight, 255);
   for (int i = 0; i < kColorScaleCount; ++i) {
-    const velIPL::RGBImage table = SelectedColorScale(i);
+    const ColorScale& scale = kColorScales[static_cast<std::size_t>(i)];
+    const velIPL::RGBImage table = scale.build();
     const int top = L::stripTop(i);
     for (int y = top; y < top + L::kStripHeight; ++y) {
       for (int g = 0; g < L::kStripWidth; ++g) {
@@ -88,7 +89,7 @@ velIPL::RGBImage makeScaleChart() {
       }
     }
     // Names are centred on their strip.
-    drawText(chart, L::kMargin, top + (L::kStripHeight - 7 * kPixel) / 2, kColorScaleNames[i]);
+    drawText(chart, L::kMargin, top + (L::kStripHeight - 7 * kPixel) / 2, scale.name);
   }
   return chart;
 }

@@ -9,10 +9,6 @@
 
 namespace lumifold {
 
-const char* const kColorScaleNames[kColorScaleCount] = {
-    "Rainbow", "Red Enhanced", "Blue Enhanced", "White on black", "Black on white", "Cirrus like",
-};
-
 namespace {
 
 struct Node {
@@ -131,15 +127,16 @@ velIPL::RGBImage MakeBlackOnWhiteScale() {
   return table;
 }
 
-velIPL::RGBImage SelectedColorScale(int itemIndex) {
-  switch (itemIndex) {
-    case 1: return MakeRedEnhancedScale();
-    case 2: return MakeBlueEnhancedScale();
-    case 3: return MakeWhiteOnBlackScale();
-    case 4: return MakeBlackOnWhiteScale();
-    case 5: return MakeCirrusLikeScale();
-    default: return MakeRainbowScale();
+int colorScaleIndex(std::string_view key) {
+  for (int i = 0; i < kColorScaleCount; ++i) {
+    if (key == kColorScales[i].key) return i;
   }
+  return -1;
+}
+
+velIPL::RGBImage SelectedColorScale(int itemIndex) {
+  if (itemIndex < 0 || itemIndex >= kColorScaleCount) return MakeRainbowScale();
+  return kColorScales[static_cast<std::size_t>(itemIndex)].build();
 }
 
 velIPL::RGBImage ApplyColorScale(const velIPL::RGBImage& table, const velIPL::GImage& grey) {

@@ -8,15 +8,12 @@
 // is cached, and nothing here throws except std::bad_alloc.
 #pragma once
 
+#include <array>
+#include <string_view>
+
 #include "ipl/images.h"
 
 namespace lumifold {
-
-inline constexpr int kColorScaleCount = 6;
-
-// The scale names in item order: index i of this table is what
-// SelectedColorScale(i) builds.
-extern const char* const kColorScaleNames[kColorScaleCount];
 
 // Spline through 30 nodes, sampled evenly over the node range and truncated.
 velIPL::RGBImage MakeRainbowScale();
@@ -29,8 +26,32 @@ velIPL::RGBImage MakeWhiteOnBlackScale();
 // Grey g gives (255 - g, 255 - g, 255 - g).
 velIPL::RGBImage MakeBlackOnWhiteScale();
 
-// The table of scale itemIndex (0..5, the order of kColorScaleNames); any
-// other index, -1 for "nothing selected" included, gives Rainbow.
+// The colour scales in item order: the Settings page's items and strips,
+// the command line's --scale values and the chart of lumifold-cli scales are
+// all made from this table. A new scale is one builder and one entry here
+// (and, on the Settings page, room for one more item and strip).
+struct ColorScale {
+  const char* key;                // --scale value: "red-enhanced"
+  const char* name;               // item caption: "Red Enhanced"
+  velIPL::RGBImage (*build)();    // a fresh colour table
+};
+
+inline constexpr std::array<ColorScale, 6> kColorScales = {{
+    {"rainbow", "Rainbow", MakeRainbowScale},
+    {"red-enhanced", "Red Enhanced", MakeRedEnhancedScale},
+    {"blue-enhanced", "Blue Enhanced", MakeBlueEnhancedScale},
+    {"white-on-black", "White on black", MakeWhiteOnBlackScale},
+    {"black-on-white", "Black on white", MakeBlackOnWhiteScale},
+    {"cirrus-like", "Cirrus like", MakeCirrusLikeScale},
+}};
+
+inline constexpr int kColorScaleCount = static_cast<int>(kColorScales.size());
+
+// The index of the scale whose key is key, or -1.
+int colorScaleIndex(std::string_view key);
+
+// The table of scale itemIndex (an index of kColorScales); any other index,
+// -1 for "nothing selected" included, gives Rainbow.
 velIPL::RGBImage SelectedColorScale(int itemIndex);
 
 // A new picture of grey's size whose pixel (x, y) is the colour of grey value

@@ -452,7 +452,8 @@ private slots:
                               panel->Image4, panel->Image5, panel->Image6};
     const int rows[] = {52, 88, 126, 165, 201, 236};
     for (int i = 0; i < lumifold::kColorScaleCount; ++i) {
-      QCOMPARE(panel->ColorScales->button(i)->text(), QString::fromUtf8(lumifold::kColorScaleNames[i]));
+      const char* name = lumifold::kColorScales[static_cast<std::size_t>(i)].name;
+      QCOMPARE(panel->ColorScales->button(i)->text(), QString::fromUtf8(name));
       QCOMPARE(strips[i]->geometry(), QRect(121, rows[i], 256, 10));
       const QImage strip = strips[i]->pixmap().toImage();
       const velIPL::RGBImage table = lumifold::SelectedColorScale(i);

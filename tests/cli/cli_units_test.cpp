@@ -215,7 +215,7 @@ TEST(ScaleChart, HoldsEveryScaleExactlyWithItsName) {
     for (int y = L::stripTop(i); y < L::stripTop(i) + L::kStripHeight; ++y) {
       for (int x = 0; x < L::kStripX; ++x) ink += chart.at(x, y, 0) == 0;
     }
-    EXPECT_GT(ink, 40) << lumifold::kColorScaleNames[i];
+    EXPECT_GT(ink, 40) << lumifold::kColorScales[static_cast<std::size_t>(i)].name;
     for (int y = L::stripTop(i); y < L::stripTop(i) + L::kStripHeight; ++y) {
       for (int x = L::kStripX - 8; x < L::kStripX; ++x) EXPECT_EQ(chart.at(x, y, 0), 255);
     }

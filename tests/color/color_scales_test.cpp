@@ -26,7 +26,7 @@ struct ScaleValue {
 };
 
 std::ostream& operator<<(std::ostream& os, const ScaleValue& v) {
-  return os << lumifold::kColorScaleNames[v.scale] << " grey " << v.grey;
+  return os << lumifold::kColorScales[static_cast<std::size_t>(v.scale)].name << " grey " << v.grey;
 }
 
 class ColorScalesValue : public ::testing::TestWithParam<ScaleValue> {};
@@ -65,8 +65,16 @@ TEST(ColorScales, BuildersAreTheItemsInOrder) {
                               lumifold::MakeBlackOnWhiteScale, lumifold::MakeCirrusLikeScale};
   const std::vector<std::string> names = {"Rainbow",        "Red Enhanced",   "Blue Enhanced",
                                           "White on black", "Black on white", "Cirrus like"};
+  const std::vector<std::string> keys = {"rainbow",        "red-enhanced",   "blue-enhanced",
+                                         "white-on-black", "black-on-white", "cirrus-like"};
+  ASSERT_EQ(lumifold::kColorScaleCount, 6);
+  EXPECT_EQ(lumifold::colorScaleIndex("Rainbow"), -1);
   for (int i = 0; i < lumifold::kColorScaleCount; ++i) {
-    EXPECT_EQ(lumifold::kColorScaleNames[i], names[i]);
+    const lumifold::ColorScale& scale = lumifold::kColorScales[static_cast<std::size_t>(i)];
+    EXPECT_EQ(scale.name, names[i]);
+    EXPECT_EQ(scale.key, keys[i]);
+    EXPECT_EQ(scale.build, builders[i]);
+    EXPECT_EQ(lumifold::colorScaleIndex(keys[i]), i);
     const velIPL::RGBImage built = builders[i]();
     const velIPL::RGBImage selected = lumifold::SelectedColorScale(i);
     ASSERT_EQ(built.width(), 256);
