@@ -4,15 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
 
 #include "cli/cli_error.h"
-#include "ipl/bmp_info.h"
+#include "ipl/image_decoder.h"
 #include "shell/path_order.h"
 
 namespace lumifold {
@@ -21,24 +19,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Rows of an image whose header gives height: a negative height marks a
-// top-down file. Wide enough for the most negative header value.
-long long rowsOf(int height) { return height < 0 ? -static_cast<long long>(height) : height; }
-
-bool hasBmpExtension(const fs::path& name) {
-  const std::string ext = name.extension().string();
-  return ext.size() == 4 && ext[0] == '.' && (ext[1] | 0x20) == 'b' && (ext[2] | 0x20) == 'm' &&
-         (ext[3] | 0x20) == 'p';
-}
-
-std::vector<std::string> bmpFilesIn(const std::string& folder) {
+std::vector<std::string> imageFilesIn(const std::string& folder) {
   std::vector<std::string> files;
   std::error_code ec;
   fs::directory_iterator it(folder, ec);
   if (ec) throw CliError(folder, ec.message());
   for (const fs::directory_iterator end; it != end; it.increment(ec)) {
     if (ec) throw CliError(folder, ec.message());
-    if (!hasBmpExtension(it->path().filename())) continue;
+    if (!velIPL::hasImageExtension(it->path().filename().string())) continue;
     std::error_code statError;
     // A symbolic link to a file counts as the file.
     if (fs::is_regular_file(it->status(statError))) files.push_back((fs::path(folder) / it->path().filename()).string());
@@ -60,7 +48,7 @@ std::vector<std::string> expandInputs(const std::vector<std::string>& inputs, bo
       throw CliError(input, error == ENOENT ? "No such file or folder" : std::strerror(error));
     }
     if (S_ISDIR(st.st_mode)) {
-      const std::vector<std::string> files = bmpFilesIn(input);
+      const std::vector<std::string> files = imageFilesIn(input);
       paths.insert(paths.end(), files.begin(), files.end());
     } else if (S_ISREG(st.st_mode)) {
       paths.push_back(input);
@@ -86,29 +74,27 @@ std::string unreadableReason(const std::string& path) {
 
 SeriesSize checkSeries(const std::vector<std::string>& paths) {
   int referenceWidth = 0;
-  long long referenceRows = 0;
+  int referenceRows = 0;
   for (std::size_t i = 0; i < paths.size(); ++i) {
     const std::string& path = paths[i];
     const std::string unreadable = unreadableReason(path);
     if (!unreadable.empty()) throw CliError(path, unreadable);
 
-    velIPL::BmpInfo info;
-    int width = 0;
-    int height = 0;
+    velIPL::ImageFileInfo info;
     std::string message = "Unknown error";
-    const bool ok = info.probeFile(path, width, height, message);
+    const bool ok = velIPL::probeImageFile(path, info, message);
     if (i == 0) {
       if (!ok) throw CliError(path, "Not a valid image file");
-      referenceWidth = width;
-      referenceRows = rowsOf(height);
+      referenceWidth = info.width;
+      referenceRows = info.height;
       continue;
     }
     if (!ok) throw CliError(path, message);
-    if (width != referenceWidth || rowsOf(height) != referenceRows) {
+    if (info.width != referenceWidth || info.height != referenceRows) {
       throw CliError(path, "Image has not same dimensions as reference image");
     }
   }
-  return {referenceWidth, static_cast<int>(std::min<long long>(referenceRows, INT_MAX))};
+  return {referenceWidth, referenceRows};
 }
 
 }  // namespace lumifold

@@ -1,5 +1,5 @@
 // The series a merge works on: the command line's inputs expanded into an
-// ordered list of BMP files and checked the way the desktop program's image
+// ordered list of image files and checked the way the desktop program's image
 // list checks added files, before any merging starts.
 //
 // Everything here throws CliError naming the offending path; nothing is
@@ -12,7 +12,8 @@
 namespace lumifold {
 
 // Turns each input into files: a file stays as given; a folder gives its
-// *.bmp files (any case of the extension), sorted case-insensitively and
+// files with an image extension of the decoder table (velIPL::
+// hasImageExtension: *.bmp, any case), sorted case-insensitively and
 // locale-aware. Inputs keep their command-line order unless sortAll, which
 // sorts the whole list that way and drops exact duplicates. Throws CliError
 // for an input that does not exist ("No such file or folder"), a folder
@@ -30,8 +31,8 @@ struct SeriesSize {
 };
 
 // Checks every file's header in order: the reference must be a valid image
-// ("Not a valid image file"), every later one must pass the header probe
-// (the probe's own message) and match the reference's width and height
+// ("Not a valid image file"), every later one must pass its decoder's
+// header probe (velIPL::probeImageFile; the probe's own message) and match the reference's width and height
 // ("Image has not same dimensions as reference image"). A file that cannot
 // be opened at all is reported with the system's reason. A top-down file
 // counts by its number of rows, as the reader turns it upright. Returns the

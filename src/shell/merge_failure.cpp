@@ -1,17 +1,14 @@
 #include "shell/merge_failure.h"
 
-#include "ipl/bmp_info.h"
+#include "ipl/image_decoder.h"
 
 namespace lumifold {
 
 bool sizeChanged(const std::string& path, int checkedWidth, int checkedRows) {
-  velIPL::BmpInfo info;
-  int width = 0;
-  int height = 0;
+  velIPL::ImageFileInfo info;
   std::string message;
-  if (!info.probeFile(path, width, height, message)) return false;
-  const long long rows = height < 0 ? -static_cast<long long>(height) : height;
-  return width != checkedWidth || rows != checkedRows;
+  if (!velIPL::probeImageFile(path, info, message)) return false;
+  return info.width != checkedWidth || info.height != checkedRows;
 }
 
 MergeFailure explainMergeFailure(const std::vector<std::string>& paths, int failedImage, const std::string& message,
