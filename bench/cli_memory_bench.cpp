@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +27,7 @@
 #include <vector>
 
 #include "bench_series.h"
+#include "merge/registration_methods.h"
 
 namespace {
 
@@ -90,29 +92,37 @@ int main(int argc, char** argv) {
                                  .string();
 
   std::printf("Peak resident memory of lumifold-cli merge, %d x %d frames, MiB\n", kWidth, kHeight);
-  std::printf("  %8s %14s %14s\n", "frames", "correlation", "anterior edge");
-  double first[2] = {0, 0};
-  double last[2] = {0, 0};
+  // One column per registration method of the table.
+  const auto& methods = lumifold::kRegistrationMethods;
+  std::printf("  %8s", "frames");
+  for (const lumifold::RegistrationMethod& method : methods) std::printf(" %14s", method.key);
+  std::printf("\n");
+  std::vector<double> first(methods.size(), 0.0);
+  std::vector<double> last(methods.size(), 0.0);
   bool ok = true;
   for (const int frames : kFrameCounts) {
     const std::vector<std::string> series(all.begin(), all.begin() + frames);
-    double peak[2];
-    for (int a = 0; a < 2; ++a) {
-      peak[a] = mergePeakMiB(series, a == 0 ? "correlation" : "anterior-edge", output);
-      ok = ok && !std::isnan(peak[a]);
-      if (frames == kFrameCounts[0]) first[a] = peak[a];
-      last[a] = peak[a];
+    std::printf("  %8d", frames);
+    for (std::size_t a = 0; a < methods.size(); ++a) {
+      const double peak = mergePeakMiB(series, methods[a].key, output);
+      ok = ok && !std::isnan(peak);
+      if (frames == kFrameCounts[0]) first[a] = peak;
+      last[a] = peak;
+      std::printf(" %14.1f", peak);
     }
-    std::printf("  %8d %14.1f %14.1f\n", frames, peak[0], peak[1]);
+    std::printf("\n");
   }
   std::filesystem::remove(output);
   if (!ok) {
     std::printf("a merge failed; no verdict\n");
     return 1;
   }
-  const double growth = std::max(last[0] - first[0], last[1] - first[1]);
-  std::printf("Growth from %d to %d frames: %+.1f MiB correlation, %+.1f MiB anterior edge: %s (limit %.1f MiB)\n",
-              kFrameCounts[0], longest, last[0] - first[0], last[1] - first[1], growth <= kFlatMiB ? "flat" : "GROWS",
-              kFlatMiB);
+  double growth = 0.0;
+  std::printf("Growth from %d to %d frames:", kFrameCounts[0], longest);
+  for (std::size_t a = 0; a < methods.size(); ++a) {
+    growth = std::max(growth, last[a] - first[a]);
+    std::printf(" %+.1f MiB %s%s", last[a] - first[a], methods[a].key, a + 1 < methods.size() ? "," : ":");
+  }
+  std::printf(" %s (limit %.1f MiB)\n", growth <= kFlatMiB ? "flat" : "GROWS", kFlatMiB);
   return growth <= kFlatMiB ? 0 : 1;
 }

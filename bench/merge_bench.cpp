@@ -32,6 +32,7 @@
 #include "merge/fast/column_correlator.h"
 #include "merge/fast/worker_pool.h"
 #include "merge/merger.h"
+#include "merge/registration_methods.h"
 
 extern char** environ;
 
@@ -84,26 +85,31 @@ std::vector<std::string> firstFrames(Size size, int frames) {
   return {all.begin(), all.begin() + frames};
 }
 
-GImage merge(const std::vector<std::string>& files, bool correlation, Implementation implementation) {
+using lumifold::RegistrationMethod;
+
+// The two methods the summary table holds against their targets.
+const RegistrationMethod& kCorrelation = *lumifold::findRegistrationMethod("correlation");
+const RegistrationMethod& kAnteriorEdge = *lumifold::findRegistrationMethod("anterior-edge");
+
+GImage merge(const std::vector<std::string>& files, const RegistrationMethod& method, Implementation implementation) {
   Merger merger(files);
   merger.setImplementation(implementation);
-  return correlation ? merger.mergeByCorrelation() : merger.mergeByAnteriorEdge();
+  return method.run(merger);
 }
 
-std::string algorithmName(bool correlation) { return correlation ? "correlation" : "anterior-edge"; }
 std::string implementationName(Implementation i) { return i == Implementation::Fast ? "fast" : "straightforward"; }
 
-std::string mergeName(Size size, bool correlation, Implementation implementation) {
-  return "merge/" + algorithmName(correlation) + "/" + implementationName(implementation) + "/" + size.tag();
+std::string mergeName(Size size, const RegistrationMethod& method, Implementation implementation) {
+  return "merge/" + std::string(method.key) + "/" + implementationName(implementation) + "/" + size.tag();
 }
 
-void registerMerge(Size size, bool correlation, Implementation implementation) {
+void registerMerge(Size size, const RegistrationMethod& method, Implementation implementation) {
   const int frames = implementation == Implementation::Fast ? kFrames : straightforwardFrames(size);
-  benchmark::RegisterBenchmark(mergeName(size, correlation, implementation).c_str(),
+  benchmark::RegisterBenchmark(mergeName(size, method, implementation).c_str(),
                                [=](benchmark::State& state) {
                                  const std::vector<std::string> files = firstFrames(size, frames);
                                  for (auto _ : state) {
-                                   benchmark::DoNotOptimize(merge(files, correlation, implementation));
+                                   benchmark::DoNotOptimize(merge(files, method, implementation));
                                  }
                                  state.counters["frames"] = frames;
                                })
@@ -307,21 +313,22 @@ double residentHighWaterMiB() {
 }
 
 int mergeInChild(int argc, char** argv) {
-  // argv: program flag folder-of-series width height frames correlation
+  // argv: program flag folder-of-series width height frames method-key
   if (argc != 7) return 2;
   dataFolder = argv[2];
   const Size size{std::atoi(argv[3]), std::atoi(argv[4])};
   const int frames = std::atoi(argv[5]);
-  const bool correlation = std::strcmp(argv[6], "1") == 0;
-  merge(firstFrames(size, frames), correlation, Implementation::Fast);
+  const RegistrationMethod* method = lumifold::findRegistrationMethod(argv[6]);
+  if (!method) return 2;
+  merge(firstFrames(size, frames), *method, Implementation::Fast);
   std::printf("%.3f\n", residentHighWaterMiB());
   return 0;
 }
 
-double residentPeakMiB(Size size, int frames, bool correlation) {
+double residentPeakMiB(Size size, int frames, const RegistrationMethod& method) {
   std::vector<std::string> args = {"/proc/self/exe",         kChildFlag,          dataFolder,
                                    std::to_string(size.width), std::to_string(size.height), std::to_string(frames),
-                                   correlation ? "1" : "0"};
+                                   method.key};
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -348,14 +355,14 @@ double residentPeakMiB(Size size, int frames, bool correlation) {
   return mib;
 }
 
-Peak peakOf(Size size, int frames, bool correlation) {
+Peak peakOf(Size size, int frames, const RegistrationMethod& method) {
   Peak peak;
   const std::vector<std::string> files = firstFrames(size, frames);
   const std::int64_t before = lumifold::bench::heapInUse();
   lumifold::bench::resetHeapPeak();
-  merge(files, correlation, Implementation::Fast);
+  merge(files, method, Implementation::Fast);
   peak.heapMiB = static_cast<double>(lumifold::bench::heapPeak() - before) / (1 << 20);
-  peak.residentMiB = residentPeakMiB(size, frames, correlation);
+  peak.residentMiB = residentPeakMiB(size, frames, method);
   return peak;
 }
 
@@ -380,15 +387,16 @@ void printTable(const Collector& c, double loadBefore, double loadAfter, const P
   std::printf("  %-26s %16s %10s %9s %12s %13s\n", "", "straightforward", "fast", "speed-up", "FFTW bound",
               "fast / bound");
   for (Size size : {kClinical, kWide, kDeep}) {
-    const double slow = perFrame(mergeName(size, true, Implementation::Straightforward), straightforwardFrames(size));
-    const double fast = perFrame(mergeName(size, true, Implementation::Fast), kFrames);
+    const double slow =
+        perFrame(mergeName(size, kCorrelation, Implementation::Straightforward), straightforwardFrames(size));
+    const double fast = perFrame(mergeName(size, kCorrelation, Implementation::Fast), kFrames);
     const double bound = c.ms("fftw-bound/" + size.tag());
     std::printf("  %-26s %16.2f %10.2f %8.1fx %12.2f %12.2fx\n", ("correlation " + size.label()).c_str(), slow, fast,
                 slow / fast, bound, fast / bound);
   }
   const double edgeSlow =
-      perFrame(mergeName(kClinical, false, Implementation::Straightforward), straightforwardFrames(kClinical));
-  const double edgeFast = perFrame(mergeName(kClinical, false, Implementation::Fast), kFrames);
+      perFrame(mergeName(kClinical, kAnteriorEdge, Implementation::Straightforward), straightforwardFrames(kClinical));
+  const double edgeFast = perFrame(mergeName(kClinical, kAnteriorEdge, Implementation::Fast), kFrames);
   const double read = perFrame("read/all-frames/" + kClinical.tag(), kFrames);
   std::printf("  %-26s %16.2f %10.2f %8.1fx %12s %13s\n", ("anterior edge " + kClinical.label()).c_str(), edgeSlow,
               edgeFast, edgeSlow / edgeFast, "", "");
@@ -419,8 +427,8 @@ void printTable(const Collector& c, double loadBefore, double loadAfter, const P
   }
 
   const double clinicalSlow =
-      perFrame(mergeName(kClinical, true, Implementation::Straightforward), straightforwardFrames(kClinical));
-  const double clinicalFast = perFrame(mergeName(kClinical, true, Implementation::Fast), kFrames);
+      perFrame(mergeName(kClinical, kCorrelation, Implementation::Straightforward), straightforwardFrames(kClinical));
+  const double clinicalFast = perFrame(mergeName(kClinical, kCorrelation, Implementation::Fast), kFrames);
   const double clinicalBound = c.ms("fftw-bound/" + t);
   std::printf("\nTargets, correlation and anterior edge %s, %d frames\n", kClinical.label().c_str(), kFrames);
   std::printf("  fast at least 8x faster than straightforward:  %6.1fx   %s\n", clinicalSlow / clinicalFast,
@@ -468,13 +476,18 @@ int main(int argc, char** argv) {
   }
 
   const double loadBefore = loadAverage();
+  // The correlation at every size, beside its FFTW bound; every other
+  // method at the clinical size.
   for (Size size : {kClinical, kWide, kDeep}) {
-    registerMerge(size, true, Implementation::Fast);
-    registerMerge(size, true, Implementation::Straightforward);
+    registerMerge(size, kCorrelation, Implementation::Fast);
+    registerMerge(size, kCorrelation, Implementation::Straightforward);
     registerFftwBound(size);
   }
-  registerMerge(kClinical, false, Implementation::Fast);
-  registerMerge(kClinical, false, Implementation::Straightforward);
+  for (const RegistrationMethod& method : lumifold::kRegistrationMethods) {
+    if (&method == &kCorrelation) continue;
+    registerMerge(kClinical, method, Implementation::Fast);
+    registerMerge(kClinical, method, Implementation::Straightforward);
+  }
   registerReadAll(kClinical);
   registerPieces(kClinical);
 
@@ -483,9 +496,9 @@ int main(int argc, char** argv) {
 
   Peaks peaks;
   for (int frames : {10, 50, kFrames}) {
-    peaks.emplace_back("correlation, " + std::to_string(frames) + " frames", peakOf(kClinical, frames, true));
+    peaks.emplace_back("correlation, " + std::to_string(frames) + " frames", peakOf(kClinical, frames, kCorrelation));
   }
-  peaks.emplace_back("anterior edge, 100 frames", peakOf(kClinical, kFrames, false));
+  peaks.emplace_back("anterior edge, 100 frames", peakOf(kClinical, kFrames, kAnteriorEdge));
   printTable(collector, loadBefore, loadAverage(), peaks);
   benchmark::Shutdown();
   return 0;
