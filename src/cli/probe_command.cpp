@@ -6,7 +6,7 @@
 #include "cli/cli_environment.h"
 #include "cli/command_support.h"
 #include "cli/input_list.h"
-#include "ipl/bmp_info.h"
+#include "ipl/image_decoder.h"
 
 namespace lumifold {
 
@@ -22,16 +22,13 @@ int runProbe(const std::vector<std::string>& files, CliEnvironment& env) {
       refuse(file, unreadable);
       continue;
     }
-    velIPL::BmpInfo info;
-    int width = 0;
-    int height = 0;
+    velIPL::ImageFileInfo info;
     std::string message = "Cannot open file";
-    if (!info.probeFile(file, width, height, message)) {
+    if (!velIPL::probeImageFile(file, info, message)) {
       refuse(file, message);
       continue;
     }
-    env.out() << file << ": " << width << " x " << (height < 0 ? -static_cast<long long>(height) : height)
-              << (height < 0 ? " (top-down)" : "") << '\n';
+    env.out() << file << ": " << info.width << " x " << info.height << (info.topDown ? " (top-down)" : "") << '\n';
   }
   return status;
 }
