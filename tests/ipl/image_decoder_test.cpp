@@ -7,7 +7,7 @@
 #include "ipl/bmp_file_builder.h"
 #include "ipl/formats/bmp/bmp_decoder.h"
 #include "ipl/image_decoder.h"
-#include "merge/scratch_folder.h"
+#include "scratch_folder.h"
 #include "test_util.h"
 
 using testutil::messageOf;
@@ -52,7 +52,7 @@ TEST(ImageDecoders, BmpEntryRecognisesBmpBytesOnly) {
   const ImageDecoder& bmp = velIPL::bmpDecoder();
   EXPECT_TRUE(bmp.recognises(bytesOf(smallBmp(false))));
   EXPECT_TRUE(bmp.recognises(bytesOf("BM")));
-  for (const std::string head : {std::string(), std::string("B"), std::string("MB..."), std::string("II*\0", 4),
+  for (const std::string& head : {std::string(), std::string("B"), std::string("MB..."), std::string("II*\0", 4),
                                  std::string("\x89PNG\r\n\x1a\n"), std::string("bm")}) {
     EXPECT_FALSE(bmp.recognises(bytesOf(head))) << head;
   }
