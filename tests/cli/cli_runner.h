@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_error.h"
+
 namespace clitest {
 
 constexpr uid_t kNobody = 65534;
@@ -35,5 +37,16 @@ CliRun runCli(const std::string& program, const std::string& dir, const std::vec
 std::vector<std::string> seriesFrames(const std::string& folder, int n);
 
 std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string>& b);
+
+// "PATH: REASON" of the CliError f throws, or "<nothing thrown>".
+template <typename F>
+std::string cliErrorOf(F&& f) {
+  try {
+    f();
+  } catch (const lumifold::CliError& e) {
+    return e.path() + ": " + e.what();
+  }
+  return "<nothing thrown>";
+}
 
 }  // namespace clitest

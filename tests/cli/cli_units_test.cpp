@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli_error.h"
 #include "cli/image_metrics.h"
 #include "cli/output_name.h"
 #include "cli/progress_reporter.h"
@@ -18,23 +17,15 @@
 #include "cli/scale_chart.h"
 #include "cli/shift_table.h"
 #include "color/color_scales.h"
+#include "cli_runner.h"
 #include "scratch_folder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+using clitest::cliErrorOf;
 using testutil::readAll;
-
-template <typename F>
-std::string cliErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const lumifold::CliError& e) {
-    return e.path() + ": " + e.what();
-  }
-  return "<nothing thrown>";
-}
 
 TEST(OutputName, ReplacesTheExtensionOfTheFileName) {
   EXPECT_EQ(lumifold::bmpTargetName("result.png"), "result.bmp");

@@ -26,6 +26,7 @@
 #include "ipl/images.h"
 #include "merge/merger.h"
 #include "scratch_folder.h"
+#include "test_util.h"
 
 namespace fs = std::filesystem;
 
@@ -38,6 +39,7 @@ using clitest::kNobody;
 using clitest::runCli;
 using clitest::seriesFrames;
 using testutil::readAll;
+using testutil::samePixels;
 
 constexpr const char* kChangedSize = "Image has changed size since it was checked";
 constexpr const char* kOtherSize = "Image has not same dimensions as reference image";
@@ -62,16 +64,6 @@ std::string emptyBmp(int width, int height) {
   file.height = height;
   file.palette = bmptest::greyRamp(256);
   return file.bytes();
-}
-
-bool samePixels(const velIPL::GImage& a, const velIPL::GImage& b) {
-  if (a.width() != b.width() || a.height() != b.height()) return false;
-  for (int y = 0; y < a.height(); ++y) {
-    for (int x = 0; x < a.width(); ++x) {
-      if (a.at(x, y) != b.at(x, y)) return false;
-    }
-  }
-  return true;
 }
 
 velIPL::GImage engineMerge(const std::vector<std::string>& paths, bool correlation) {

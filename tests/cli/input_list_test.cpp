@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli_error.h"
+#include "cli_runner.h"
 #include "ipl/images.h"
 #include "scratch_folder.h"
 
@@ -16,6 +16,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using clitest::cliErrorOf;
 using Paths = std::vector<std::string>;
 
 class InputList : public ::testing::Test {
@@ -24,17 +25,6 @@ protected:
   void picture(const std::string& name, int width = 8, int height = 6) const {
     velIPL::RGBImage(width, height, 90).save(at(name));
   }
-  // "PATH: REASON" of the CliError f throws.
-  template <typename F>
-  static std::string failure(F&& f) {
-    try {
-      f();
-    } catch (const lumifold::CliError& e) {
-      return e.path() + ": " + e.what();
-    }
-    return "<nothing thrown>";
-  }
-
   const testutil::ScratchFolder folder_;
   const std::string dir_ = folder_.path().string();
 };
@@ -68,14 +58,14 @@ TEST_F(InputList, ExpandsFoldersInNameOrderAndKeepsTheGivenOrder) {
 TEST_F(InputList, RefusesWhatIsNoSeries) {
   fs::create_directory(at("empty"));
   std::ofstream(at("empty/a.txt")) << "x";
-  EXPECT_EQ(failure([&] { lumifold::expandInputs({at("missing.bmp")}, false); }),
+  EXPECT_EQ(cliErrorOf([&] { lumifold::expandInputs({at("missing.bmp")}, false); }),
             at("missing.bmp") + ": No such file or folder");
-  EXPECT_EQ(failure([&] { lumifold::expandInputs({at("empty")}, false); }), at("empty") + ": No BMP files in folder");
-  EXPECT_EQ(failure([&] { lumifold::expandInputs({"/dev/null"}, false); }), "/dev/null: Not a file or folder");
+  EXPECT_EQ(cliErrorOf([&] { lumifold::expandInputs({at("empty")}, false); }), at("empty") + ": No BMP files in folder");
+  EXPECT_EQ(cliErrorOf([&] { lumifold::expandInputs({"/dev/null"}, false); }), "/dev/null: Not a file or folder");
   if (::geteuid() != 0) {
     fs::create_directory(at("closed"));
     fs::permissions(at("closed"), fs::perms::none);
-    EXPECT_EQ(failure([&] { lumifold::expandInputs({at("closed")}, false); }), at("closed") + ": Permission denied");
+    EXPECT_EQ(cliErrorOf([&] { lumifold::expandInputs({at("closed")}, false); }), at("closed") + ": Permission denied");
     fs::permissions(at("closed"), fs::perms::owner_all);
   }
 }
@@ -91,19 +81,19 @@ TEST_F(InputList, ChecksEveryFileAgainstTheReference) {
   const lumifold::SeriesSize size = lumifold::checkSeries({at("a.bmp"), at("b.bmp")});
   EXPECT_EQ(size.width, 8);
   EXPECT_EQ(size.height, 6);
-  EXPECT_EQ(failure([&] { lumifold::checkSeries({at("text.bmp"), at("a.bmp")}); }),
+  EXPECT_EQ(cliErrorOf([&] { lumifold::checkSeries({at("text.bmp"), at("a.bmp")}); }),
             at("text.bmp") + ": Not a valid image file");
-  EXPECT_EQ(failure([&] { lumifold::checkSeries({at("a.bmp"), at("text.bmp")}); }),
+  EXPECT_EQ(cliErrorOf([&] { lumifold::checkSeries({at("a.bmp"), at("text.bmp")}); }),
             at("text.bmp") + ": File is not a bitmap image");
-  EXPECT_EQ(failure([&] { lumifold::checkSeries({at("a.bmp"), at("short.bmp")}); }),
+  EXPECT_EQ(cliErrorOf([&] { lumifold::checkSeries({at("a.bmp"), at("short.bmp")}); }),
             at("short.bmp") + ": Bitmap file not complete");
   for (const char* other : {"wide.bmp", "tall.bmp"}) {
-    EXPECT_EQ(failure([&] { lumifold::checkSeries({at("a.bmp"), at("b.bmp"), at(other)}); }),
+    EXPECT_EQ(cliErrorOf([&] { lumifold::checkSeries({at("a.bmp"), at("b.bmp"), at(other)}); }),
               at(other) + ": Image has not same dimensions as reference image");
   }
-  EXPECT_EQ(failure([&] { lumifold::checkSeries({at("a.bmp"), at("gone.bmp")}); }),
+  EXPECT_EQ(cliErrorOf([&] { lumifold::checkSeries({at("a.bmp"), at("gone.bmp")}); }),
             at("gone.bmp") + ": No such file or folder");
-  EXPECT_EQ(failure([&] { lumifold::checkSeries({dir_}); }), dir_ + ": Is a folder");
+  EXPECT_EQ(cliErrorOf([&] { lumifold::checkSeries({dir_}); }), dir_ + ": Is a folder");
 }
 
 TEST_F(InputList, CountsATopDownFileByItsRows) {

@@ -16,6 +16,7 @@
 #include "ipl/images.h"
 #include "merge/merger.h"
 #include "scratch_folder.h"
+#include "test_util.h"
 
 namespace fs = std::filesystem;
 
@@ -126,12 +127,9 @@ TEST_F(LumifoldCli, MergesASeriesIntoTheColouredAndGreyAverage) {
   // The grey average is exactly what the engine gives for these files, and
   // the coloured result is that average through the chosen scale.
   const velIPL::GImage expected = lumifold::Merger(frames).mergeByCorrelation();
-  const velIPL::GImage grey(at("grey.bmp"));
-  ASSERT_EQ(grey.width(), 64);
-  ASSERT_EQ(grey.height(), 48);
-  for (int y = 0; y < 48; ++y) {
-    for (int x = 0; x < 64; ++x) ASSERT_EQ(grey.at(x, y), expected.at(x, y)) << x << "," << y;
-  }
+  ASSERT_EQ(expected.width(), 64);
+  ASSERT_EQ(expected.height(), 48);
+  EXPECT_TRUE(testutil::samePixels(velIPL::GImage(at("grey.bmp")), expected));
   EXPECT_TRUE(sameBytesAs(at("out.bmp"), lumifold::ApplyColorScale(lumifold::MakeCirrusLikeScale(), expected),
                           at("expected.bmp")));
   EXPECT_TRUE(sameBytesAs(at("grey.bmp"), lumifold::ApplyColorScale(lumifold::MakeWhiteOnBlackScale(), expected),

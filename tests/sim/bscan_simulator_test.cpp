@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sim/random_stream.h"
+#include "test_util.h"
 
 using lumifold::BScanSimulator;
 using lumifold::Motion;
@@ -30,16 +31,6 @@ SimulationParameters small(Motion motion, int frames = 4) {
   p.motion = motion;
   p.seed = 42;
   return p;
-}
-
-bool sameImage(const GImage& a, const GImage& b) {
-  if (a.width() != b.width() || a.height() != b.height()) return false;
-  for (int y = 0; y < a.height(); ++y) {
-    for (int x = 0; x < a.width(); ++x) {
-      if (a.at(x, y) != b.at(x, y)) return false;
-    }
-  }
-  return true;
 }
 
 }  // namespace
@@ -82,13 +73,13 @@ TEST(BScanSimulator, SameParametersGiveSameSeries) {
   const BScanSimulator b(small(Motion::Mixed));
   // Frames can be made in any order.
   const GImage third = a.frame(3);
-  EXPECT_TRUE(sameImage(a.frame(1), b.frame(1)));
-  EXPECT_TRUE(sameImage(third, b.frame(3)));
-  EXPECT_FALSE(sameImage(a.frame(1), a.frame(2)));  // speckle differs per frame
+  EXPECT_TRUE(testutil::samePixels(a.frame(1), b.frame(1)));
+  EXPECT_TRUE(testutil::samePixels(third, b.frame(3)));
+  EXPECT_FALSE(testutil::samePixels(a.frame(1), a.frame(2)));  // speckle differs per frame
 
   SimulationParameters otherSeed = small(Motion::Mixed);
   otherSeed.seed = 43;
-  EXPECT_FALSE(sameImage(a.frame(0), BScanSimulator(otherSeed).frame(0)));
+  EXPECT_FALSE(testutil::samePixels(a.frame(0), BScanSimulator(otherSeed).frame(0)));
 
   const GImage f = a.frame(0);
   EXPECT_EQ(f.width(), 96);
