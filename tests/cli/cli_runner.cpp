@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
 
 #include "scratch_folder.h"
 #include "sim/series_writer.h"
@@ -18,13 +17,13 @@ extern char** environ;
 
 namespace clitest {
 
-namespace fs = std::filesystem;
 using testutil::readAll;
 
 CliRun runCli(const std::string& program, const std::string& dir, const std::vector<std::string>& args,
               const Conditions& how) {
-  const std::string outFile = fs::temp_directory_path() / ("lumifold-cli-out-" + std::to_string(::getpid()));
-  const std::string errFile = fs::temp_directory_path() / ("lumifold-cli-err-" + std::to_string(::getpid()));
+  const testutil::ScratchFolder capture;
+  const std::string outFile = capture.file("out");
+  const std::string errFile = capture.file("err");
   std::vector<std::string> all = {program};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -70,8 +69,6 @@ CliRun runCli(const std::string& program, const std::string& dir, const std::vec
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   run.out = readAll(outFile);
   run.err = readAll(errFile);
-  fs::remove(outFile);
-  fs::remove(errFile);
   return run;
 }
 

@@ -10,7 +10,7 @@
 
 #include "ipl/ipl_exception.h"
 #include "ipl/output_file.h"
-#include "merge/scratch_folder.h"
+#include "scratch_folder.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "ipl/bmp_file_builder.h"
 #include "ipl/ipl_exception.h"
 #include "merge/merger.h"
-#include "merge/scratch_folder.h"
+#include "scratch_folder.h"
 #include "test_util.h"
 
 TEST(Merger, ImagesWithoutColumnsOrRowsMergeIntoEmptyImages) {

@@ -12,7 +12,7 @@
 
 #include "merge/column_transform.h"
 #include "merge/merger.h"
-#include "merge/scratch_folder.h"
+#include "scratch_folder.h"
 #include "sim/bscan_simulator.h"
 #include "sim/series_writer.h"
 

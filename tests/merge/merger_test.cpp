@@ -9,7 +9,7 @@
 
 #include "ipl/ipl_exception.h"
 #include "math/math_exception.h"
-#include "merge/scratch_folder.h"
+#include "scratch_folder.h"
 #include "test_util.h"
 
 using lumifold::MergeProgress;
@@ -68,16 +68,6 @@ GImage withEdgeAt(int width, int height, int row) {
   return image;
 }
 
-void expectSame(const GImage& actual, const GImage& expected) {
-  ASSERT_EQ(actual.width(), expected.width());
-  ASSERT_EQ(actual.height(), expected.height());
-  for (int y = 0; y < expected.height(); ++y) {
-    for (int x = 0; x < expected.width(); ++x) {
-      ASSERT_EQ(actual.at(x, y), expected.at(x, y)) << "at " << x << "," << y;
-    }
-  }
-}
-
 using Method = GImage (Merger::*)();
 const Method kMethods[] = {&Merger::mergeByCorrelation, &Merger::mergeByAnteriorEdge};
 
@@ -90,7 +80,7 @@ TEST(Merger, SingleFileReturnsTheReference) {
   for (Method method : kMethods) {
     RecordingProgress progress;
     Merger merger(files, &progress);
-    expectSame((merger.*method)(), reference);
+    EXPECT_TRUE(testutil::samePixels((merger.*method)(), reference));
     EXPECT_EQ(progress.maximum, 1);
     EXPECT_EQ(progress.positions, (std::vector<int>{0, 1}));
   }
@@ -110,7 +100,7 @@ TEST(Merger, IdenticalFilesReturnTheReferenceWithZeroShifts) {
       ASSERT_EQ(s.size(), 40);
       for (int x = 0; x < 40; ++x) EXPECT_EQ(s[x], 0.0);
     });
-    expectSame((merger.*method)(), reference);
+    EXPECT_TRUE(testutil::samePixels((merger.*method)(), reference));
     EXPECT_EQ(seen, (std::vector<int>{1, 2}));
     EXPECT_EQ(merger.currentImage(), 2);
   }
@@ -187,7 +177,7 @@ TEST(Merger, SecondMergeOnTheSameObjectStartsAfresh) {
   for (Method method : kMethods) {
     Merger merger(files);
     const GImage first = (merger.*method)();
-    expectSame((merger.*method)(), first);
+    EXPECT_TRUE(testutil::samePixels((merger.*method)(), first));
   }
 }
 
@@ -238,7 +228,7 @@ TEST(Merger, RefusesSingleRowImagesForCorrelationAndEmptyLists) {
   EXPECT_EQ(progress.position, 0);
   EXPECT_EQ(merger.currentImage(), 0);
   // The edge method needs no window: a single row averages like any image.
-  expectSame(merger.mergeByAnteriorEdge(), row);
+  EXPECT_TRUE(testutil::samePixels(merger.mergeByAnteriorEdge(), row));
 
   const std::vector<std::string> none;
   Merger empty(none);

@@ -8,7 +8,7 @@
 
 #include "ipl/bmp_file_builder.h"
 #include "ipl/images.h"
-#include "merge/scratch_folder.h"
+#include "scratch_folder.h"
 #include "shell/merge_failure.h"
 
 namespace {
