@@ -16,7 +16,7 @@ public:
   }
   const velIPL::ImageFileInfo& info() const override { return info_; }
   void readFrame(int, velIPL::GImage& target) override { target = image_; }
-  void readFrame(int, velIPL::G16Image&) override { throw velIPL::IPLException("Image file has no such frame"); }
+  void readFrame(int, velIPL::G16Image&) override { throw velIPL::IPLException("Frame is not 16-bit"); }
 
 private:
   velIPL::GImage image_;
@@ -54,7 +54,7 @@ void FrameReader::read(int index, FramePixels& out) {
     }
     const velIPL::ImageFileInfo& info = open_->info();
     if (frame.frameIndex() < 0 || frame.frameIndex() >= info.frames) {
-      throw velIPL::IPLException("Image file has no such frame");
+      throw velIPL::IPLException("Frame index out of range");
     }
     out.bitsPerSample = info.bitsPerSample;
     if (info.bitsPerSample == 8) {

@@ -45,7 +45,7 @@ public:
 
   // Reads frame index of the list into out. Throws the decoder's
   // velIPL::IPLException for a file that cannot be read, and
-  // IPLException("Image file has no such frame") for a frame index the
+  // IPLException("Frame index out of range") for a frame index the
   // file does not hold.
   void read(int index, FramePixels& out);
 
