@@ -3,6 +3,7 @@
 // turning the sum into the averaged grey image.
 #pragma once
 
+#include "ipl/image_decoder.h"
 #include "ipl/images.h"
 #include "math/row_vector.h"
 
@@ -25,6 +26,9 @@ inline double clampedShift(double shift, int height) {
 // size") when s does not hold one shift per column, before adding anything.
 void accumulateShifted(velIPL::DImage& accumulator, const velIPL::GImage& image,
                        const mathORN::RowVector& s);
+// The same for the full values of a 16-bit frame.
+void accumulateShifted(velIPL::DImage& accumulator, const velIPL::G16Image& image,
+                       const mathORN::RowVector& s);
 
 // The checks accumulateShifted makes before adding anything, with the same
 // exceptions.
@@ -34,5 +38,8 @@ void requireShiftable(const velIPL::DImage& accumulator, const velIPL::GImage& i
 // divisor is always imageCount, also where shifted images contributed
 // nothing, so edge rows of moved frames come out darker.
 velIPL::GImage averageResult(const velIPL::DImage& accumulator, int imageCount);
+
+// The same rounding for a 16-bit series, clamped at 65535.
+velIPL::G16Image averageResult16(const velIPL::DImage& accumulator, int imageCount);
 
 }  // namespace lumifold

@@ -8,6 +8,8 @@
 #include "merge/accumulation.h"
 #include "merge/anterior_edge.h"
 #include "merge/column_transform.h"
+#include "merge/eight_bit_view.h"
+#include "merge/frame_reader.h"
 #include "merge/median_filters.h"
 
 namespace lumifold {
@@ -17,8 +19,24 @@ using mathORN::RowVector;
 using velIPL::CImage;
 using velIPL::GImage;
 
+namespace {
+
+std::vector<MergeFrame> firstFrames(const std::vector<std::string>& fileNames) {
+  std::vector<MergeFrame> frames;
+  frames.reserve(fileNames.size());
+  for (const std::string& name : fileNames) frames.emplace_back(name, 0);
+  return frames;
+}
+
+}  // namespace
+
 Merger::Merger(const std::vector<std::string>& fileNames, MergeProgress* progress)
-    : fileNames_(&fileNames), imageCount_(static_cast<int>(fileNames.size())), progress_(progress) {}
+    : Merger(firstFrames(fileNames), progress) {}
+
+Merger::Merger(std::vector<MergeFrame> frames, MergeProgress* progress)
+    : frames_(std::move(frames)), imageCount_(static_cast<int>(frames_.size())), progress_(progress) {}
+
+Merger::~Merger() = default;
 
 void Merger::setShiftObserver(ShiftObserver observer) { observer_ = std::move(observer); }
 
@@ -34,9 +52,10 @@ GImage Merger::mergeByAnteriorEdge() {
 
 GImage Merger::correlationStraightforward() {
   startProgress();
-  const GImage reference = load(0);
+  FrameReader reader(frames_);
+  const FramePixels reference = loadReference(reader);
   CImage referenceSpectra;
-  columnSpectra(reference, referenceSpectra);
+  columnSpectra(reference.grey, referenceSpectra);
   const int m = referenceSpectra.height();
   startAccumulator(reference);
 
@@ -47,10 +66,11 @@ GImage Merger::correlationStraightforward() {
   inverseTwiddles(inverse);
 
   for (int j = 1; j < imageCount_; ++j) {
-    const GImage image = load(j);
-    requireReferenceSize(image);
+    const FramePixels frame = load(reader, j);
+    requireReferenceDepth(frame);
+    requireReferenceSize(frame.grey);
     CImage spectra;
-    columnSpectra(image, spectra);
+    columnSpectra(frame.grey, spectra);
     RowVector s(width_);
     CplxVector r(m);
     CplxVector i(m);
@@ -62,27 +82,29 @@ GImage Merger::correlationStraightforward() {
       s[x] = wrapLag(peakLag(crossCorrelate(r, i, weights, inverse)), m);
     }
     smoothProfile(s);
-    accept(j, image, s);
+    accept(j, frame, s);
   }
-  return averageResult(accumulator_, imageCount_);
+  return result();
 }
 
 GImage Merger::anteriorEdgeStraightforward() {
   startProgress();
-  const GImage reference = load(0);
-  const RowVector referenceEdges = anteriorEdges(reference);
+  FrameReader reader(frames_);
+  const FramePixels reference = loadReference(reader);
+  const RowVector referenceEdges = anteriorEdges(reference.grey);
   startAccumulator(reference);
 
   for (int j = 1; j < imageCount_; ++j) {
-    const GImage image = load(j);
+    const FramePixels frame = load(reader, j);
+    requireReferenceDepth(frame);
     // A different width is reported by the difference of the edge profiles.
-    RowVector s = -(anteriorEdges(image) - referenceEdges);
-    requireReferenceSize(image);
+    RowVector s = -(anteriorEdges(frame.grey) - referenceEdges);
+    requireReferenceSize(frame.grey);
     smoothProfile(s);
     correctOutliers(s);
-    accept(j, image, s);
+    accept(j, frame, s);
   }
-  return averageResult(accumulator_, imageCount_);
+  return result();
 }
 
 void Merger::startProgress() {
@@ -93,18 +115,41 @@ void Merger::stepProgress() {
   if (progress_) progress_->step();
 }
 
-GImage Merger::load(int index) {
+FramePixels Merger::load(FrameReader& reader, int index) {
   currentImage_ = index;
-  return GImage((*fileNames_)[index]);
+  FramePixels frame;
+  reader.read(index, frame);
+  return frame;
 }
 
-void Merger::startAccumulator(const GImage& reference) {
-  width_ = reference.width();
-  height_ = reference.height();
+FramePixels Merger::loadReference(FrameReader& reader) {
+  view_.reset();
+  reader.setView(nullptr);
+  FramePixels reference = load(reader, 0);
+  if (reference.bitsPerSample == 16) {
+    view_ = std::make_unique<EightBitView>(reference.full);
+    reader.setView(view_.get());
+    reference.grey = view_->view(reference.full);
+  }
+  return reference;
+}
+
+void Merger::startAccumulator(const FramePixels& reference) {
+  width_ = reference.grey.width();
+  height_ = reference.grey.height();
+  bitsPerSample_ = reference.bitsPerSample;
   stepProgress();
   accumulator_ = velIPL::DImage(width_, height_, 0.0);
   for (int y = 0; y < height_; ++y) {
-    for (int x = 0; x < width_; ++x) accumulator_.at(x, y) = reference.at(x, y);
+    for (int x = 0; x < width_; ++x) {
+      accumulator_.at(x, y) = bitsPerSample_ == 16 ? reference.full.at(x, y) : reference.grey.at(x, y);
+    }
+  }
+}
+
+void Merger::requireReferenceDepth(const FramePixels& frame) const {
+  if (frame.bitsPerSample != bitsPerSample_) {
+    throw velIPL::IPLException("Image has not same bit depth as reference image");
   }
 }
 
@@ -114,10 +159,28 @@ void Merger::requireReferenceSize(const GImage& image) const {
   }
 }
 
-void Merger::accept(int index, const GImage& image, const RowVector& shifts) {
+void Merger::accept(int index, const FramePixels& frame, const RowVector& shifts) {
   if (observer_) observer_(index, shifts);
-  accumulateShifted(accumulator_, image, shifts);
+  if (frame.bitsPerSample == 16) {
+    accumulateShifted(accumulator_, frame.full, shifts);
+  } else {
+    accumulateShifted(accumulator_, frame.grey, shifts);
+  }
   stepProgress();
 }
+
+GImage Merger::result() const {
+  return view_ ? view_->averageResult(accumulator_, imageCount_) : averageResult(accumulator_, imageCount_);
+}
+
+velIPL::DImage Merger::average() const {
+  velIPL::DImage mean(accumulator_.width(), accumulator_.height(), 0.0);
+  for (int y = 0; y < mean.height(); ++y) {
+    for (int x = 0; x < mean.width(); ++x) mean.at(x, y) = accumulator_.at(x, y) / imageCount_;
+  }
+  return mean;
+}
+
+velIPL::G16Image Merger::average16() const { return averageResult16(accumulator_, imageCount_); }
 
 }  // namespace lumifold

@@ -1,39 +1,57 @@
-// Merger: turns an ordered list of B-scan files of one retinal section into
-// one averaged grey image. File 0 is the reference; every other file is
-// registered to it column by column (a whole-row axial shift per column),
-// added into a running sum, and the sum is divided by the number of files.
-// A merge runs to completion on the calling thread, which receives every
-// progress call and every observer call, in image order; the fast
+// Merger: turns an ordered list of B-scan frames of one retinal section
+// into one averaged grey image. Frame 0 is the reference; every other frame
+// is registered to it column by column (a whole-row axial shift per
+// column), added into a running sum, and the sum is divided by the number
+// of frames. A frame is one frame of an image file or an image held in
+// memory (merge_frame.h); a list of paths is a list of each file's first
+// frame. A merge runs to completion on the calling thread, which receives
+// every progress call and every observer call, in image order; the fast
 // implementation lends it helper threads only for the duration of a merge.
 //
-// The Merger keeps a pointer to the caller's list: the caller keeps it alive
-// and unchanged for the Merger's life. Each merge reads every file exactly
-// once and holds at most the reference and two further images (the one
-// being registered and the next one being read). Nothing is
-// caught: a file that cannot be read ends the merge with the reader's
-// velIPL::IPLException, an image whose size differs from the reference's
-// with velIPL::IPLException("Image has not same dimensions as reference
-// image") (the anterior-edge merge reports a different width as
-// mathORN::MathException("Incompatible vector size")), and currentImage()
-// then names the file that failed. Progress, when given, must outlive the
-// Merger.
+// Each merge reads every frame exactly once, one at a time through the
+// image decoders, and holds at most the reference and two further frames
+// (the one being registered and the next one being read), whatever the
+// number of frames or of frames per file. Nothing is caught: a file that
+// cannot be read ends the merge with the reader's velIPL::IPLException, a
+// frame whose size differs from the reference's with
+// velIPL::IPLException("Image has not same dimensions as reference image")
+// (the anterior-edge merge reports a different width as
+// mathORN::MathException("Incompatible vector size")), one whose depth
+// differs with IPLException("Image has not same bit depth as reference
+// image"), and currentImage() then names the frame that failed. Progress,
+// when given, must outlive the Merger.
+//
+// 16-bit series (docs/precision.md): every frame is registered on its 8-bit
+// view by the one mapping the reference fixes (eight_bit_view.h), so the
+// anterior edge's threshold of 200 applies to that view, while the sum
+// takes the frames' full 16-bit values. 8-bit series give every result
+// exactly as before frames and depths existed.
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "ipl/image_decoder.h"
 #include "ipl/images.h"
 #include "math/row_vector.h"
+#include "merge/merge_frame.h"
 #include "merge/merge_progress.h"
 
 namespace lumifold {
 
+class EightBitView;
+class FrameReader;
+struct FramePixels;
 class WorkerPool;
 
 class Merger {
 public:
+  // Frame 0 of every file of the list, in order.
   explicit Merger(const std::vector<std::string>& fileNames, MergeProgress* progress = nullptr);
+  explicit Merger(std::vector<MergeFrame> frames, MergeProgress* progress = nullptr);
+  ~Merger();
 
   // Registration by the phase-normalised cross-correlation of the column
   // spectra, smoothed by a running median of 15. Throws
@@ -59,9 +77,20 @@ public:
   using ShiftObserver = std::function<void(int imageIndex, const mathORN::RowVector& shifts)>;
   void setShiftObserver(ShiftObserver observer);
 
-  // Index of the image being loaded or registered; after an exception
-  // escapes a merge it names the file that failed. -1 before any merge.
+  // Index of the frame being loaded or registered; after an exception
+  // escapes a merge it names the frame that failed. -1 before any merge.
   int currentImage() const { return currentImage_; }
+
+  // What the last finished merge gives beside its 8-bit image; empty
+  // images before one.
+  // The frames' depth, 8 or 16.
+  int bitsPerSample() const { return bitsPerSample_; }
+  // The unrounded mean, sum / frame count, in the frames' own units (0 to
+  // 255 or 0 to 65535): for a 32-bit floating-point picture.
+  velIPL::DImage average() const;
+  // round(sum / frame count), halves up, clamped at 65535: the 16-bit grey
+  // of a 16-bit series (an 8-bit series gives its merged values).
+  velIPL::G16Image average16() const;
 
 private:
   // The literal loops; merger.cpp.
@@ -72,21 +101,33 @@ private:
   velIPL::GImage anteriorEdgeFast();
   void startProgress();
   void stepProgress();
-  // Loads image index, remembering it as the current one.
-  velIPL::GImage load(int index);
-  // Sets the size from the reference and starts the sum with it.
-  void startAccumulator(const velIPL::GImage& reference);
+  // Loads frame index, remembering it as the current one.
+  FramePixels load(FrameReader& reader, int index);
+  // Loads frame 0; for a 16-bit series also fixes the view and tells the
+  // reader.
+  FramePixels loadReference(FrameReader& reader);
+  // Sets the size and depth from the reference and starts the sum with it.
+  void startAccumulator(const FramePixels& reference);
+  void requireReferenceDepth(const FramePixels& frame) const;
   void requireReferenceSize(const velIPL::GImage& image) const;
-  // Hands the shifts to the observer, adds the shifted image and steps the
-  // progress; acceptPooled adds it on the pool's threads.
-  void accept(int index, const velIPL::GImage& image, const mathORN::RowVector& shifts);
-  void acceptPooled(int index, const velIPL::GImage& image, const mathORN::RowVector& shifts, WorkerPool& pool);
+  // Hands the shifts to the observer, adds the shifted frame (its full
+  // values) and steps the progress; acceptPooled adds an 8-bit frame on the
+  // pool's threads.
+  void accept(int index, const FramePixels& frame, const mathORN::RowVector& shifts);
+  void acceptPooled(int index, const FramePixels& frame, const mathORN::RowVector& shifts, WorkerPool& pool);
+  // The merged 8-bit image: an 8-bit series' average rounded literally
+  // (result) or on the pool (resultPooled), a 16-bit series' through the
+  // view.
+  velIPL::GImage result() const;
+  velIPL::GImage resultPooled(WorkerPool& pool) const;
 
   int width_ = 0;
   int height_ = 0;
   velIPL::DImage accumulator_;
-  const std::vector<std::string>* fileNames_;
+  std::vector<MergeFrame> frames_;
   int imageCount_;
+  int bitsPerSample_ = 8;
+  std::unique_ptr<EightBitView> view_;
   MergeProgress* progress_;
   ShiftObserver observer_;
   int currentImage_ = -1;

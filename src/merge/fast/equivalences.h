@@ -21,7 +21,7 @@
 //     the same image byte for byte, the same failing file after the same
 //     progress; the merge fuzz target compares the two on fuzzed files.
 // FramePrefetcher::take (frame_prefetcher.h)
-//   = reading the files one after the other, as Merger::load does
+//   = reading the frames one after the other, as Merger::load does
 //   by MergerImplementations.FailAtTheSameFileAfterTheSameProgress
 // ColumnCorrelator::referenceSpectrum (column_correlator.h), built by
 // BatchFft::forwardReal (batch_fft.h)

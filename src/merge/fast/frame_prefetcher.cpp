@@ -5,13 +5,13 @@
 
 namespace lumifold {
 
-FramePrefetcher::FramePrefetcher(const std::vector<std::string>& fileNames, int first, Prepare prepare)
-    : fileNames_(fileNames), next_(first), prepare_(std::move(prepare)) {
-  if (next_ >= static_cast<int>(fileNames_.size())) return;
+FramePrefetcher::FramePrefetcher(FrameReader& reader, int count, int first, Prepare prepare)
+    : reader_(reader), count_(count), next_(first), prepare_(std::move(prepare)) {
+  if (next_ >= count_) return;
   requested_ = next_;
-  // Without a thread to spare, take() simply reads the file itself.
+  // Without a thread to spare, take() simply reads the frame itself.
   try {
-    reader_ = std::thread([this] { readLoop(); });
+    thread_ = std::thread([this] { readLoop(); });
   } catch (const std::system_error&) {
     requested_ = -1;
   }
@@ -23,29 +23,34 @@ FramePrefetcher::~FramePrefetcher() {
     stopping_ = true;
   }
   changed_.notify_all();
-  if (reader_.joinable()) reader_.join();
+  if (thread_.joinable()) thread_.join();
 }
 
-velIPL::GImage FramePrefetcher::take() {
-  if (!reader_.joinable()) {
-    velIPL::GImage image(fileNames_[next_]);
-    if (prepare_) prepare_(image, next_);
+void FramePrefetcher::readFrame(int index, FramePixels& frame) {
+  reader_.read(index, frame);
+  if (prepare_) prepare_(frame.grey, index);
+}
+
+FramePixels FramePrefetcher::take() {
+  if (!thread_.joinable()) {
+    FramePixels frame;
+    readFrame(next_, frame);
     ++next_;
-    return image;
+    return frame;
   }
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [this] { return ready_; });
   ready_ = false;
   ++next_;
   std::exception_ptr failure = std::exchange(failure_, nullptr);
-  velIPL::GImage image = std::move(image_);
-  if (!failure && next_ < static_cast<int>(fileNames_.size())) {
+  FramePixels frame = std::move(frame_);
+  if (!failure && next_ < count_) {
     requested_ = next_;
     lock.unlock();
     changed_.notify_all();
   }
   if (failure) std::rethrow_exception(failure);
-  return image;
+  return frame;
 }
 
 void FramePrefetcher::readLoop() {
@@ -55,16 +60,15 @@ void FramePrefetcher::readLoop() {
     if (stopping_) return;
     const int index = std::exchange(requested_, -1);
     lock.unlock();
-    velIPL::GImage image;
+    FramePixels frame;
     std::exception_ptr failure;
     try {
-      image = velIPL::GImage(fileNames_[index]);
-      if (prepare_) prepare_(image, index);
+      readFrame(index, frame);
     } catch (...) {
       failure = std::current_exception();
     }
     lock.lock();
-    image_ = std::move(image);
+    frame_ = std::move(frame);
     failure_ = failure;
     ready_ = true;
     changed_.notify_all();

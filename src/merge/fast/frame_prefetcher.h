@@ -1,8 +1,8 @@
-// FramePrefetcher: reads the files of a list in order from a given index
-// on, each one on a reader thread while the caller is still busy with the
-// one before. A read that fails rethrows its exception from take(); the
+// FramePrefetcher: reads the frames of a merge list in order from a given
+// index on, each one on a reader thread while the caller is still busy with
+// the one before. A read that fails rethrows its exception from take(); the
 // destructor waits for a read still running. One thread serves the whole
-// merge: starting a thread per file costs about as much as reading a small
+// merge: starting a thread per frame costs about as much as reading a small
 // one.
 #pragma once
 
@@ -10,44 +10,47 @@
 #include <exception>
 #include <functional>
 #include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "ipl/images.h"
+#include "merge/frame_reader.h"
 
 namespace lumifold {
 
 class FramePrefetcher {
 public:
-  // Called on the reader thread with each image read and its index, before
-  // take() hands the image over.
-  using Prepare = std::function<void(const velIPL::GImage& image, int index)>;
+  // Called on the reader thread with each frame's 8-bit picture and index,
+  // before take() hands the frame over.
+  using Prepare = std::function<void(const velIPL::GImage& grey, int index)>;
 
-  // Keeps a reference to fileNames, which must outlive the prefetcher.
-  FramePrefetcher(const std::vector<std::string>& fileNames, int first, Prepare prepare = {});
+  // Reads frames first .. count - 1 through reader, which from now on only
+  // the prefetcher uses and which must outlive it.
+  FramePrefetcher(FrameReader& reader, int count, int first, Prepare prepare = {});
   ~FramePrefetcher();
 
   FramePrefetcher(const FramePrefetcher&) = delete;
   FramePrefetcher& operator=(const FramePrefetcher&) = delete;
 
-  // The next image of the list; starts reading the one after it.
-  velIPL::GImage take();
+  // The next frame of the list; starts reading the one after it.
+  FramePixels take();
 
 private:
   void readLoop();
+  // Reads frame index and hands it to prepare_.
+  void readFrame(int index, FramePixels& frame);
 
-  const std::vector<std::string>& fileNames_;
+  FrameReader& reader_;
+  int count_;
   int next_;
   Prepare prepare_;
-  std::thread reader_;
+  std::thread thread_;
   std::mutex mutex_;
   std::condition_variable changed_;
   // Guarded by mutex_: the index to read next (-1: none), and a finished read.
   int requested_ = -1;
   bool ready_ = false;
   bool stopping_ = false;
-  velIPL::GImage image_;
+  FramePixels frame_;
   std::exception_ptr failure_;
 };
 

@@ -7,12 +7,14 @@
 
 #include "merge/accumulation.h"
 #include "merge/anterior_edge.h"
+#include "merge/eight_bit_view.h"
 #include "merge/fast/accumulation_fast.h"
 #include "merge/fast/anterior_edge_fast.h"
 #include "merge/fast/column_correlator.h"
 #include "merge/fast/frame_prefetcher.h"
 #include "merge/fast/median_filters_fast.h"
 #include "merge/fast/worker_pool.h"
+#include "merge/frame_reader.h"
 #include "merge/median_filters.h"
 
 namespace lumifold {
@@ -31,52 +33,66 @@ using velIPL::GImage;
 
 GImage Merger::correlationFast() {
   startProgress();
-  const GImage reference = load(0);
+  FrameReader reader(frames_);
+  const FramePixels reference = loadReference(reader);
   WorkerPool pool(mergeThreads());
-  ColumnCorrelator correlator(reference, pool);
-  // The reader thread also turns each image into its column sums, while the
-  // image is still in its core's cache.
-  FramePrefetcher frames(*fileNames_, 1, [&correlator](const GImage& image, int index) {
-    correlator.prepare(image, index % 2);
+  ColumnCorrelator correlator(reference.grey, pool);
+  // The reader thread also turns each frame into its column sums, while the
+  // frame is still in its core's cache. From here on only it uses reader.
+  FramePrefetcher frames(reader, imageCount_, 1, [&correlator](const GImage& grey, int index) {
+    correlator.prepare(grey, index % 2);
   });
   startAccumulator(reference);
   for (int j = 1; j < imageCount_; ++j) {
     currentImage_ = j;
-    const GImage image = frames.take();
-    requireReferenceSize(image);
+    const FramePixels frame = frames.take();
+    requireReferenceDepth(frame);
+    requireReferenceSize(frame.grey);
     RowVector s = correlator.shifts(j % 2);
     smoothProfile(s);
-    acceptPooled(j, image, s, pool);
+    acceptPooled(j, frame, s, pool);
   }
-  return averageResult(accumulator_, imageCount_, pool);
+  return resultPooled(pool);
 }
 
 GImage Merger::anteriorEdgeFast() {
   startProgress();
-  const GImage reference = load(0);
-  FramePrefetcher frames(*fileNames_, 1);
+  FrameReader reader(frames_);
+  const FramePixels reference = loadReference(reader);
+  FramePrefetcher frames(reader, imageCount_, 1);
   // The reader thread is this merge's second core: the edges and sums of a
   // frame take less time than reading the next one, and handing them to
   // helpers would only add the cost of waking them.
   WorkerPool pool(1);
-  const RowVector referenceEdges = anteriorEdges(reference);
+  const RowVector referenceEdges = anteriorEdges(reference.grey);
   startAccumulator(reference);
   for (int j = 1; j < imageCount_; ++j) {
     currentImage_ = j;
-    const GImage image = frames.take();
+    const FramePixels frame = frames.take();
+    requireReferenceDepth(frame);
     // A different width is reported by the difference of the edge profiles.
-    RowVector s = -(anteriorEdges(image, pool) - referenceEdges);
-    requireReferenceSize(image);
+    RowVector s = -(anteriorEdges(frame.grey, pool) - referenceEdges);
+    requireReferenceSize(frame.grey);
     smoothProfile(s);
     correctOutliersInLanes(s);
-    acceptPooled(j, image, s, pool);
+    acceptPooled(j, frame, s, pool);
   }
-  return averageResult(accumulator_, imageCount_, pool);
+  return resultPooled(pool);
 }
 
-void Merger::acceptPooled(int index, const GImage& image, const RowVector& shifts, WorkerPool& pool) {
+GImage Merger::resultPooled(WorkerPool& pool) const {
+  return view_ ? result() : averageResult(accumulator_, imageCount_, pool);
+}
+
+void Merger::acceptPooled(int index, const FramePixels& frame, const RowVector& shifts, WorkerPool& pool) {
+  if (frame.bitsPerSample == 16) {
+    // The 16-bit sums are added literally: each pixel still receives the
+    // one addition the pooled runs would make.
+    accept(index, frame, shifts);
+    return;
+  }
   if (observer_) observer_(index, shifts);
-  accumulateShifted(accumulator_, image, shifts, pool);
+  accumulateShifted(accumulator_, frame.grey, shifts, pool);
   stepProgress();
 }
 
