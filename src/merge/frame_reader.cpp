@@ -4,31 +4,6 @@
 
 namespace lumifold {
 
-namespace {
-
-// A BMP file as one frame of 8 bits, read in full when opened.
-class BmpFrameFile : public velIPL::ImageFile {
-public:
-  explicit BmpFrameFile(const std::string& fileName) : image_(fileName) {
-    info_.format = "BMP";
-    info_.width = image_.width();
-    info_.height = image_.height();
-  }
-  const velIPL::ImageFileInfo& info() const override { return info_; }
-  void readFrame(int, velIPL::GImage& target) override { target = image_; }
-  void readFrame(int, velIPL::G16Image&) override { throw velIPL::IPLException("Frame is not 16-bit"); }
-
-private:
-  velIPL::GImage image_;
-  velIPL::ImageFileInfo info_;
-};
-
-std::unique_ptr<velIPL::ImageFile> openImageFile(const std::string& fileName) {
-  return std::make_unique<BmpFrameFile>(fileName);
-}
-
-}  // namespace
-
 FrameReader::FrameReader(const std::vector<MergeFrame>& frames) : frames_(frames) {}
 
 FrameReader::~FrameReader() = default;
@@ -46,12 +21,16 @@ void FrameReader::read(int index, FramePixels& out) {
     out.bitsPerSample = 16;
     out.full = *frame.image16();
   } else {
-    if (!open_ || openName_ != frame.fileName()) {
+    // A file is read on from where the last frame was; a path that comes
+    // again from an earlier frame (the same file twice in a list) is opened
+    // afresh, as a file of its own.
+    if (!open_ || openName_ != frame.fileName() || frame.frameIndex() <= openFrame_) {
       // Closed first, so that two files are never open at once.
       open_.reset();
-      open_ = openImageFile(frame.fileName());
+      open_ = velIPL::decoderFor(frame.fileName()).open(frame.fileName());
       openName_ = frame.fileName();
     }
+    openFrame_ = frame.frameIndex();
     const velIPL::ImageFileInfo& info = open_->info();
     if (frame.frameIndex() < 0 || frame.frameIndex() >= info.frames) {
       throw velIPL::IPLException("Frame index out of range");

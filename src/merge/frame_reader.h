@@ -2,7 +2,8 @@
 //
 // Any order works, list order is cheapest: the file of the last frame read
 // stays open, so the consecutive frames of one multi-frame file are read
-// without opening it again, and at most one file is open at a time. Memory
+// without opening it again, and at most one file is open at a time. A file
+// whose frames come again from an earlier one is opened again. Memory
 // therefore does not grow with the number of frames, however many frames a
 // file holds. Files are recognised by their content, through the image
 // decoders.
@@ -53,6 +54,7 @@ private:
   const std::vector<MergeFrame>& frames_;
   const EightBitView* view_ = nullptr;
   std::string openName_;
+  int openFrame_ = -1;
   std::unique_ptr<velIPL::ImageFile> open_;
 };
 
