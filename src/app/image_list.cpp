@@ -29,7 +29,12 @@ std::optional<QString> ImageList::admit(const QString& path) {
       return QStringLiteral("Image has not same dimensions as reference image");
     }
   }
-  entries_.push_back(path);
+  for (int frame = 0; frame < info.frames; ++frame) {
+    entries_.push_back(info.frames == 1 ? path
+                                        : QStringLiteral("%1 [frame %2 of %3]").arg(path).arg(frame + 1).arg(info.frames));
+    paths_.push_back(path);
+    frames_.push_back(frame);
+  }
   return std::nullopt;
 }
 
@@ -38,6 +43,8 @@ bool ImageList::removeRows(int top, int bottom) {
   if (top < 0 || top > bottom || bottom >= count) return false;
   if (top == 0 && bottom != 0) return false;
   entries_.remove(top, bottom - top + 1);
+  paths_.remove(top, bottom - top + 1);
+  frames_.remove(top, bottom - top + 1);
   return true;
 }
 

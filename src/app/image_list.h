@@ -8,10 +8,15 @@
 // (velIPL::probeImageFile) and, after the first, when it has the
 // reference's size; a top-down file, whose height is kept negative as the
 // BMP header gives it, matches a bottom-up one of the same size. The list
-// keeps no duplicate check of its own. Nothing here throws except std::bad_alloc.
+// keeps no duplicate check of its own. A file of several frames (a
+// multi-page TIFF, a multi-frame DICOM) becomes one row per frame, in file
+// order, each shown as its path followed by " [frame N of M]", N from 1;
+// rows, not files, are what the reference rule and deletion work on.
+// Nothing here throws except std::bad_alloc.
 #pragma once
 
 #include <QString>
+#include <QList>
 #include <QStringList>
 
 #include <optional>
@@ -20,19 +25,29 @@ namespace lumifold {
 
 class ImageList {
 public:
+  // The number of rows.
   int fileCount() const { return static_cast<int>(entries_.size()); }
   // Meaningful only while fileCount() > 0.
   int refWidth() const { return refWidth_; }
   int refHeight() const { return refHeight_; }
+  // The rows as shown: a file of one frame by its path alone.
   const QStringList& entries() const { return entries_; }
+  // Row i's file and its frame index in the file (0 for a file of one frame).
+  const QString& path(int row) const { return paths_[row]; }
+  int frame(int row) const { return frames_[row]; }
 
-  // Probes the file at path and appends it when acceptable. Returns the
-  // reason for refusing it, or nothing when it became the new last entry.
+  // Probes the file at path and appends its rows when acceptable. Returns
+  // the reason for refusing it, or nothing when its frames became the new
+  // last rows.
   // The caller has already checked that path names an existing file.
   std::optional<QString> admit(const QString& path);
 
   // Empties the list; the reference size stays until the next admission.
-  void clear() { entries_.clear(); }
+  void clear() {
+    entries_.clear();
+    paths_.clear();
+    frames_.clear();
+  }
 
   // Deletes the selected rows top..bottom (Delete key). A range that starts
   // at the reference row and spans more rows is kept; the reference row
@@ -43,6 +58,8 @@ public:
 
 private:
   QStringList entries_;
+  QStringList paths_;
+  QList<int> frames_;
   int refWidth_ = 0;
   int refHeight_ = 0;
 };

@@ -473,11 +473,17 @@ bool TMainPanel::mergeList() {
   FileList->setEnabled(false);
   runButtonAction_->setEnabled(false);
   const QStringList rows = images.entries();
+  // Row by row: the file a failure is explained by, and the frame merged.
   std::vector<std::string> fileNames;
+  std::vector<MergeFrame> frames;
   fileNames.reserve(static_cast<std::size_t>(rows.size()));
-  for (const QString& row : rows) fileNames.push_back(localPath(row));
+  frames.reserve(static_cast<std::size_t>(rows.size()));
+  for (int row = 0; row < rows.size(); ++row) {
+    fileNames.push_back(localPath(images.path(row)));
+    frames.emplace_back(fileNames.back(), images.frame(row));
+  }
   ProgressBarProgress progress(Progress);
-  Merger merger(fileNames, &progress);
+  Merger merger(std::move(frames), &progress);
   busy = true;
   updateActions();
 

@@ -14,6 +14,7 @@
 #include "app/error_dialog.h"
 #include "app/file_names.h"
 #include "app/settings_key.h"
+#include "ipl/image_decoder.h"
 
 namespace lumifold {
 
@@ -24,16 +25,40 @@ const char* const kOpenCaption = "Open";
 const char* const kSaveCaption = "Save As";
 // The dialogs' filters in the description|patterns form of the original
 // program; the first description lacks its closing parenthesis there, which
-// nameFiltersFrom mends on the way.
-const char* const kOpenFilter =
-    "All (*.jpg;*.jpeg;*.bmp|*.jpg;*.jpeg;*.bmp|JPEG Image File (*.jpg)|*.jpg|"
-    "JPEG Image File (*.jpeg)|*.jpeg|Bitmaps (*.bmp)|*.bmp";
+// nameFiltersFrom mends on the way. openFilter adds every further input
+// format of the decoder table to the open dialog's.
+const char* const kOpenAllStart = "All (*.jpg;*.jpeg;*.bmp";
+const char* const kOpenFilterRest =
+    "|JPEG Image File (*.jpg)|*.jpg|JPEG Image File (*.jpeg)|*.jpeg|Bitmaps (*.bmp)|*.bmp";
+const char* const kFormatFilter = "|%1 images (%2)|%2";
 const char* const kSaveFilter = "Bitmaps (*.bmp)|*.bmp";
 const char* const kPreviewNone = "(None)";
 const char* const kPreviewSize = "%1 x %2";
 }  // namespace text
 
 QString g_applicationTitle;
+
+// "All (*.jpg;*.jpeg;*.bmp;*.tif;...|...|Bitmaps (*.bmp)|*.bmp|TIFF images
+// (*.tif;*.tiff)|*.tif;*.tiff|...": the original filter, each decoder but
+// BMP's extensions added to "All" and as an item of their own.
+QString openFilter() {
+  QString all;
+  QString items;
+  for (const velIPL::ImageDecoder* decoder : velIPL::imageDecoders()) {
+    if (decoder == velIPL::imageDecoders().front()) continue;
+    QStringList patterns;
+    for (std::string_view ext : decoder->extensions()) {
+      patterns << QStringLiteral("*") + QString::fromUtf8(ext.data(), static_cast<qsizetype>(ext.size()));
+    }
+    all += QLatin1Char(';') + patterns.join(QLatin1Char(';'));
+    items += QString::fromUtf8(text::kFormatFilter)
+                 .arg(QString::fromUtf8(decoder->name().data(), static_cast<qsizetype>(decoder->name().size())),
+                      patterns.join(QLatin1Char(';')));
+  }
+  const QString allPatterns = QString::fromUtf8(text::kOpenAllStart).mid(5) + all;
+  return QString::fromUtf8(text::kOpenAllStart) + all + QLatin1Char('|') + allPatterns +
+         QString::fromUtf8(text::kOpenFilterRest) + items;
+}
 
 // The picture preview beside the file list of a dialog: the picture scaled
 // to fit, with its size below.
@@ -76,9 +101,9 @@ private:
 
 // Prepares a picture dialog: Qt's own dialog, so the preview can sit in it,
 // starting in the directory of initialFileName.
-void preparePictureDialog(QFileDialog& dialog, const QString& initialFileName, const char* filter) {
+void preparePictureDialog(QFileDialog& dialog, const QString& initialFileName, const QString& filter) {
   dialog.setOption(QFileDialog::DontUseNativeDialog);
-  dialog.setNameFilters(nameFiltersFrom(QString::fromUtf8(filter)));
+  dialog.setNameFilters(nameFiltersFrom(filter));
   const QString directory = directoryPart(initialFileName);
   if (!directory.isEmpty()) dialog.setDirectory(directory);
   const QString fileName = QFileInfo(initialFileName).fileName();
@@ -98,7 +123,7 @@ QStringList QtPlatform::runOpenPictureDialog(QWidget* parent, const QString& ini
   QFileDialog dialog(parent, QString::fromUtf8(text::kOpenCaption));
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFiles);
-  preparePictureDialog(dialog, initialFileName, text::kOpenFilter);
+  preparePictureDialog(dialog, initialFileName, openFilter());
   if (dialog.exec() != QDialog::Accepted) return {};
   return dialog.selectedFiles();
 }
@@ -110,7 +135,7 @@ QString QtPlatform::runSavePictureDialog(QWidget* parent, const QString& initial
   // The name is made to end in .bmp after the dialog, so asking here about
   // the name as typed would ask about the wrong file.
   dialog.setOption(QFileDialog::DontConfirmOverwrite);
-  preparePictureDialog(dialog, initialFileName, text::kSaveFilter);
+  preparePictureDialog(dialog, initialFileName, QString::fromUtf8(text::kSaveFilter));
   if (dialog.exec() != QDialog::Accepted) return {};
   const QStringList chosen = dialog.selectedFiles();
   return chosen.isEmpty() ? QString() : chosen.front();
