@@ -11,7 +11,7 @@
 #include "ipl/ipl_exception.h"
 #include "merge/merge_frame.h"
 #include "merge/merger.h"
-#include "merge/scratch_folder.h"
+#include "scratch_folder.h"
 #include "sim/bscan_simulator.h"
 #include "test_util.h"
 
