@@ -15,6 +15,7 @@
 #include "app/file_names.h"
 #include "app/settings_key.h"
 #include "ipl/image_decoder.h"
+#include "ipl/ipl_exception.h"
 
 namespace lumifold {
 
@@ -168,5 +169,14 @@ QString QtPlatform::currentDirectory() { return QDir::currentPath(); }
 void setApplicationTitle(const QString& title) { g_applicationTitle = title; }
 
 QString applicationTitle() { return g_applicationTitle; }
+
+QString reportText(const std::exception& e) {
+  QString text = QString::fromLocal8Bit(e.what());
+  const auto* image = dynamic_cast<const velIPL::IPLException*>(&e);
+  if (image && image->systemError() != 0) {
+    text += QStringLiteral(": ") + QString::fromLocal8Bit(velIPL::systemErrorText(image->systemError()).c_str());
+  }
+  return text;
+}
 
 }  // namespace lumifold

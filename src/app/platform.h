@@ -75,6 +75,11 @@ public:
   QString currentDirectory() override;
 };
 
+// What the report of an exception says: its message, and for a failure of
+// the system underneath the system's reason after it ("Cannot open image
+// file NAME: Permission denied").
+QString reportText(const std::exception& e);
+
 // Runs a handler at an event (a click, a key, a drop), reporting through
 // platform whatever it throws, so no exception reaches the event loop.
 template <typename F>
@@ -82,7 +87,7 @@ void reportingExceptions(Platform& platform, QWidget* parent, F&& handler) {
   try {
     handler();
   } catch (const std::exception& e) {
-    platform.reportException(parent, QString::fromLocal8Bit(e.what()));
+    platform.reportException(parent, reportText(e));
   } catch (...) {
     platform.reportException(parent, QString());
   }

@@ -11,6 +11,7 @@
 
 #include "cli/cli_error.h"
 #include "ipl/image_decoder.h"
+#include "ipl/ipl_exception.h"
 #include "shell/path_order.h"
 
 namespace lumifold {
@@ -45,7 +46,7 @@ std::vector<std::string> expandInputs(const std::vector<std::string>& inputs, bo
     struct stat st {};
     if (::stat(input.c_str(), &st) != 0) {
       const int error = errno;
-      throw CliError(input, error == ENOENT ? "No such file or folder" : std::strerror(error));
+      throw CliError(input, velIPL::systemErrorText(error));
     }
     if (S_ISDIR(st.st_mode)) {
       const std::vector<std::string> files = imageFilesIn(input);
@@ -63,7 +64,7 @@ std::vector<std::string> expandInputs(const std::vector<std::string>& inputs, bo
 std::string unreadableReason(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
-    return errno == ENOENT ? "No such file or folder" : std::strerror(errno);
+    return velIPL::systemErrorText(errno);
   }
   if (S_ISDIR(st.st_mode)) return "Is a folder";
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

@@ -1,5 +1,7 @@
 #include "ipl/ipl_exception.h"
 
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 namespace velIPL {
@@ -12,5 +14,10 @@ IPLException::IPLException(std::string message, int systemError)
 IPLException::~IPLException() = default;
 
 const char* IPLException::what() const noexcept { return message_.c_str(); }
+
+std::string systemErrorText(int error) {
+  // The C library says "directory"; the programs speak of folders.
+  return error == ENOENT ? "No such file or folder" : std::strerror(error);
+}
 
 }  // namespace velIPL

@@ -4,7 +4,8 @@
 // "Corrupt data", ...); what() returns that message. A failure of the
 // system underneath (a file that cannot be created, a full disk) also
 // carries the system's error number, so an edge that talks to a user can
-// add the system's own reason; the message stays the library's.
+// add the system's own reason (systemErrorText); the message stays the
+// library's.
 #pragma once
 
 #include <exception>
@@ -27,5 +28,11 @@ private:
   std::string message_;
   int systemError_ = 0;
 };
+
+// The system's reason for an errno value in the words both programs show
+// the user: "No such file or folder" for a missing file or folder,
+// otherwise the C library's text ("Permission denied", "No space left on
+// device").
+std::string systemErrorText(int error);
 
 }  // namespace velIPL
