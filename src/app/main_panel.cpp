@@ -22,6 +22,7 @@
 #include <iterator>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,6 +31,7 @@
 #include "app/file_names.h"
 #include "app/image_viewer.h"
 #include "app/maker.h"
+#include "app/merge_session.h"
 #include "app/pellora_window.h"
 #include "app/platform.h"
 #include "app/radio_group.h"
@@ -40,9 +42,8 @@
 #include "app/window_geometry.h"
 #include "app/windows_dib.h"
 #include "color/color_scales.h"
-#include "merge/merge_progress.h"
-#include "merge/registration_methods.h"
 #include "merge/merger.h"
+#include "merge/registration_methods.h"
 #include "shell/merge_failure.h"
 
 namespace lumifold {
@@ -82,27 +83,6 @@ constexpr int kOuterHeight = 426;
 constexpr int kFileListWidth = 748;
 
 QString fromUtf8(const char* s) { return QString::fromUtf8(s); }
-
-// Moves the Process page's bar as a merge goes, painting it at once: the
-// merge holds the event loop, so a bar left to the loop would stand still.
-class ProgressBarProgress : public MergeProgress {
-public:
-  explicit ProgressBarProgress(QProgressBar* bar) : bar_(bar) {}
-
-  void start(int imageCount) override {
-    bar_->setMaximum(imageCount);
-    bar_->setValue(0);
-    bar_->repaint();
-  }
-
-  void step() override {
-    bar_->setValue(bar_->value() + 1);
-    bar_->repaint();
-  }
-
-private:
-  QProgressBar* bar_;
-};
 
 QStringList droppedPaths(const QMimeData* data) {
   QStringList paths;
@@ -179,6 +159,7 @@ void TMainPanel::createActions() {
   Exit1 = command(fromUtf8(text::kExit), &TMainPanel::Exit1Click);
   Exit1->setShortcut(QKeySequence::Quit);
   ProcessImages1 = command(fromUtf8(text::kProcessImages), &TMainPanel::RunButtonClick);
+  ProcessImages1->setShortcut(Qt::Key_F5);
   About1 = command(fromUtf8(text::kAbout), &TMainPanel::About1Click);
   WebSite1 = command(fromUtf8(maker::kWebDomain) + fromUtf8(text::kWebSiteSuffix),
                      &TMainPanel::WebButtonClick);
@@ -333,14 +314,39 @@ void TMainPanel::LoadSettings() {
     throw;
   }
   if (!key) return;
-  const QString colorScale = key->readString(kColorScaleValue);
-  ColorScales->setItemIndex(colorScale.isEmpty() ? 0 : integerValue(colorScale));
-  const QString algorithm = key->readString(kAlgorithmValue);
-  Algorithm->setItemIndex(algorithm.isEmpty() ? 0 : integerValue(algorithm));
-  lastInput = key->readString(kLastInputValue);
-  if (lastInput.isEmpty()) lastInput = platform_.currentDirectory();
-  lastOutput = key->readString(kLastOutputValue);
-  if (lastOutput.isEmpty()) lastOutput = platform_.currentDirectory();
+  // Each value is read on its own. One that cannot be read keeps its
+  // default for this run and is named in the message at the end; the text
+  // standing in for it is remembered, so that closing does not write it
+  // over what the user stored.
+  QStringList problems;
+  const auto unreadable = [&](const QString& name, const QString& standIn, const std::exception& e) {
+    unreadValues_[name] = standIn;
+    problems.push_back(QString::fromLocal8Bit(e.what()));
+  };
+  const auto readIndex = [&](const QString& name, RadioGroup* group) {
+    try {
+      const QString text = key->readString(name);
+      group->setItemIndex(text.isEmpty() ? 0 : integerValue(text));
+    } catch (const SettingsError& e) {
+      unreadable(name, QString::number(group->itemIndex()), e);
+    } catch (const std::invalid_argument& e) {
+      unreadable(name, QString::number(group->itemIndex()), e);
+    }
+  };
+  const auto readFolder = [&](const QString& name, QString& folder) {
+    try {
+      folder = key->readString(name);
+      if (folder.isEmpty()) folder = platform_.currentDirectory();
+    } catch (const SettingsError& e) {
+      folder = platform_.currentDirectory();
+      unreadable(name, folder, e);
+    }
+  };
+  readIndex(kColorScaleValue, ColorScales);
+  readIndex(kAlgorithmValue, Algorithm);
+  readFolder(kLastInputValue, lastInput);
+  readFolder(kLastOutputValue, lastOutput);
+  if (!problems.isEmpty()) throw SettingsError(problems.join(QLatin1Char('\n')).toStdString());
 }
 
 void TMainPanel::SaveSettings() {
@@ -349,10 +355,17 @@ void TMainPanel::SaveSettings() {
   if (settingsUnreadable_) return;
   const std::unique_ptr<SettingsKey> key = platform_.openSettingsKey();
   if (!key) return;
-  key->writeString(kColorScaleValue, QString::number(ColorScales->itemIndex()));
-  key->writeString(kAlgorithmValue, QString::number(Algorithm->itemIndex()));
-  key->writeString(kLastInputValue, lastInput);
-  key->writeString(kLastOutputValue, lastOutput);
+  const auto write = [&](const QString& name, const QString& value) {
+    // A stored value that could not be read stays unless the user has
+    // chosen something else since.
+    const auto standIn = unreadValues_.find(name);
+    if (standIn != unreadValues_.end() && standIn->second == value) return;
+    key->writeString(name, value);
+  };
+  write(kColorScaleValue, QString::number(ColorScales->itemIndex()));
+  write(kAlgorithmValue, QString::number(Algorithm->itemIndex()));
+  write(kLastInputValue, lastInput);
+  write(kLastOutputValue, lastOutput);
 }
 
 void TMainPanel::FormClose() { SaveSettings(); }
@@ -462,9 +475,13 @@ void TMainPanel::RunButtonClick() {
 }
 
 bool TMainPanel::mergeList() {
+  // Until the merge ends: the busy cursor, the bar moving, input dropped
+  // and Escape taken as cancel.
+  MergeSession session(Progress);
   // However the merge ends, the window returns to a finished merge's state:
   // bar at 0 (its maximum kept), list and commands on again.
-  const auto endMerge = [this] {
+  const auto endMerge = [this, &session] {
+    session.finish();
     Progress->setValue(0);
     busy = false;
     updateActions();
@@ -482,8 +499,7 @@ bool TMainPanel::mergeList() {
     fileNames.push_back(localPath(images.path(row)));
     frames.emplace_back(fileNames.back(), images.frame(row));
   }
-  ProgressBarProgress progress(Progress);
-  Merger merger(std::move(frames), &progress);
+  Merger merger(std::move(frames), &session);
   busy = true;
   updateActions();
 
@@ -503,6 +519,10 @@ bool TMainPanel::mergeList() {
   velIPL::GImage result;
   try {
     result = registrationMethodForItem(Algorithm->itemIndex()).run(merger);
+  } catch (const MergeCancelled&) {
+    // The user's own choice: the window as after a failed merge, without a
+    // message.
+    return false;
   } catch (const std::exception& e) {
     return fail(explainMergeFailure(fileNames, merger.currentImage(), e.what(), images.refWidth(), checkedRows));
   }

@@ -7,10 +7,12 @@
 // window is made and written when it closes. Every change of the list clears
 // merged and hides the viewer; while busy is set, the list commands do
 // nothing. The processing command (RunButtonClick) merges only while merged
-// is clear, on this thread, moving the progress bar as it goes; it then
-// colours the kept result with the selected scale and shows it in the
+// is clear, on this thread, moving the progress bar as it goes, with the
+// busy cursor shown and the user's input dropped (see MergeSession); it
+// then colours the kept result with the selected scale and shows it in the
 // viewer beside this window. A merge that fails is reported with the file
-// it concerns and leaves the window as after a merge, merged still clear.
+// it concerns and leaves the window as after a merge, merged still clear;
+// one the user cancels with Escape does the same without a message.
 // The handlers carry the names of the original form's handlers and may
 // throw; the window catches at the event (menu, button, key, drop, close)
 // and reports the message through the platform, so no exception reaches
@@ -21,6 +23,8 @@
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
+
+#include <map>
 
 #include "app/image_list.h"
 #include "ipl/images.h"
@@ -68,10 +72,15 @@ public:
   // WMDropFiles as the event of a drop runs it, reporting what it throws.
   void filesDropped(const QStringList& paths);
   void ClearFileSelection();
-  // Throw SettingsError or std::invalid_argument, leaving what was not yet
-  // read or written as it was. A store that cannot be read at all gives
-  // the defaults and a SettingsError naming it from LoadSettings, and is
-  // not written by SaveSettings while this window lives.
+  // LoadSettings reads every value it can; one that cannot be read (not a
+  // string, or not a whole number where one is due) keeps its default, and
+  // SaveSettings leaves it stored as it is unless the user has chosen
+  // something else meanwhile. LoadSettings then throws one SettingsError
+  // naming each such value, a line each. A store that cannot be read at
+  // all gives the defaults and a SettingsError naming it, and is not
+  // written by SaveSettings while this window lives. SaveSettings throws
+  // SettingsError for a value the store refuses, leaving the rest
+  // unwritten.
   void LoadSettings();
   void SaveSettings();
   // Enables and disables the commands from busy: while a merge runs, the
@@ -156,8 +165,8 @@ private:
   void listChanged();
   // The merge step of RunButtonClick: merges the list with the selected
   // algorithm into mergedImage and sets merged. A merge that fails is
-  // reported with the file it concerns and leaves merged clear and the
-  // window as after a merge; returns false then.
+  // reported with the file it concerns, one cancelled is not; either
+  // leaves merged clear and the window as after a merge, and returns false.
   bool mergeList();
   // Runs a handler at an event, reporting what it throws.
   template <typename F>
@@ -166,6 +175,9 @@ private:
   Platform& platform_;
   // The settings store could not be read at creation; it is not written.
   bool settingsUnreadable_ = false;
+  // Values that could not be read at creation, each with the text that
+  // stood in for it; SaveSettings does not write that text over them.
+  std::map<QString, QString> unreadValues_;
   QAction* addButtonAction_;
   QAction* clearButtonAction_;
   QAction* runButtonAction_;

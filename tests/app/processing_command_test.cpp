@@ -2,7 +2,11 @@
 // algorithm, how it drives the progress bar, how it colours and shows the
 // result beside the window, and how it recovers from a merge that fails.
 #include <QAction>
+#include <QApplication>
+#include <QCursor>
 #include <QFile>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QScreen>
@@ -34,6 +38,28 @@ int mergesSeen(const QSignalSpy& progress, int n) {
   int merges = 0;
   for (const QList<QVariant>& call : progress) merges += call.at(0).toInt() == n ? 1 : 0;
   return merges;
+}
+
+// Input as the window system queues it: delivered by the event loop, here
+// while a merge runs or, were it not taken then, after it.
+void postClick(QWidget* widget) {
+  const QPointF at = QRectF(widget->rect()).center();
+  const QPointF global = widget->mapToGlobal(at);
+  QCoreApplication::postEvent(widget, new QMouseEvent(QEvent::MouseButtonPress, at, global, Qt::LeftButton,
+                                                      Qt::LeftButton, Qt::NoModifier));
+  QCoreApplication::postEvent(widget, new QMouseEvent(QEvent::MouseButtonRelease, at, global, Qt::LeftButton,
+                                                      Qt::NoButton, Qt::NoModifier));
+}
+
+void postKey(QWidget* widget, Qt::Key key) {
+  QCoreApplication::postEvent(widget, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier));
+  QCoreApplication::postEvent(widget, new QKeyEvent(QEvent::KeyRelease, key, Qt::NoModifier));
+}
+
+QList<int> moves(const QSignalSpy& progress) {
+  QList<int> values;
+  for (const QList<QVariant>& call : progress) values.push_back(call.at(0).toInt());
+  return values;
 }
 
 }  // namespace
@@ -113,9 +139,7 @@ private slots:
     QSignalSpy progress(panel->Progress, &QProgressBar::valueChanged);
     panel->RunButton->click();
 
-    QList<int> moves;
-    for (const QList<QVariant>& call : progress) moves.push_back(call.at(0).toInt());
-    QCOMPARE(moves, (QList<int>{1, 2, 3, 0}));
+    QCOMPARE(moves(progress), (QList<int>{1, 2, 3, 0}));
     QCOMPARE(busy, (QList<bool>{true, true, true}));
     QCOMPARE(listOn, (QList<bool>{false, false, false}));
     QCOMPARE(runOn, (QList<bool>{false, false, false}));
@@ -217,6 +241,95 @@ private slots:
     QCOMPARE(mergesSeen(progress, 3), 5);
     QCOMPARE(testutil::firstDifference(panel->mergedImage, byEdge), QString());
     QVERIFY(platform_->exceptions.isEmpty());
+  }
+
+  // What the user does while a merge runs is dropped, not carried out
+  // once it ends; the busy cursor shows meanwhile, and the result is that
+  // of an undisturbed merge.
+  void inputDuringAMergeIsDropped() {
+    const QStringList frames = series(5);
+    auto panel = makePanel(frames);
+    panel->show();
+    panel->PageControl1->setCurrentWidget(panel->SettingsPage);
+    panel->FileList->selectRows(3, 3);
+    QList<int> cursors;
+    connect(panel->Progress, &QProgressBar::valueChanged, this, [&](int value) {
+      const QCursor* cursor = QApplication::overrideCursor();
+      cursors.push_back(cursor ? cursor->shape() : -1);
+      if (value != 2) return;
+      // The other algorithm clicked and Delete pressed on the list.
+      postClick(panel->Algorithm->button(1));
+      postKey(panel->FileList, Qt::Key_Delete);
+    });
+    QSignalSpy progress(panel->Progress, &QProgressBar::valueChanged);
+    panel->ProcessImages1->trigger();
+    QCoreApplication::processEvents();
+
+    QCOMPARE(moves(progress), (QList<int>{1, 2, 3, 4, 5, 0}));
+    const int wait = Qt::WaitCursor;
+    QCOMPARE(cursors, (QList<int>{wait, wait, wait, wait, wait, -1}));
+    QVERIFY(!QApplication::overrideCursor());
+    QCOMPARE(panel->Algorithm->itemIndex(), 0);
+    QCOMPARE(panel->fileCount(), 5);
+    QVERIFY(panel->merged);
+    QCOMPARE(testutil::firstDifference(panel->mergedImage, testutil::mergeOf(frames, true)), QString());
+    QVERIFY(viewer_->isVisible());
+    QVERIFY(platform_->exceptions.isEmpty());
+
+    // Input after the merge is taken as ever.
+    postClick(panel->Algorithm->button(1));
+    QCoreApplication::processEvents();
+    QCOMPARE(panel->Algorithm->itemIndex(), 1);
+    QCOMPARE(mergesSeen(progress, 5), 2);
+  }
+
+  // Escape during a merge leaves the window as a failed merge does, without
+  // a message; the next run merges in full.
+  void escapeCancelsTheMerge() {
+    const QStringList frames = series(5);
+    auto panel = makePanel(frames);
+    panel->RunButton->click();
+    const velIPL::GImage kept = panel->mergedImage;
+
+    auto pressEscape = connect(panel->Progress, &QProgressBar::valueChanged, this, [&](int value) {
+      if (value == 2) postKey(panel.get(), Qt::Key_Escape);
+    });
+    QSignalSpy progress(panel->Progress, &QProgressBar::valueChanged);
+    panel->Algorithm->button(1)->click();
+    QCoreApplication::processEvents();
+    disconnect(pressEscape);
+
+    QCOMPARE(moves(progress), (QList<int>{1, 2, 0}));
+    QCOMPARE(panel->Progress->maximum(), 5);
+    QVERIFY(!panel->merged);
+    QVERIFY(!panel->busy);
+    QVERIFY(!QApplication::overrideCursor());
+    QVERIFY(panel->FileList->isEnabled());
+    QVERIFY(panel->RunButton->isEnabled());
+    QVERIFY(panel->ProcessImages1->isEnabled());
+    QVERIFY(platform_->exceptions.isEmpty());
+    QVERIFY(!viewer_->isVisible());
+    QCOMPARE(panel->PageControl1->currentWidget(), panel->ProcessPage);
+    QCOMPARE(testutil::firstDifference(panel->mergedImage, kept), QString());
+    panel->ColorScales->button(2)->click();
+    QVERIFY(!viewer_->isVisible());
+
+    progress.clear();
+    panel->RunButton->click();
+    QCOMPARE(moves(progress), (QList<int>{1, 2, 3, 4, 5, 0}));
+    QVERIFY(panel->merged);
+    QCOMPARE(testutil::firstDifference(panel->mergedImage, testutil::mergeOf(frames, false)), QString());
+  }
+
+  void f5ProcessesTheImages() {
+    auto panel = makePanel(series());
+    panel->show();
+    panel->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(panel.get()));
+    QTest::keyClick(panel.get(), Qt::Key_F5);
+    QVERIFY(panel->merged);
+    QVERIFY(viewer_->isVisible());
+    QCOMPARE(panel->ProcessImages1->shortcut(), QKeySequence(Qt::Key_F5));
   }
 
   // The viewer is sized to the picture and placed beside the main window as

@@ -170,6 +170,48 @@ TEST(Merger, ProgressStepsOncePerImageAndStopsWhereAFileFails) {
   }
 }
 
+// The desktop program cancels a merge by throwing from its progress. The
+// exception passes through as it is, at any call, whatever the reader and
+// helper threads are doing then, and the same Merger merges in full after.
+TEST(Merger, ProgressThatThrowsEndsTheMergeAndLeavesTheMergerUsable) {
+  struct Stop {};
+  class StoppingProgress : public MergeProgress {
+  public:
+    void start(int) override { count(); }
+    void step() override { count(); }
+    int stopAt = -1;  // calls counted from start() as 0
+    int calls = 0;
+
+  private:
+    void count() {
+      if (calls++ == stopAt) throw Stop{};
+    }
+  };
+
+  ScratchFolder folder;
+  std::vector<std::string> files;
+  for (int i = 0; i < 5; ++i) {
+    files.push_back(saveGrey(withEdgeAt(40, 48, 10 + i), folder.file("f" + std::to_string(i) + ".bmp")));
+  }
+  for (Method method : kMethods) {
+    for (const auto implementation : {Merger::Implementation::Fast, Merger::Implementation::Straightforward}) {
+      Merger undisturbed(files);
+      undisturbed.setImplementation(implementation);
+      const GImage expected = (undisturbed.*method)();
+      for (int stopAt = 0; stopAt <= 5; ++stopAt) {
+        StoppingProgress progress;
+        progress.stopAt = stopAt;
+        Merger merger(files, &progress);
+        merger.setImplementation(implementation);
+        EXPECT_THROW((merger.*method)(), Stop);
+        EXPECT_EQ(progress.calls, stopAt + 1);
+        progress.stopAt = -1;
+        EXPECT_TRUE(testutil::samePixels((merger.*method)(), expected));
+      }
+    }
+  }
+}
+
 TEST(Merger, SecondMergeOnTheSameObjectStartsAfresh) {
   ScratchFolder folder;
   const std::vector<std::string> files = {saveGrey(withEdgeAt(30, 40, 12), folder.file("a.bmp")),
