@@ -478,6 +478,11 @@ private slots:
     QCOMPARE(panel->ColorScales->geometry(), QRect(16, 24, 105, 241));
     QCOMPARE(panel->Algorithm->title(), QStringLiteral(" Registration Algorithm "));
     QCOMPARE(panel->Algorithm->geometry(), QRect(424, 32, 185, 81));
+    // The items come from the registration table, in its order.
+    QCOMPARE(panel->Algorithm->count(), 2);
+    QCOMPARE(panel->Algorithm->button(0)->text(), QStringLiteral("Correlation"));
+    QCOMPARE(panel->Algorithm->button(1)->text(), QStringLiteral("Anterior Edge"));
+    QCOMPARE(panel->ColorScales->count(), lumifold::kColorScaleCount);
 
     // Each strip shows its scale's table, grey value g in column g.
     const QLabel* strips[] = {panel->Image1, panel->Image2, panel->Image3,
