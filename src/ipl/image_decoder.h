@@ -2,7 +2,8 @@
 //
 // Each input format is one decoder object in the table imageDecoders(); the
 // image list, the command line, GImage(fileName) and the merge engine find a
-// file's decoder by its first bytes (never by its name) and go through it.
+// file's decoder by its first bytes and go through it (the name counts only
+// for a file that no decoder recognises; see decoderFor).
 // A decoder is stateless and shared; open() gives an ImageFile that holds the
 // opened file and reads its frames one at a time, cheapest in file order, so
 // memory does not grow with the frame count.
@@ -112,7 +113,9 @@ const ImageDecoder& decoderFor(std::span<const unsigned char> head, std::string_
 // Throws nothing but std::bad_alloc.
 bool probeImageFile(const std::string& fileName, ImageFileInfo& info, std::string& message);
 
-// Whether the name ends in one of the decoders' extensions, in any case.
+// Whether the name's extension is one of the decoders', in any case; the
+// extension as std::filesystem splits it off (".bmp" alone is a hidden file
+// without one), the way a folder of scans is searched for images.
 bool hasImageExtension(std::string_view fileName);
 
 }  // namespace velIPL
