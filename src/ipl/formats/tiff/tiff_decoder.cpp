@@ -1,0 +1,336 @@
+#include "ipl/formats/tiff/tiff_decoder.h"
+
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+#include <vector>
+
+#include "ipl/formats/frame_rules.h"
+#include "ipl/formats/tiff/tiff_io.h"
+#include "ipl/ipl_exception.h"
+
+namespace velIPL {
+
+namespace {
+
+[[noreturn]] void unsupported(const std::string& what) { throw IPLException("Unsupported TIFF: " + what); }
+
+// What one page holds and how it is laid out, as far as decoding needs.
+struct PageLayout {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  std::uint16_t bits = 0;
+  std::uint16_t samples = 1;     // per pixel, extra samples included
+  std::uint16_t photometric = 0;
+  bool planar = false;           // one plane per sample
+  bool colour = false;           // RGB (or YCbCr decoded as RGB)
+  bool palette = false;
+  bool whiteIsZero = false;
+  int depth = 8;                 // 8 or 16: the grey the page is read at
+  int significantBits = 8;
+  bool tiled = false;
+  std::uint32_t tileWidth = 0;
+  std::uint32_t tileHeight = 0;
+  std::uint32_t rowsPerStrip = 0;
+  const std::uint16_t* map[3] = {nullptr, nullptr, nullptr};
+  bool map8 = false;             // colour map entries already 8-bit
+};
+
+std::uint32_t roundUp16(std::uint32_t n) { return (n + 15) / 16 * 16; }
+
+PageLayout readLayout(TiffIo& io) {
+  TIFF* tif = io.get();
+  PageLayout p;
+  std::uint16_t format = SAMPLEFORMAT_UINT;
+  TIFFGetField(tif, TIFFTAG_SAMPLEFORMAT, &format);
+  if (format == SAMPLEFORMAT_IEEEFP || format == SAMPLEFORMAT_COMPLEXIEEEFP) unsupported("floating-point samples");
+  if (format != SAMPLEFORMAT_UINT && format != SAMPLEFORMAT_VOID) unsupported("signed samples");
+  if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &p.width) || !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &p.height)) {
+    throw IPLException("Corrupt TIFF file: no image size");
+  }
+  checkFrameSize(p.width, p.height);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &p.bits);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &p.samples);
+  if (p.bits != 1 && p.bits != 2 && p.bits != 4 && p.bits != 8 && p.bits != 16) {
+    unsupported(std::to_string(p.bits) + " bits per sample");
+  }
+  std::uint16_t extras = 0;
+  std::uint16_t* extraKinds = nullptr;
+  TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extras, &extraKinds);
+  if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &p.photometric)) {
+    p.photometric = p.samples - extras >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
+  }
+  std::uint16_t compression = COMPRESSION_NONE;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+  if (!TIFFIsCODECConfigured(compression)) unsupported("compression " + std::to_string(compression));
+  if (p.photometric == PHOTOMETRIC_YCBCR && (compression == COMPRESSION_JPEG)) {
+    // libtiff's JPEG codec turns YCbCr into RGB while decoding.
+    TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+    p.photometric = PHOTOMETRIC_RGB;
+  }
+  const int base = p.samples > extras ? p.samples - extras : 0;
+  switch (p.photometric) {
+    case PHOTOMETRIC_MINISWHITE:
+    case PHOTOMETRIC_MINISBLACK:
+      p.whiteIsZero = p.photometric == PHOTOMETRIC_MINISWHITE;
+      break;
+    case PHOTOMETRIC_PALETTE:
+      p.palette = true;
+      if (p.bits > 8) unsupported(std::to_string(p.bits) + "-bit palette indices");
+      if (!TIFFGetField(tif, TIFFTAG_COLORMAP, &p.map[0], &p.map[1], &p.map[2])) {
+        throw IPLException("Corrupt TIFF file: palette image without colour map");
+      }
+      break;
+    case PHOTOMETRIC_RGB:
+      p.colour = true;
+      if (p.bits != 8 && p.bits != 16) unsupported(std::to_string(p.bits) + "-bit colour");
+      break;
+    default:
+      unsupported("colour model " + std::to_string(p.photometric));
+  }
+  if (base != (p.colour ? 3 : 1)) unsupported(std::to_string(p.samples) + " samples per pixel that are not colour");
+  p.depth = p.bits == 16 && !p.palette ? 16 : 8;
+  p.significantBits = p.depth;
+  std::uint16_t maxValue = 0;
+  if (p.depth == 16 && TIFFGetField(tif, TIFFTAG_MAXSAMPLEVALUE, &maxValue) && maxValue > 0) {
+    p.significantBits = 0;
+    while (p.significantBits < 16 && (maxValue >> p.significantBits) != 0) ++p.significantBits;
+  }
+  std::uint16_t planarConfig = PLANARCONFIG_CONTIG;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planarConfig);
+  p.planar = planarConfig == PLANARCONFIG_SEPARATE && p.samples > 1;
+  p.tiled = TIFFIsTiled(tif);
+  if (p.tiled) {
+    if (!TIFFGetField(tif, TIFFTAG_TILEWIDTH, &p.tileWidth) || !TIFFGetField(tif, TIFFTAG_TILELENGTH, &p.tileHeight) ||
+        p.tileWidth == 0 || p.tileHeight == 0) {
+      throw IPLException("Corrupt TIFF file: no tile size");
+    }
+    if (p.tileWidth > std::max<std::uint32_t>(roundUp16(p.width), 1024) ||
+        p.tileHeight > std::max<std::uint32_t>(roundUp16(p.height), 1024)) {
+      throw IPLException("Image too large");
+    }
+    const std::uint64_t tileRowBits = std::uint64_t{p.tileWidth} * (p.planar ? 1 : p.samples) * p.bits;
+    if (tileRowBits % 8 != 0) unsupported("tile width " + std::to_string(p.tileWidth));
+  } else {
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &p.rowsPerStrip);
+    if (p.rowsPerStrip == 0 || p.rowsPerStrip > p.height) p.rowsPerStrip = p.height;
+  }
+  if (p.palette) {
+    const std::size_t entries = std::size_t{1} << p.bits;
+    p.map8 = true;
+    for (int c = 0; c < 3; ++c) {
+      for (std::size_t i = 0; i < entries; ++i) p.map8 = p.map8 && p.map[c][i] < 256;
+    }
+  }
+  return p;
+}
+
+// Bytes of one row of one plane (all samples when contiguous).
+std::uint64_t rowBytesOf(const PageLayout& p, std::uint32_t pixels) {
+  return (std::uint64_t{pixels} * (p.planar ? 1 : p.samples) * p.bits + 7) / 8;
+}
+
+class TiffFile : public FrameFile {
+public:
+  explicit TiffFile(std::unique_ptr<std::istream> stream) : stream_(std::move(stream)), io_(*stream_) {
+    walkPages();
+  }
+
+protected:
+  void decode(int index, GImage* grey8, G16Image* grey16) override {
+    TIFF* tif = io_.get();
+    io_.clearError();
+    if (TIFFCurrentDirectory(tif) != pages_[index] && !TIFFSetDirectory(tif, pages_[index])) {
+      io_.fail("Corrupt TIFF file");
+    }
+    const PageLayout p = readLayout(io_);
+    if (p.width != static_cast<std::uint32_t>(info_.width) || p.height != static_cast<std::uint32_t>(info_.height) ||
+        p.depth != info_.bitsPerSample) {
+      throw IPLException("Corrupt TIFF file: page changed");
+    }
+    const std::uint64_t rowBytes = rowBytesOf(p, p.width);
+    if (static_cast<std::uint64_t>(TIFFScanlineSize64(tif)) != rowBytes) unsupported("sample layout");
+    const std::uint32_t bandRows = p.tiled ? p.tileHeight : p.rowsPerStrip;
+    const int planes = p.planar ? p.samples : 1;
+    std::vector<std::vector<unsigned char>> band(planes, std::vector<unsigned char>(rowBytes * bandRows));
+    std::vector<unsigned char> tile;
+    if (p.tiled) {
+      const std::uint64_t tileBytes = rowBytesOf(p, p.tileWidth) * p.tileHeight;
+      if (static_cast<std::uint64_t>(TIFFTileSize64(tif)) != tileBytes) unsupported("tile layout");
+      tile.resize(tileBytes);
+    }
+    std::vector<std::uint16_t> samples(std::size_t{p.width} * p.samples);
+    const std::uint32_t bands = (p.height + bandRows - 1) / bandRows;
+    for (std::uint32_t b = 0; b < bands; ++b) {
+      const std::uint32_t top = b * bandRows;
+      const std::uint32_t rows = std::min(bandRows, p.height - top);
+      for (int plane = 0; plane < planes; ++plane) {
+        if (p.tiled) {
+          readTileRow(p, plane, top, rows, rowBytes, tile, band[plane]);
+        } else {
+          const tstrip_t strip = TIFFComputeStrip(tif, top, static_cast<std::uint16_t>(plane));
+          const tmsize_t want = static_cast<tmsize_t>(rowBytes * rows);
+          if (TIFFReadEncodedStrip(tif, strip, band[plane].data(), want) != want) io_.fail("Corrupt TIFF file");
+        }
+      }
+      for (std::uint32_t r = 0; r < rows; ++r) {
+        unpackRow(p, band, r * rowBytes, samples);
+        const int y = static_cast<int>(top + r);
+        if (grey8) {
+          toGrey(p, samples, grey8->row(y));
+        } else {
+          toGrey(p, samples, grey16->row(y));
+        }
+      }
+    }
+  }
+
+private:
+  void walkPages() {
+    TIFF* tif = io_.get();
+    std::set<std::uint64_t> seen;
+    tdir_t directory = 0;
+    bool first = true;
+    for (;;) {
+      if (!seen.insert(TIFFCurrentDirOffset(tif)).second) throw IPLException("TIFF page chain loops");
+      std::uint32_t kind = 0;
+      TIFFGetField(tif, TIFFTAG_SUBFILETYPE, &kind);
+      if (!(kind & FILETYPE_REDUCEDIMAGE)) addPage(readLayout(io_), directory, first);
+      io_.clearError();
+      if (!TIFFReadDirectory(tif)) {
+        if (io_.loopSeen()) throw IPLException("TIFF page chain loops");
+        if (!io_.failed()) break;
+        if (io_.error().find("loop") != std::string::npos) throw IPLException("TIFF page chain loops");
+        io_.fail("Corrupt TIFF file");
+      }
+      ++directory;
+    }
+    if (pages_.empty()) throw IPLException("Image has no pixels");
+    info_.frames = static_cast<int>(pages_.size());
+  }
+
+  void addPage(const PageLayout& p, tdir_t directory, bool& first) {
+    if (first) {
+      first = false;
+      info_.format = "TIFF";
+      info_.width = static_cast<int>(p.width);
+      info_.height = static_cast<int>(p.height);
+      info_.bitsPerSample = p.depth;
+      info_.significantBits = p.significantBits;
+      info_.samplesPerPixel = p.colour ? 3 : 1;
+      readSpacing();
+    } else if (p.width != static_cast<std::uint32_t>(info_.width) || p.height != static_cast<std::uint32_t>(info_.height)) {
+      unsupported("pages of different sizes");
+    } else if (p.depth != info_.bitsPerSample) {
+      unsupported("pages of different depths");
+    }
+    if (static_cast<std::int64_t>(pages_.size()) >= FrameLimits::maxFrames) throw IPLException("Too many frames for the file");
+    pages_.push_back(directory);
+  }
+
+  void readSpacing() {
+    TIFF* tif = io_.get();
+    float x = 0, y = 0;
+    std::uint16_t unit = RESUNIT_NONE;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
+    const double mm = unit == RESUNIT_CENTIMETER ? 10.0 : unit == RESUNIT_INCH ? 25.4 : 0.0;
+    if (mm > 0 && TIFFGetField(tif, TIFFTAG_XRESOLUTION, &x) && x > 0) info_.pixelSpacingX = mm / x;
+    if (mm > 0 && TIFFGetField(tif, TIFFTAG_YRESOLUTION, &y) && y > 0) info_.pixelSpacingY = mm / y;
+  }
+
+  void readTileRow(const PageLayout& p, int plane, std::uint32_t top, std::uint32_t rows, std::uint64_t rowBytes,
+                   std::vector<unsigned char>& tile, std::vector<unsigned char>& band) {
+    TIFF* tif = io_.get();
+    const std::uint64_t tileRowBytes = rowBytesOf(p, p.tileWidth);
+    for (std::uint32_t x = 0; x < p.width; x += p.tileWidth) {
+      const ttile_t index = TIFFComputeTile(tif, x, top, 0, static_cast<std::uint16_t>(plane));
+      if (TIFFReadEncodedTile(tif, index, tile.data(), static_cast<tmsize_t>(tile.size())) < 0) {
+        io_.fail("Corrupt TIFF file");
+      }
+      const std::uint64_t offset = rowBytesOf(p, x);
+      const std::uint64_t length = std::min(tileRowBytes, rowBytes - offset);
+      for (std::uint32_t r = 0; r < rows; ++r) {
+        std::memcpy(band.data() + r * rowBytes + offset, tile.data() + r * tileRowBytes, length);
+      }
+    }
+  }
+
+  // One row of every plane as samples, interleaved: samples[x * spp + s].
+  static void unpackRow(const PageLayout& p, const std::vector<std::vector<unsigned char>>& band, std::uint64_t start,
+                        std::vector<std::uint16_t>& samples) {
+    const std::size_t perPixel = p.samples;
+    const std::size_t planeSamples = p.planar ? 1 : perPixel;
+    for (std::size_t plane = 0; plane < band.size(); ++plane) {
+      const unsigned char* in = band[plane].data() + start;
+      for (std::size_t x = 0; x < p.width; ++x) {
+        for (std::size_t s = 0; s < planeSamples; ++s) {
+          const std::size_t i = x * planeSamples + s;
+          std::uint16_t v;
+          if (p.bits == 16) {
+            std::memcpy(&v, in + 2 * i, 2);
+          } else if (p.bits == 8) {
+            v = in[i];
+          } else {
+            const std::size_t bit = i * p.bits;
+            v = static_cast<std::uint16_t>((in[bit / 8] >> (8 - p.bits - bit % 8)) & ((1u << p.bits) - 1));
+          }
+          samples[x * perPixel + plane + s] = v;
+        }
+      }
+    }
+  }
+
+  template <typename Out>
+  static void toGrey(const PageLayout& p, std::vector<std::uint16_t>& samples, Out* out) {
+    const int w = static_cast<int>(p.width);
+    const std::uint32_t max = (1u << p.bits) - 1;
+    if (p.palette) {
+      for (int x = 0; x < w; ++x) {
+        const std::uint16_t i = samples[static_cast<std::size_t>(x) * p.samples];
+        const int shift = p.map8 ? 0 : 8;
+        out[x] = static_cast<Out>(greyOf(p.map[0][i] >> shift, p.map[1][i] >> shift, p.map[2][i] >> shift));
+      }
+      return;
+    }
+    if (!p.colour && (p.whiteIsZero || p.bits < 8)) {
+      for (std::size_t x = 0; x < p.width; ++x) {
+        std::uint32_t v = samples[x * p.samples];
+        if (p.whiteIsZero) v = max - v;
+        if (p.bits < 8) v = v * 255 / max;
+        samples[x * p.samples] = static_cast<std::uint16_t>(v);
+      }
+    }
+    greyRow(samples.data(), w, p.samples, p.colour, out);
+  }
+
+  std::unique_ptr<std::istream> stream_;
+  TiffIo io_;
+  std::vector<tdir_t> pages_;  // directory number of each frame
+};
+
+}  // namespace
+
+bool TiffDecoder::recognises(std::span<const unsigned char> head) const {
+  if (head.size() < 4) return false;
+  return (head[0] == 'I' && head[1] == 'I' && (head[2] == 42 || head[2] == 43) && head[3] == 0) ||
+         (head[0] == 'M' && head[1] == 'M' && head[2] == 0 && (head[3] == 42 || head[3] == 43));
+}
+
+ImageFileInfo TiffDecoder::probe(const std::string& fileName) const { return open(fileName)->info(); }
+
+std::unique_ptr<ImageFile> TiffDecoder::open(const std::string& fileName) const {
+  return openStream(openImageStream(fileName));
+}
+
+std::unique_ptr<ImageFile> TiffDecoder::openStream(std::unique_ptr<std::istream> stream) const {
+  return std::make_unique<TiffFile>(std::move(stream));
+}
+
+const ImageDecoder& tiffDecoder() {
+  static const TiffDecoder decoder;
+  return decoder;
+}
+
+}  // namespace velIPL
