@@ -10,6 +10,7 @@
 #include "ipl/formats/tiff/tiff_decoder.h"
 #include "ipl/formats/tiff/tiff_writer.h"
 #include "ipl/ipl_exception.h"
+#include "ipl/formats/sample_pattern.h"
 #include "merge/scratch_folder.h"
 #include "test_util.h"
 
@@ -17,14 +18,9 @@ using namespace velIPL;
 
 namespace {
 
-// Sample s of pixel (x, y), scrambled so that rows, columns and samples all
-// differ, within bits.
-std::uint32_t sampleAt(int x, int y, int s, int bits) {
-  const std::uint32_t v = (static_cast<std::uint32_t>(x * 7 + y * 131 + s * 1009) * 2654435761u) >> 9;
-  return v & ((1u << bits) - 1);
-}
+using testutil::sampleAt;
 
-std::uint16_t mapEntry(int i, int c) { return static_cast<std::uint16_t>(((i * 37 + c * 80) & 0xFF) * 257); }
+std::uint16_t mapEntry(int i, int c) { return static_cast<std::uint16_t>(testutil::paletteEntry(i, c) * 257); }
 
 // A page written by libtiff itself, with everything the decoder must cope with.
 struct RawPage {
