@@ -1,0 +1,406 @@
+#include "ipl/formats/dicom/dicom_decoder.h"
+
+#include <gdcmDataSet.h>
+#include <gdcmFragment.h>
+#include <gdcmImage.h>
+#include <gdcmReader.h>
+#include <gdcmSequenceOfFragments.h>
+#include <gdcmSequenceOfItems.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <vector>
+
+#include "ipl/formats/dicom/dicom_structure.h"
+#include "ipl/formats/dicom/gdcm_quiet.h"
+#include "ipl/formats/frame_rules.h"
+#include "ipl/ipl_exception.h"
+
+namespace velIPL {
+
+namespace {
+
+[[noreturn]] void unsupported(const std::string& what) { throw IPLException("Unsupported DICOM: " + what); }
+[[noreturn]] void corrupt(const std::string& what) { throw IPLException("Corrupt DICOM file: " + what); }
+
+const gdcm::Tag pixelDataTag(0x7fe0, 0x0010);
+
+std::uint32_t le32(const unsigned char* p) {
+  return p[0] | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[3]} << 24);
+}
+
+// The value of an element as text, trailing padding removed; empty when
+// the element is missing or has no value.
+std::string textOf(const gdcm::DataSet& ds, const gdcm::Tag& tag) {
+  if (!ds.FindDataElement(tag)) return {};
+  const gdcm::ByteValue* value = ds.GetDataElement(tag).GetByteValue();
+  if (!value || !value->GetPointer()) return {};
+  std::string text(value->GetPointer(), std::min<std::size_t>(value->GetLength(), 256));
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
+  while (!text.empty() && text.front() == ' ') text.erase(0, 1);
+  return text;
+}
+
+// An unsigned short element (little-endian), or fallback when missing.
+int ushortOf(const gdcm::DataSet& ds, const gdcm::Tag& tag, int fallback = -1) {
+  if (!ds.FindDataElement(tag)) return fallback;
+  const gdcm::ByteValue* value = ds.GetDataElement(tag).GetByteValue();
+  if (!value || value->GetLength() < 2 || !value->GetPointer()) return fallback;
+  const auto* p = reinterpret_cast<const unsigned char*>(value->GetPointer());
+  return p[0] | (p[1] << 8);
+}
+
+// "row\column" spacing of a Pixel Spacing element in data set ds.
+bool readSpacing(const gdcm::DataSet& ds, double& x, double& y) {
+  const std::string text = textOf(ds, gdcm::Tag(0x0028, 0x0030));
+  const std::size_t split = text.find('\\');
+  if (split == std::string::npos) return false;
+  const double row = std::strtod(text.c_str(), nullptr);
+  const double column = std::strtod(text.c_str() + split + 1, nullptr);
+  if (!(row > 0) || !(column > 0)) return false;
+  x = column;
+  y = row;
+  return true;
+}
+
+// The first item's data set of a sequence element into item; false when
+// there is none.
+bool firstItem(const gdcm::DataSet& ds, const gdcm::Tag& tag, gdcm::DataSet& item) {
+  if (!ds.FindDataElement(tag)) return false;
+  const gdcm::SmartPointer<gdcm::SequenceOfItems> items = ds.GetDataElement(tag).GetValueAsSQ();
+  if (!items || items->GetNumberOfItems() == 0) return false;
+  item = items->GetItem(1).GetNestedDataSet();
+  return true;
+}
+
+struct Fragment {
+  std::uint64_t offset = 0;  // of the fragment's bytes in the file
+  std::uint32_t length = 0;
+};
+
+class DicomFile : public FrameFile {
+public:
+  explicit DicomFile(std::unique_ptr<std::istream> stream) : stream_(std::move(stream)) {
+    quietGdcm();
+    stream_->clear();
+    stream_->seekg(0);
+    fileBytes_ = bytesLeft(*stream_);
+    const DicomStructure structure = DicomStructure::walk(*stream_, fileBytes_);
+    valueStart_ = structure.pixelValue;
+    pixelLength_ = structure.pixelLength;
+    // GDCM reads the checked prefix only: everything before the pixel data.
+    std::string prefix(structure.pixelElement, '\0');
+    stream_->clear();
+    stream_->seekg(0);
+    stream_->read(prefix.data(), static_cast<std::streamsize>(prefix.size()));
+    if (static_cast<std::uint64_t>(stream_->gcount()) != prefix.size()) corrupt("file ends inside an element");
+    std::istringstream header(prefix);
+    gdcm::Reader reader;
+    bool read = false;
+    try {
+      reader.SetStream(header);
+      read = reader.Read();
+      if (read) describe(reader.GetFile());
+    } catch (const IPLException&) {
+      throw;
+    } catch (const std::bad_alloc&) {
+      throw;
+    } catch (...) {
+      read = false;
+    }
+    if (!read) corrupt("unreadable data set");
+    indexFrames();
+  }
+
+protected:
+  void decode(int index, GImage* grey8, G16Image* grey16) override {
+    std::vector<unsigned char> frame(frameBytes_);
+    bool planar = planar_;
+    if (!encapsulated_) {
+      fetch(valueStart_ + static_cast<std::uint64_t>(index) * frameBytes_, frame.data(), frameBytes_);
+    } else {
+      planar = decodeEncapsulated(index, frame);
+    }
+    const std::uint32_t mask = bitsStored_ >= 16 ? 0xFFFF : (1u << bitsStored_) - 1;
+    const std::uint32_t top = mask;
+    const std::size_t pixels = static_cast<std::size_t>(info_.width) * info_.height;
+    const int samples = colour_ ? 3 : 1;
+    std::vector<std::uint16_t> row(static_cast<std::size_t>(info_.width) * samples);
+    for (int y = 0; y < info_.height; ++y) {
+      for (int x = 0; x < info_.width; ++x) {
+        for (int s = 0; s < samples; ++s) {
+          const std::size_t pixel = static_cast<std::size_t>(y) * info_.width + x;
+          const std::size_t i = planar ? s * pixels + pixel : pixel * samples + s;
+          std::uint32_t v = bitsAllocated_ == 8 ? frame[i] : (frame[2 * i] | (frame[2 * i + 1] << 8));
+          v &= mask;
+          if (invert_) v = top - v;
+          row[static_cast<std::size_t>(x) * samples + s] = static_cast<std::uint16_t>(v);
+        }
+      }
+      if (palette_) {
+        for (int x = 0; x < info_.width; ++x) row[x] = paletteGrey(row[x]);
+      }
+      if (grey8) {
+        greyRow(row.data(), info_.width, samples, colour_, grey8->row(y));
+      } else {
+        greyRow(row.data(), info_.width, samples, colour_, grey16->row(y));
+      }
+    }
+  }
+
+private:
+  void describe(const gdcm::File& file) {
+    const gdcm::TransferSyntax& ts = file.GetHeader().GetDataSetTransferSyntax();
+    if (ts == gdcm::TransferSyntax::ExplicitVRBigEndian || ts == gdcm::TransferSyntax::ImplicitVRBigEndianPrivateGE ||
+        ts == gdcm::TransferSyntax::DeflatedExplicitVRLittleEndian || ts == gdcm::TransferSyntax::TS_END) {
+      unsupported(std::string("transfer syntax ") + (ts.GetString() ? ts.GetString() : "unknown"));
+    }
+    syntax_ = ts;
+    const gdcm::DataSet& ds = file.GetDataSet();
+    const int rows = ushortOf(ds, gdcm::Tag(0x0028, 0x0010));
+    const int columns = ushortOf(ds, gdcm::Tag(0x0028, 0x0011));
+    const int samples = ushortOf(ds, gdcm::Tag(0x0028, 0x0002), 1);
+    bitsAllocated_ = ushortOf(ds, gdcm::Tag(0x0028, 0x0100));
+    bitsStored_ = ushortOf(ds, gdcm::Tag(0x0028, 0x0101), bitsAllocated_);
+    const int representation = ushortOf(ds, gdcm::Tag(0x0028, 0x0103), 0);
+    planar_ = ushortOf(ds, gdcm::Tag(0x0028, 0x0006), 0) == 1;
+    photometric_ = textOf(ds, gdcm::Tag(0x0028, 0x0004));
+    checkFrameSize(columns, rows);
+    if (bitsAllocated_ != 8 && bitsAllocated_ != 16) unsupported(std::to_string(bitsAllocated_) + " bits allocated");
+    if (bitsStored_ < 1 || bitsStored_ > bitsAllocated_) corrupt(std::to_string(bitsStored_) + " bits stored");
+    if (representation != 0) unsupported("signed samples");
+    if (photometric_ == "MONOCHROME1" || photometric_ == "MONOCHROME2") {
+      invert_ = photometric_ == "MONOCHROME1";
+    } else if (photometric_ == "PALETTE COLOR") {
+      palette_ = true;
+      if (bitsAllocated_ != 8) unsupported("16-bit palette indices");
+      readPalette(ds);
+    } else if (photometric_ == "RGB") {
+      colour_ = true;
+    } else {
+      unsupported("colour model " + photometric_);
+    }
+    if (samples != (colour_ ? 3 : 1)) unsupported(std::to_string(samples) + " samples per pixel that are not colour");
+    const std::string frames = textOf(ds, gdcm::Tag(0x0028, 0x0008));
+    const long long count = frames.empty() ? 1 : std::strtoll(frames.c_str(), nullptr, 10);
+    if (count < 1) corrupt("number of frames " + frames);
+    if (count > FrameLimits::maxFrames) throw IPLException("Too many frames for the file");
+    frameBytes_ = static_cast<std::uint64_t>(rows) * columns * (colour_ ? 3 : 1) * (bitsAllocated_ / 8);
+
+    info_.format = "DICOM";
+    info_.width = columns;
+    info_.height = rows;
+    info_.frames = static_cast<int>(count);
+    info_.bitsPerSample = bitsAllocated_ == 16 && !palette_ ? 16 : 8;
+    info_.significantBits = info_.bitsPerSample == 16 ? bitsStored_ : 8;
+    info_.samplesPerPixel = colour_ ? 3 : 1;
+    info_.modality = textOf(ds, gdcm::Tag(0x0008, 0x0060));
+    if (!readSpacing(ds, info_.pixelSpacingX, info_.pixelSpacingY)) {
+      gdcm::DataSet shared, measures;
+      if (firstItem(ds, gdcm::Tag(0x5200, 0x9229), shared) && firstItem(shared, gdcm::Tag(0x0028, 0x9110), measures)) {
+        readSpacing(measures, info_.pixelSpacingX, info_.pixelSpacingY);
+      }
+    }
+  }
+
+  // The palette as 8-bit red, green and blue per index.
+  void readPalette(const gdcm::DataSet& ds) {
+    for (int c = 0; c < 3; ++c) {
+      const gdcm::Tag descriptorTag(0x0028, static_cast<std::uint16_t>(0x1101 + c));
+      const gdcm::Tag dataTag(0x0028, static_cast<std::uint16_t>(0x1201 + c));
+      if (!ds.FindDataElement(descriptorTag) || !ds.FindDataElement(dataTag)) corrupt("palette without colour table");
+      const gdcm::ByteValue* descriptor = ds.GetDataElement(descriptorTag).GetByteValue();
+      const gdcm::ByteValue* data = ds.GetDataElement(dataTag).GetByteValue();
+      if (!descriptor || descriptor->GetLength() < 6 || !data || !data->GetPointer()) corrupt("palette without colour table");
+      const auto* d = reinterpret_cast<const unsigned char*>(descriptor->GetPointer());
+      std::uint32_t entries = d[0] | (d[1] << 8);
+      if (entries == 0) entries = 65536;
+      firstMapped_[c] = d[2] | (d[3] << 8);
+      const int bits = d[4] | (d[5] << 8);
+      const auto* values = reinterpret_cast<const unsigned char*>(data->GetPointer());
+      const std::uint32_t length = data->GetLength();
+      palette_entries_[c].clear();
+      for (std::uint32_t i = 0; i < entries && i < 256; ++i) {
+        std::uint8_t v;
+        if (bits == 8 && length == entries) {
+          v = values[i];
+        } else if (2 * i + 1 < length) {
+          v = bits == 8 ? values[2 * i] : values[2 * i + 1];
+        } else {
+          corrupt("colour table shorter than its descriptor");
+        }
+        palette_entries_[c].push_back(v);
+      }
+      if (palette_entries_[c].empty()) corrupt("empty colour table");
+    }
+  }
+
+  std::uint16_t paletteGrey(std::uint16_t index) const {
+    std::uint32_t rgb[3];
+    for (int c = 0; c < 3; ++c) {
+      const std::vector<std::uint8_t>& table = palette_entries_[c];
+      const long long i = static_cast<long long>(index) - firstMapped_[c];
+      rgb[c] = table[static_cast<std::size_t>(std::clamp<long long>(i, 0, static_cast<long long>(table.size()) - 1))];
+    }
+    return static_cast<std::uint16_t>(greyOf(rgb[0], rgb[1], rgb[2]));
+  }
+
+  // Finds every frame's bytes in the pixel data.
+  void indexFrames() {
+    const std::uint32_t length = pixelLength_;
+    const std::uint64_t available = static_cast<std::uint64_t>(fileBytes_) - valueStart_;
+    encapsulated_ = length == 0xFFFFFFFF;
+    if (!encapsulated_) {
+      if (syntax_.IsEncapsulated()) corrupt("uncompressed pixel data in a compressed transfer syntax");
+      checkFrameCount(info_.frames, static_cast<std::int64_t>(frameBytes_), std::min<std::int64_t>(length, available));
+      return;
+    }
+    if (!syntax_.IsEncapsulated()) corrupt("compressed pixel data in an uncompressed transfer syntax");
+    // Items of at least 8 bytes each: the offset table, then the fragments.
+    checkFrameCount(info_.frames, 8, static_cast<std::int64_t>(available));
+    std::vector<Fragment> items;
+    std::uint64_t at = valueStart_;
+    for (;;) {
+      unsigned char item[8];
+      if (at + 8 > static_cast<std::uint64_t>(fileBytes_)) corrupt("pixel data ends early");
+      fetch(at, item, 8);
+      at += 8;
+      const std::uint32_t itemLength = le32(item + 4);
+      if (item[0] == 0xFE && item[1] == 0xFF && item[2] == 0xDD && item[3] == 0xE0) break;
+      if (!(item[0] == 0xFE && item[1] == 0xFF && item[2] == 0x00 && item[3] == 0xE0)) corrupt("bad fragment item");
+      if (itemLength == 0xFFFFFFFF || at + itemLength > static_cast<std::uint64_t>(fileBytes_)) corrupt("pixel data ends early");
+      items.push_back({at, itemLength});
+      at += itemLength;
+    }
+    if (items.size() < 2) corrupt("no fragments");
+    const Fragment table = items.front();
+    const std::vector<Fragment> fragments(items.begin() + 1, items.end());
+    const std::size_t frames = static_cast<std::size_t>(info_.frames);
+    frames_.assign(frames, {});
+    if (frames == 1) {
+      frames_[0] = {0, fragments.size()};
+    } else if (table.length / 4 == frames && table.length % 4 == 0) {
+      // Offsets from the first fragment's item tag, one per frame.
+      std::vector<unsigned char> offsets(table.length);
+      fetch(table.offset, offsets.data(), table.length);
+      const std::uint64_t base = fragments.front().offset - 8;
+      std::size_t next = 0;
+      for (std::size_t f = 0; f < frames; ++f) {
+        const std::uint64_t start = base + le32(offsets.data() + 4 * f);
+        const std::uint64_t end = f + 1 < frames ? base + le32(offsets.data() + 4 * (f + 1)) : UINT64_MAX;
+        if (next >= fragments.size() || fragments[next].offset - 8 != start) corrupt("offset table does not match the fragments");
+        const std::size_t first = next;
+        while (next < fragments.size() && fragments[next].offset - 8 < end) ++next;
+        frames_[f] = {first, next - first};
+      }
+    } else if (fragments.size() == frames) {
+      for (std::size_t f = 0; f < frames; ++f) frames_[f] = {f, 1};
+    } else if (fragments.size() < frames) {
+      throw IPLException("Too many frames for the file");
+    } else {
+      unsupported("frames that share fragments without an offset table");
+    }
+    fragments_ = fragments;
+  }
+
+  // Decodes frame index into frame; returns whether the decoded samples are
+  // planar (one plane per colour).
+  bool decodeEncapsulated(int index, std::vector<unsigned char>& frame) {
+    const auto [first, count] = frames_[static_cast<std::size_t>(index)];
+    std::uint64_t compressed = 0;
+    for (std::size_t i = 0; i < count; ++i) compressed += fragments_[first + i].length;
+    if (compressed > static_cast<std::uint64_t>(fileBytes_)) corrupt("fragments beyond the file");
+    bool planar = planar_;
+    bool decoded = false;
+    try {
+      gdcm::SmartPointer<gdcm::SequenceOfFragments> sequence = new gdcm::SequenceOfFragments;
+      std::vector<char> bytes;
+      for (std::size_t i = 0; i < count; ++i) {
+        const Fragment& f = fragments_[first + i];
+        bytes.resize(f.length);
+        fetch(f.offset, reinterpret_cast<unsigned char*>(bytes.data()), f.length);
+        gdcm::Fragment fragment;
+        fragment.SetByteValue(bytes.data(), f.length);
+        sequence->AddFragment(fragment);
+      }
+      gdcm::Image image;
+      image.SetNumberOfDimensions(2);
+      image.SetDimension(0, static_cast<unsigned>(info_.width));
+      image.SetDimension(1, static_cast<unsigned>(info_.height));
+      gdcm::PixelFormat format(static_cast<unsigned short>(colour_ ? 3 : 1), static_cast<unsigned short>(bitsAllocated_),
+                               static_cast<unsigned short>(bitsStored_), static_cast<unsigned short>(bitsStored_ - 1), 0);
+      image.SetPixelFormat(format);
+      image.SetPhotometricInterpretation(gdcm::PhotometricInterpretation::GetPIType(photometric_.c_str()));
+      image.SetPlanarConfiguration(planar_ ? 1 : 0);
+      image.SetTransferSyntax(syntax_);
+      gdcm::DataElement pixels(pixelDataTag);
+      pixels.SetVR(gdcm::VR::OB);
+      pixels.SetValue(*sequence);
+      image.SetDataElement(pixels);
+      if (image.GetBufferLength() == frameBytes_) {
+        decoded = image.GetBuffer(reinterpret_cast<char*>(frame.data()));
+        planar = image.GetPlanarConfiguration() == 1;
+      }
+    } catch (const std::bad_alloc&) {
+      throw;
+    } catch (...) {
+      decoded = false;
+    }
+    if (!decoded) corrupt("frame " + std::to_string(index) + " cannot be decoded");
+    return planar;
+  }
+
+  void fetch(std::uint64_t offset, unsigned char* target, std::uint64_t count) {
+    stream_->clear();
+    stream_->seekg(static_cast<std::streamoff>(offset));
+    stream_->read(reinterpret_cast<char*>(target), static_cast<std::streamsize>(count));
+    if (static_cast<std::uint64_t>(stream_->gcount()) != count) {
+      stream_->clear();
+      corrupt("pixel data ends early");
+    }
+  }
+
+  std::unique_ptr<std::istream> stream_;
+  std::int64_t fileBytes_ = 0;
+  std::uint64_t valueStart_ = 0;
+  gdcm::TransferSyntax syntax_;
+  std::uint32_t pixelLength_ = 0;
+  bool encapsulated_ = false;
+  int bitsAllocated_ = 0;
+  int bitsStored_ = 0;
+  bool planar_ = false;
+  std::string photometric_;
+  bool invert_ = false;
+  bool palette_ = false;
+  bool colour_ = false;
+  std::uint64_t frameBytes_ = 0;
+  std::vector<std::uint8_t> palette_entries_[3];
+  int firstMapped_[3] = {0, 0, 0};
+  std::vector<Fragment> fragments_;
+  std::vector<std::pair<std::size_t, std::size_t>> frames_;  // first fragment, count
+};
+
+}  // namespace
+
+bool DicomDecoder::recognises(std::span<const unsigned char> head) const {
+  return head.size() >= 132 && std::memcmp(head.data() + 128, "DICM", 4) == 0;
+}
+
+ImageFileInfo DicomDecoder::probe(const std::string& fileName) const { return open(fileName)->info(); }
+
+std::unique_ptr<ImageFile> DicomDecoder::open(const std::string& fileName) const {
+  return openStream(openImageStream(fileName));
+}
+
+std::unique_ptr<ImageFile> DicomDecoder::openStream(std::unique_ptr<std::istream> stream) const {
+  return std::make_unique<DicomFile>(std::move(stream));
+}
+
+const ImageDecoder& dicomDecoder() {
+  static const DicomDecoder decoder;
+  return decoder;
+}
+
+}  // namespace velIPL

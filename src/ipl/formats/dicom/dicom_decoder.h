@@ -1,0 +1,59 @@
+// The DICOM entry of the decoder table, through GDCM.
+//
+// Takes MONOCHROME1 (inverted on reading), MONOCHROME2, RGB and PALETTE
+// COLOR images of 8 or 16 bits allocated, unsigned, in the little-endian
+// transfer syntaxes: uncompressed (explicit or implicit VR) and every
+// encapsulated one GDCM decodes (JPEG baseline and lossless, JPEG-LS, JPEG
+// 2000, RLE). The frames of a multi-frame file are the frames, in order.
+// 8 bits allocated are read as 8-bit grey, 16 bits as 16-bit grey (bits
+// stored, say 12, are significantBits; bits above them are cleared); colour
+// becomes grey by greyOf at the sample depth; palette entries are taken as
+// 8-bit (a 16-bit table's high bytes). Modality and pixel spacing (from the
+// data set or its shared functional groups) are in the info.
+//
+// Memory stays flat in the frame count: open() has GDCM read the data set
+// up to the pixel data only, then indexes the frames itself (offsets of
+// uncompressed frames, or the fragments of each encapsulated frame, through
+// the basic offset table or one fragment per frame), and every frame read
+// fetches just that frame's bytes from the file and decodes them.
+//
+// Refused with IPLException: "Not a DICOM file" (no "DICM" at 128),
+// "Corrupt DICOM file: ...", "Unsupported DICOM: ..." (signed samples,
+// other bit depths, colour models, samples per pixel that are not colour,
+// the big-endian and deflated transfer syntaxes, frames that share
+// fragments without an offset table), and the limits of frame_rules.h; a
+// frame count whose frames cannot fit in the pixel data is "Too many frames
+// for the file". GDCM's own traces are silenced (gdcm_quiet.h).
+#pragma once
+
+#include <istream>
+#include <memory>
+
+#include "ipl/image_decoder.h"
+
+namespace velIPL {
+
+class DicomDecoder : public ImageDecoder {
+public:
+  std::string_view key() const override { return "dicom"; }
+  std::string_view name() const override { return "DICOM"; }
+  std::vector<std::string_view> extensions() const override { return {".dcm", ".dicom"}; }
+
+  // "DICM" at offset 128, after the preamble.
+  bool recognises(std::span<const unsigned char> head) const override;
+
+  // Reads the data set up to the pixel data and indexes the frames, as
+  // open() does.
+  ImageFileInfo probe(const std::string& fileName) const override;
+
+  std::unique_ptr<ImageFile> open(const std::string& fileName) const override;
+
+  // The same for a DICOM file held by the stream from its start; the file
+  // keeps the stream.
+  std::unique_ptr<ImageFile> openStream(std::unique_ptr<std::istream> stream) const;
+};
+
+// The one shared instance, for the decoder table.
+const ImageDecoder& dicomDecoder();
+
+}  // namespace velIPL

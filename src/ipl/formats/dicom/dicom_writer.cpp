@@ -1,0 +1,124 @@
+#include "ipl/formats/dicom/dicom_writer.h"
+
+#include <gdcmAttribute.h>
+#include <gdcmImageChangeTransferSyntax.h>
+#include <gdcmImageWriter.h>
+#include <gdcmMediaStorage.h>
+#include <gdcmUIDGenerator.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+
+#include "ipl/formats/dicom/gdcm_quiet.h"
+#include "ipl/formats/frame_rules.h"
+#include "ipl/ipl_exception.h"
+
+namespace velIPL {
+
+namespace {
+
+gdcm::TransferSyntax::TSType syntaxOf(DicomCompression compression) {
+  switch (compression) {
+    case DicomCompression::rle: return gdcm::TransferSyntax::RLELossless;
+    case DicomCompression::jpegLs: return gdcm::TransferSyntax::JPEGLSLossless;
+    case DicomCompression::jpeg2000: return gdcm::TransferSyntax::JPEG2000Lossless;
+    case DicomCompression::none: break;
+  }
+  return gdcm::TransferSyntax::ExplicitVRLittleEndian;
+}
+
+void setString(gdcm::DataSet& ds, std::uint16_t group, std::uint16_t element, const gdcm::VR& vr, std::string value) {
+  if (value.size() % 2) value += vr == gdcm::VR::UI ? '\0' : ' ';
+  gdcm::DataElement de(gdcm::Tag(group, element));
+  de.SetVR(vr);
+  de.SetByteValue(value.data(), static_cast<std::uint32_t>(value.size()));
+  ds.Replace(de);
+}
+
+
+}  // namespace
+
+template <typename Image>
+void DicomWriter::add(const Image& frame, int bits) {
+  if (frame.width() <= 0 || frame.height() <= 0) throw IPLException("Empty image");
+  if (frames_ == 0) {
+    width_ = frame.width();
+    height_ = frame.height();
+    bits_ = bits;
+  } else if (frame.width() != width_ || frame.height() != height_) {
+    throw IPLException("Frames of different sizes");
+  } else if (bits != bits_) {
+    throw IPLException("Frames of different depths");
+  }
+  const std::size_t rowBytes = static_cast<std::size_t>(width_) * (bits / 8);
+  for (int y = 0; y < height_; ++y) {
+    const auto* row = reinterpret_cast<const unsigned char*>(frame.row(y));
+    pixels_.insert(pixels_.end(), row, row + rowBytes);  // little-endian host
+  }
+  ++frames_;
+}
+
+void DicomWriter::addFrame(const GImage& frame) { add(frame, 8); }
+void DicomWriter::addFrame(const G16Image& frame) { add(frame, 16); }
+
+std::vector<unsigned char> DicomWriter::encode() const {
+  if (frames_ == 0) throw IPLException("Empty image");
+  // GDCM's JPEG 2000 encoder corrupts the heap on frames under 16 pixels a
+  // side (GDCM 3.0.21 with OpenJPEG 2.5), so those are refused first.
+  if (options_.compression == DicomCompression::jpeg2000 && std::min(width_, height_) < minJpeg2000Side) {
+    throw IPLException("Image too small for JPEG 2000");
+  }
+  quietGdcm();
+  std::ostringstream out;
+  bool written = false;
+  try {
+    gdcm::ImageWriter writer;
+    gdcm::Image& image = writer.GetImage();
+    image.SetNumberOfDimensions(3);
+    image.SetDimension(0, static_cast<unsigned>(width_));
+    image.SetDimension(1, static_cast<unsigned>(height_));
+    image.SetDimension(2, static_cast<unsigned>(frames_));
+    image.SetPixelFormat(gdcm::PixelFormat(bits_ == 8 ? gdcm::PixelFormat::UINT8 : gdcm::PixelFormat::UINT16));
+    image.SetPhotometricInterpretation(gdcm::PhotometricInterpretation::MONOCHROME2);
+    image.SetTransferSyntax(gdcm::TransferSyntax::ExplicitVRLittleEndian);
+    if (options_.pixelSpacingX > 0 && options_.pixelSpacingY > 0) {
+      image.SetSpacing(0, options_.pixelSpacingX);
+      image.SetSpacing(1, options_.pixelSpacingY);
+    }
+    gdcm::DataElement pixelData(gdcm::Tag(0x7fe0, 0x0010));
+    pixelData.SetByteValue(reinterpret_cast<const char*>(pixels_.data()), static_cast<std::uint32_t>(pixels_.size()));
+    image.SetDataElement(pixelData);
+    if (options_.compression != DicomCompression::none) {
+      gdcm::ImageChangeTransferSyntax change;
+      change.SetTransferSyntax(syntaxOf(options_.compression));
+      change.SetInput(image);
+      if (!change.Change()) throw IPLException("Cannot write image: compression failed");
+      writer.SetImage(change.GetOutput());
+    }
+    gdcm::DataSet& ds = writer.GetFile().GetDataSet();
+    const gdcm::MediaStorage storage(bits_ == 8 ? gdcm::MediaStorage::MultiframeGrayscaleByteSecondaryCaptureImageStorage
+                                                : gdcm::MediaStorage::MultiframeGrayscaleWordSecondaryCaptureImageStorage);
+    setString(ds, 0x0008, 0x0016, gdcm::VR::UI, storage.GetString());
+    setString(ds, 0x0008, 0x0060, gdcm::VR::CS, "OPT");
+    writer.SetStream(out);
+    written = writer.Write();
+  } catch (const IPLException&) {
+    throw;
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (...) {
+    written = false;
+  }
+  if (!written || !out) throw IPLException("Cannot write image");
+  const std::string bytes = out.str();
+  return std::vector<unsigned char>(bytes.begin(), bytes.end());
+}
+
+void DicomWriter::writeFile(const std::string& fileName) const {
+  const std::vector<unsigned char> bytes = encode();
+  saveFileBytes(fileName, bytes.data(), bytes.size());
+}
+
+}  // namespace velIPL
