@@ -16,6 +16,7 @@
 //     probe does and the size matches the reference, with the message the
 //     image list shows;
 //   - nothing but IPLException and CliError leaves the library.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <set>
@@ -28,6 +29,7 @@
 #include "fuzz_support.h"
 #include "ipl/bmp_reader.h"
 #include "ipl/bmp_writer.h"
+#include "ipl/formats/bmp/bmp_decoder.h"
 #include "ipl/image_decoder.h"
 #include "ipl/images.h"
 #include "ipl/ipl_exception.h"
@@ -92,6 +94,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static fuzzsupport::ScratchFile file("probe_read_input");
   static fuzzsupport::ScratchFile reference("probe_read_reference");
   const std::string bytes(reinterpret_cast<const char*>(data), size);
+  // The rules below are BMP's; the other formats have targets of their own.
+  const std::span<const unsigned char> head(data, std::min<std::size_t>(size, velIPL::ImageDecoder::signatureLength));
+  if (&velIPL::decoderFor(head, "") != &velIPL::bmpDecoder()) return 0;
   file.assign(bytes);
 
   velIPL::ImageFileInfo info;

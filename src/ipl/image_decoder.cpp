@@ -4,6 +4,9 @@
 #include <filesystem>
 
 #include "ipl/formats/bmp/bmp_decoder.h"
+#include "ipl/formats/dicom/dicom_decoder.h"
+#include "ipl/formats/png/png_decoder.h"
+#include "ipl/formats/tiff/tiff_decoder.h"
 #include "ipl/input_file.h"
 #include "ipl/ipl_exception.h"
 
@@ -37,7 +40,8 @@ std::vector<unsigned char> headOf(InputFile& file) {
 
 const std::vector<const ImageDecoder*>& imageDecoders() {
   // BMP stays first: it takes the files nobody recognises.
-  static const std::vector<const ImageDecoder*> decoders = {&bmpDecoder()};
+  static const std::vector<const ImageDecoder*> decoders = {&bmpDecoder(), &tiffDecoder(), &pngDecoder(),
+                                                                  &dicomDecoder()};
   return decoders;
 }
 

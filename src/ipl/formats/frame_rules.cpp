@@ -66,8 +66,8 @@ std::string libraryDetail(const std::string& text) {
 }
 
 void FrameFile::check(int index, int bits) const {
-  if (index < 0 || index >= info_.frames) throw IPLException("Frame index out of range");
-  if (info_.bitsPerSample != bits) throw IPLException(bits == 8 ? "Frame is not 8-bit" : "Frame is not 16-bit");
+  if (index < 0 || index >= info_.frames) throw IPLException("No such frame");
+  if (info_.bitsPerSample != bits) throw IPLException(bits == 8 ? "Not an 8-bit image" : "Not a 16-bit image");
 }
 
 void FrameFile::readFrame(int index, GImage& target) {

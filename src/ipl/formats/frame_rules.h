@@ -75,8 +75,8 @@ void saveFileBytes(const std::string& fileName, const unsigned char* bytes, std:
 std::string libraryDetail(const std::string& text);
 
 // An opened file whose info is known at open. readFrame checks the index
-// ("Frame index out of range") and the depth ("Frame is not 8-bit",
-// "Frame is not 16-bit"), then has decode() fill a fresh image, which
+// ("No such frame") and the depth ("Not an 8-bit image",
+// "Not a 16-bit image", as for BMP), then has decode() fill a fresh image, which
 // replaces the target only once complete.
 class FrameFile : public ImageFile {
 public:

@@ -184,7 +184,7 @@ TEST(PngWriter, ImagesReadBackAsWrittenWithTheirSpacing) {
   }
   EXPECT_EQ(pngDecoder().probe(path).significantBits, 16);
   EXPECT_EQ(testutil::messageOf<IPLException>([&] { writer.encode(GImage()); }), "Empty image");
-  EXPECT_EQ(testutil::messageOf<IPLException>([&] { pngDecoder().open(path)->readFrame(0, back); }), "Frame is not 8-bit");
+  EXPECT_EQ(testutil::messageOf<IPLException>([&] { pngDecoder().open(path)->readFrame(0, back); }), "Not an 8-bit image");
 
   // Cut anywhere, or with a flipped bit: refused with libpng's reason.
   writer.writeFile(path, grey);
