@@ -26,6 +26,10 @@
 
 #include "bench_series.h"
 #include "heap_counter.h"
+#include "ipl/formats/dicom/dicom_writer.h"
+#include "ipl/formats/png/png_writer.h"
+#include "ipl/formats/tiff/tiff_writer.h"
+#include "ipl/image_decoder.h"
 #include "ipl/images.h"
 #include "math/cplx_vector.h"
 #include "merge/column_transform.h"
@@ -98,6 +102,48 @@ GImage merge(const std::vector<std::string>& files, const RegistrationMethod& me
 }
 
 std::string implementationName(Implementation i) { return i == Implementation::Fast ? "fast" : "straightforward"; }
+
+// The series' frames 1 ... frames written in one format into the data
+// folder (once; kept across runs): "tiff8", "tiff16", "png8", "png16",
+// "dicom8", "dicom16", "dicom-jpegls", "dicom-jpeg2000". 16-bit files hold
+// the 8-bit values x 257. Returns the path.
+std::string formatFile(Size size, const std::string& format, int frames) {
+  const std::string ext = format.rfind("tiff", 0) == 0 ? ".tif" : format.rfind("png", 0) == 0 ? ".png" : ".dcm";
+  const std::filesystem::path folder = std::filesystem::path(dataFolder) / "formats";
+  const std::string path = (folder / (format + "_" + size.tag() + "_" + std::to_string(frames) + ext)).string();
+  if (std::filesystem::exists(path)) return path;
+  std::filesystem::create_directories(folder);
+  const bool deep = format.find("16") != std::string::npos || format == "dicom-jpeg2000";
+  velIPL::TiffWriter tiff;
+  velIPL::DicomWriter dicom({0, 0, format == "dicom-jpegls"     ? velIPL::DicomCompression::jpegLs
+                                   : format == "dicom-jpeg2000" ? velIPL::DicomCompression::jpeg2000
+                                                                : velIPL::DicomCompression::none});
+  for (int f = 1; f <= frames; ++f) {
+    const GImage grey(series(size)[static_cast<std::size_t>(f % kFrames)]);
+    velIPL::G16Image wide(grey.width(), grey.height(), 0);
+    for (int y = 0; y < grey.height(); ++y) {
+      for (int x = 0; x < grey.width(); ++x) wide.at(x, y) = static_cast<std::uint16_t>(grey.at(x, y) * 257);
+    }
+    if (ext == ".png") {
+      if (deep) velIPL::PngWriter().writeFile(path, wide);
+      if (!deep) velIPL::PngWriter().writeFile(path, grey);
+      return path;
+    }
+    if (ext == ".tif") {
+      if (deep) tiff.addPage(wide);
+      if (!deep) tiff.addPage(grey);
+    } else {
+      if (deep) dicom.addFrame(wide);
+      if (!deep) dicom.addFrame(grey);
+    }
+  }
+  if (ext == ".tif") {
+    tiff.writeFile(path);
+  } else {
+    dicom.writeFile(path);
+  }
+  return path;
+}
 
 std::string mergeName(Size size, const RegistrationMethod& method, Implementation implementation) {
   return "merge/" + std::string(method.key) + "/" + implementationName(implementation) + "/" + size.tag();
@@ -192,6 +238,41 @@ void registerPieces(Size size) {
     const std::string path = series(size)[1];
     for (auto _ : state) benchmark::DoNotOptimize(GImage(path));
   });
+  // The same frame in the other formats: opened and read through the
+  // decoder table, as a series of one-frame files is; and one frame of a
+  // multi-frame file that is already open.
+  for (const char* format : {"tiff8", "tiff16", "png8", "png16", "dicom8", "dicom16", "dicom-jpegls", "dicom-jpeg2000"}) {
+    piece(std::string("piece/read-frame/") + format + "/" + tag, [=](benchmark::State& state) {
+      const std::string path = formatFile(size, format, 1);
+      const velIPL::ImageDecoder& decoder = velIPL::decoderFor(path);
+      const bool deep = std::strstr(format, "16") != nullptr;
+      for (auto _ : state) {
+        const auto file = decoder.open(path);
+        if (deep) {
+          velIPL::G16Image frame;
+          file->readFrame(0, frame);
+          benchmark::DoNotOptimize(frame.at(0, 0));
+        } else {
+          GImage frame;
+          file->readFrame(0, frame);
+          benchmark::DoNotOptimize(frame.at(0, 0));
+        }
+      }
+    });
+  }
+  for (const char* format : {"tiff8", "dicom8", "dicom-jpegls"}) {
+    piece(std::string("piece/read-frame-of-100/") + format + "/" + tag, [=](benchmark::State& state) {
+      const std::string path = formatFile(size, format, kFrames);
+      const auto file = velIPL::decoderFor(path).open(path);
+      int index = 0;
+      GImage frame;
+      for (auto _ : state) {
+        file->readFrame(index, frame);
+        index = (index + 37) % kFrames;
+        benchmark::DoNotOptimize(frame.at(0, 0));
+      }
+    });
+  }
   piece("piece/columnSpectra/straightforward/" + tag, [=](benchmark::State& state) {
     const GImage frame(series(size)[1]);
     CImage spectra;
@@ -409,6 +490,20 @@ void printTable(const Collector& c, double loadBefore, double loadAfter, const P
   };
   std::printf("\nPieces, %s, ms\n", kClinical.label().c_str());
   line("read one frame (BMP, 24-bit)", c.ms("piece/read-frame/" + t), 3);
+  for (const auto& [format, label] : std::vector<std::pair<std::string, std::string>>{
+           {"tiff8", "  the same, TIFF 8-bit"},
+           {"tiff16", "  the same, TIFF 16-bit"},
+           {"png8", "  the same, PNG 8-bit"},
+           {"png16", "  the same, PNG 16-bit"},
+           {"dicom8", "  the same, DICOM 8-bit"},
+           {"dicom16", "  the same, DICOM 16-bit"},
+           {"dicom-jpegls", "  the same, DICOM 8-bit JPEG-LS"},
+           {"dicom-jpeg2000", "  the same, DICOM 16-bit JPEG 2000"}}) {
+    line(label.c_str(), c.ms("piece/read-frame/" + format + "/" + t), 3);
+  }
+  line("  one frame of an open 100-page TIFF", c.ms("piece/read-frame-of-100/tiff8/" + t), 3);
+  line("  one frame of an open 100-frame DICOM", c.ms("piece/read-frame-of-100/dicom8/" + t), 3);
+  line("  the same, JPEG-LS", c.ms("piece/read-frame-of-100/dicom-jpegls/" + t), 3);
   line("columnSpectra of a frame, straightforward", c.ms("piece/columnSpectra/straightforward/" + t), 3);
   line("  the same, fast, one thread", c.ms("piece/columnSpectra/fast-1-thread/" + t), 3);
   line("  the same, fast, all threads", c.ms("piece/columnSpectra/fast-all-threads/" + t), 3);

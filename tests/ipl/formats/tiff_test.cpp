@@ -161,11 +161,13 @@ TEST_P(TiffDecoderLayouts, DecodeToTheDocumentedGrey) {
   if (sixteen) {
     expectPage<G16Image>(*file, 1, c.page);
     expectPage<G16Image>(*file, 0, c.page);
+    expectPage<G16Image>(*file, 1, c.page);
     GImage wrongDepth;
     EXPECT_EQ(testutil::messageOf<IPLException>([&] { file->readFrame(0, wrongDepth); }), "Not an 8-bit image");
   } else {
     expectPage<GImage>(*file, 1, c.page);
     expectPage<GImage>(*file, 0, c.page);
+    expectPage<GImage>(*file, 1, c.page);
   }
 }
 

@@ -1,11 +1,8 @@
 #include "ipl/formats/dicom/dicom_decoder.h"
 
-#include <gdcmDataSet.h>
 #include <gdcmFragment.h>
 #include <gdcmImage.h>
-#include <gdcmReader.h>
 #include <gdcmSequenceOfFragments.h>
-#include <gdcmSequenceOfItems.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -27,34 +24,33 @@ namespace {
 
 const gdcm::Tag pixelDataTag(0x7fe0, 0x0010);
 
+// A compressed frame may decode to at most maxExpansion times its bytes
+// (beyond a floor of 16 MiB, a 2896 x 2896 16-bit frame): speckled B-scans
+// compress a few times at best, so only a forged frame comes near, and it
+// is refused before its pixels are allocated.
+constexpr std::uint64_t maxExpansion = 1024;
+constexpr std::uint64_t maxExpansionFloor = std::uint64_t{16} << 20;
+
 std::uint32_t le32(const unsigned char* p) {
   return p[0] | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[3]} << 24);
 }
 
-// The value of an element as text, trailing padding removed; empty when
-// the element is missing or has no value.
-std::string textOf(const gdcm::DataSet& ds, const gdcm::Tag& tag) {
-  if (!ds.FindDataElement(tag)) return {};
-  const gdcm::ByteValue* value = ds.GetDataElement(tag).GetByteValue();
-  if (!value || !value->GetPointer()) return {};
-  std::string text(value->GetPointer(), std::min<std::size_t>(value->GetLength(), 256));
+// A value as text, padding removed.
+std::string trimmed(std::string text) {
   while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
   while (!text.empty() && text.front() == ' ') text.erase(0, 1);
   return text;
 }
 
-// An unsigned short element (little-endian), or fallback when missing.
-int ushortOf(const gdcm::DataSet& ds, const gdcm::Tag& tag, int fallback = -1) {
-  if (!ds.FindDataElement(tag)) return fallback;
-  const gdcm::ByteValue* value = ds.GetDataElement(tag).GetByteValue();
-  if (!value || value->GetLength() < 2 || !value->GetPointer()) return fallback;
-  const auto* p = reinterpret_cast<const unsigned char*>(value->GetPointer());
-  return p[0] | (p[1] << 8);
+// An unsigned short value (little-endian), or fallback when missing.
+int ushortOf(const std::string& value, int fallback = -1) {
+  if (value.size() < 2) return fallback;
+  return static_cast<unsigned char>(value[0]) | (static_cast<unsigned char>(value[1]) << 8);
 }
 
-// "row\column" spacing of a Pixel Spacing element in data set ds.
-bool readSpacing(const gdcm::DataSet& ds, double& x, double& y) {
-  const std::string text = textOf(ds, gdcm::Tag(0x0028, 0x0030));
+// "row\column" Pixel Spacing.
+bool readSpacing(const std::string& value, double& x, double& y) {
+  const std::string text = trimmed(value);
   const std::size_t split = text.find('\\');
   if (split == std::string::npos) return false;
   const double row = std::strtod(text.c_str(), nullptr);
@@ -62,16 +58,6 @@ bool readSpacing(const gdcm::DataSet& ds, double& x, double& y) {
   if (!(row > 0) || !(column > 0)) return false;
   x = column;
   y = row;
-  return true;
-}
-
-// The first item's data set of a sequence element into item; false when
-// there is none.
-bool firstItem(const gdcm::DataSet& ds, const gdcm::Tag& tag, gdcm::DataSet& item) {
-  if (!ds.FindDataElement(tag)) return false;
-  const gdcm::SmartPointer<gdcm::SequenceOfItems> items = ds.GetDataElement(tag).GetValueAsSQ();
-  if (!items || items->GetNumberOfItems() == 0) return false;
-  item = items->GetItem(1).GetNestedDataSet();
   return true;
 }
 
@@ -90,27 +76,7 @@ public:
     const DicomStructure structure = DicomStructure::walk(*stream_, fileBytes_);
     valueStart_ = structure.pixelValue;
     pixelLength_ = structure.pixelLength;
-    // GDCM reads the checked prefix only: everything before the pixel data.
-    std::string prefix(structure.pixelElement, '\0');
-    stream_->clear();
-    stream_->seekg(0);
-    stream_->read(prefix.data(), static_cast<std::streamsize>(prefix.size()));
-    if (static_cast<std::uint64_t>(stream_->gcount()) != prefix.size()) corrupt("file ends inside an element");
-    std::istringstream header(prefix);
-    gdcm::Reader reader;
-    bool read = false;
-    try {
-      reader.SetStream(header);
-      read = reader.Read();
-      if (read) describe(reader.GetFile());
-    } catch (const IPLException&) {
-      throw;
-    } catch (const std::bad_alloc&) {
-      throw;
-    } catch (...) {
-      read = false;
-    }
-    if (!read) corrupt("unreadable data set");
+    describe(structure);
     indexFrames();
   }
 
@@ -151,22 +117,19 @@ protected:
   }
 
 private:
-  void describe(const gdcm::File& file) {
-    const gdcm::TransferSyntax& ts = file.GetHeader().GetDataSetTransferSyntax();
-    if (ts == gdcm::TransferSyntax::ExplicitVRBigEndian || ts == gdcm::TransferSyntax::ImplicitVRBigEndianPrivateGE ||
-        ts == gdcm::TransferSyntax::DeflatedExplicitVRLittleEndian || ts == gdcm::TransferSyntax::TS_END) {
-      unsupported(std::string("transfer syntax ") + (ts.GetString() ? ts.GetString() : "unknown"));
-    }
+  void describe(const DicomStructure& file) {
+    const gdcm::TransferSyntax ts = gdcm::TransferSyntax::GetTSType(file.transferSyntax.c_str());
+    if (ts == gdcm::TransferSyntax::TS_END) unsupported("transfer syntax " + file.transferSyntax);
     syntax_ = ts;
-    const gdcm::DataSet& ds = file.GetDataSet();
-    const int rows = ushortOf(ds, gdcm::Tag(0x0028, 0x0010));
-    const int columns = ushortOf(ds, gdcm::Tag(0x0028, 0x0011));
-    const int samples = ushortOf(ds, gdcm::Tag(0x0028, 0x0002), 1);
-    bitsAllocated_ = ushortOf(ds, gdcm::Tag(0x0028, 0x0100));
-    bitsStored_ = ushortOf(ds, gdcm::Tag(0x0028, 0x0101), bitsAllocated_);
-    const int representation = ushortOf(ds, gdcm::Tag(0x0028, 0x0103), 0);
-    planar_ = ushortOf(ds, gdcm::Tag(0x0028, 0x0006), 0) == 1;
-    photometric_ = textOf(ds, gdcm::Tag(0x0028, 0x0004));
+    const auto value = [&](std::uint16_t element) { return file.value(0x0028, element); };
+    const int rows = ushortOf(value(0x0010));
+    const int columns = ushortOf(value(0x0011));
+    const int samples = ushortOf(value(0x0002), 1);
+    bitsAllocated_ = ushortOf(value(0x0100));
+    bitsStored_ = ushortOf(value(0x0101), bitsAllocated_);
+    const int representation = ushortOf(value(0x0103), 0);
+    planar_ = ushortOf(value(0x0006), 0) == 1;
+    photometric_ = trimmed(value(0x0004));
     checkFrameSize(columns, rows);
     if (bitsAllocated_ != 8 && bitsAllocated_ != 16) unsupported(std::to_string(bitsAllocated_) + " bits allocated");
     if (bitsStored_ < 1 || bitsStored_ > bitsAllocated_) corrupt(std::to_string(bitsStored_) + " bits stored");
@@ -176,14 +139,14 @@ private:
     } else if (photometric_ == "PALETTE COLOR") {
       palette_ = true;
       if (bitsAllocated_ != 8) unsupported("16-bit palette indices");
-      readPalette(ds);
+      readPalette(file);
     } else if (photometric_ == "RGB") {
       colour_ = true;
     } else {
       unsupported("colour model " + photometric_);
     }
     if (samples != (colour_ ? 3 : 1)) unsupported(std::to_string(samples) + " samples per pixel that are not colour");
-    const std::string frames = textOf(ds, gdcm::Tag(0x0028, 0x0008));
+    const std::string frames = trimmed(value(0x0008));
     const long long count = frames.empty() ? 1 : std::strtoll(frames.c_str(), nullptr, 10);
     if (count < 1) corrupt("number of frames " + frames);
     if (count > FrameLimits::maxFrames) throw IPLException("Too many frames for the file");
@@ -196,31 +159,26 @@ private:
     info_.bitsPerSample = bitsAllocated_ == 16 && !palette_ ? 16 : 8;
     info_.significantBits = info_.bitsPerSample == 16 ? bitsStored_ : 8;
     info_.samplesPerPixel = colour_ ? 3 : 1;
-    info_.modality = textOf(ds, gdcm::Tag(0x0008, 0x0060));
-    if (!readSpacing(ds, info_.pixelSpacingX, info_.pixelSpacingY)) {
-      gdcm::DataSet shared, measures;
-      if (firstItem(ds, gdcm::Tag(0x5200, 0x9229), shared) && firstItem(shared, gdcm::Tag(0x0028, 0x9110), measures)) {
-        readSpacing(measures, info_.pixelSpacingX, info_.pixelSpacingY);
-      }
+    info_.modality = trimmed(file.value(0x0008, 0x0060));
+    if (!readSpacing(value(0x0030), info_.pixelSpacingX, info_.pixelSpacingY)) {
+      const auto shared = file.values.find(DicomStructure::sharedPixelSpacing);
+      if (shared != file.values.end()) readSpacing(shared->second, info_.pixelSpacingX, info_.pixelSpacingY);
     }
   }
 
   // The palette as 8-bit red, green and blue per index.
-  void readPalette(const gdcm::DataSet& ds) {
+  void readPalette(const DicomStructure& file) {
     for (int c = 0; c < 3; ++c) {
-      const gdcm::Tag descriptorTag(0x0028, static_cast<std::uint16_t>(0x1101 + c));
-      const gdcm::Tag dataTag(0x0028, static_cast<std::uint16_t>(0x1201 + c));
-      if (!ds.FindDataElement(descriptorTag) || !ds.FindDataElement(dataTag)) corrupt("palette without colour table");
-      const gdcm::ByteValue* descriptor = ds.GetDataElement(descriptorTag).GetByteValue();
-      const gdcm::ByteValue* data = ds.GetDataElement(dataTag).GetByteValue();
-      if (!descriptor || descriptor->GetLength() < 6 || !data || !data->GetPointer()) corrupt("palette without colour table");
-      const auto* d = reinterpret_cast<const unsigned char*>(descriptor->GetPointer());
+      const std::string descriptor = file.value(0x0028, static_cast<std::uint16_t>(0x1101 + c));
+      const std::string data = file.value(0x0028, static_cast<std::uint16_t>(0x1201 + c));
+      if (descriptor.size() < 6 || data.empty()) corrupt("palette without colour table");
+      const auto* d = reinterpret_cast<const unsigned char*>(descriptor.data());
       std::uint32_t entries = d[0] | (d[1] << 8);
       if (entries == 0) entries = 65536;
       firstMapped_[c] = d[2] | (d[3] << 8);
       const int bits = d[4] | (d[5] << 8);
-      const auto* values = reinterpret_cast<const unsigned char*>(data->GetPointer());
-      const std::uint32_t length = data->GetLength();
+      const auto* values = reinterpret_cast<const unsigned char*>(data.data());
+      const std::size_t length = data.size();
       palette_entries_[c].clear();
       for (std::uint32_t i = 0; i < entries && i < 256; ++i) {
         std::uint8_t v;
@@ -303,6 +261,13 @@ private:
       unsupported("frames that share fragments without an offset table");
     }
     fragments_ = fragments;
+    for (std::size_t f = 0; f < frames; ++f) {
+      std::uint64_t compressed = 0;
+      for (std::size_t i = 0; i < frames_[f].second; ++i) compressed += fragments_[frames_[f].first + i].length;
+      if (frameBytes_ > std::max(maxExpansionFloor, compressed * maxExpansion)) {
+        corrupt("frame " + std::to_string(f) + " claims more pixels than its data can hold");
+      }
+    }
   }
 
   // Decodes frame index into frame; returns whether the decoded samples are
@@ -312,6 +277,7 @@ private:
     std::uint64_t compressed = 0;
     for (std::size_t i = 0; i < count; ++i) compressed += fragments_[first + i].length;
     if (compressed > static_cast<std::uint64_t>(fileBytes_)) corrupt("fragments beyond the file");
+
     bool planar = planar_;
     bool decoded = false;
     try {

@@ -11,11 +11,13 @@
 // 8-bit (a 16-bit table's high bytes). Modality and pixel spacing (from the
 // data set or its shared functional groups) are in the info.
 //
-// Memory stays flat in the frame count: open() has GDCM read the data set
-// up to the pixel data only, then indexes the frames itself (offsets of
-// uncompressed frames, or the fragments of each encapsulated frame, through
-// the basic offset table or one fragment per frame), and every frame read
-// fetches just that frame's bytes from the file and decodes them.
+// Memory stays flat in the frame count: open() walks the data set up to the
+// pixel data with our own checked parse (dicom_structure.h), keeping the
+// few values it needs, then indexes the frames (offsets of uncompressed
+// frames, or the fragments of each encapsulated frame, through the basic
+// offset table or one fragment per frame); every frame read fetches just
+// that frame's bytes from the file, and GDCM's codecs decode a compressed
+// one.
 //
 // Refused with IPLException: "Not a DICOM file" (no "DICM" at 128),
 // "Corrupt DICOM file: ...", "Unsupported DICOM: ..." (signed samples,
@@ -23,7 +25,9 @@
 // the big-endian and deflated transfer syntaxes, frames that share
 // fragments without an offset table), and the limits of frame_rules.h; a
 // frame count whose frames cannot fit in the pixel data is "Too many frames
-// for the file". GDCM's own traces are silenced (gdcm_quiet.h).
+// for the file", and a compressed frame that would decode to more than 1024
+// times its bytes (and more than 16 MiB) is corrupt, both found at open.
+// GDCM's own traces are silenced (gdcm_quiet.h).
 #pragma once
 
 #include <istream>

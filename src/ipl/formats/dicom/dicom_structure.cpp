@@ -18,6 +18,22 @@ std::uint32_t le32(const unsigned char* p) {
   return p[0] | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[3]} << 24);
 }
 
+bool knownVr(const unsigned char* vr) {
+  static const char* const vrs[] = {"AE", "AS", "AT", "CS", "DA", "DS", "DT", "FL", "FD", "IS", "LO", "LT",
+                                    "OB", "OD", "OF", "OL", "OV", "OW", "PN", "SH", "SL", "SQ", "SS", "ST",
+                                    "SV", "TM", "UC", "UI", "UL", "UN", "UR", "US", "UT", "UV"};
+  for (const char* v : vrs) {
+    if (vr[0] == v[0] && vr[1] == v[1]) return true;
+  }
+  return false;
+}
+
+constexpr std::uint32_t keyOf(std::uint16_t group, std::uint16_t element) {
+  return static_cast<std::uint32_t>(group) << 16 | element;
+}
+
+constexpr std::uint32_t maxKeptValue = 1 << 20;
+
 bool longForm(const unsigned char* vr) {
   static const char* const longVrs[] = {"OB", "OD", "OF", "OL", "OV", "OW", "SQ", "SV", "UC", "UN", "UR", "UT", "UV"};
   for (const char* v : longVrs) {
@@ -28,7 +44,7 @@ bool longForm(const unsigned char* vr) {
 
 class Walker {
 public:
-  Walker(std::istream& stream, std::uint64_t size) : stream_(stream), size_(size) {}
+  Walker(std::istream& stream, std::uint64_t size, DicomStructure& kept) : stream_(stream), size_(size), kept_(kept) {}
 
   void read(std::uint64_t at, unsigned char* target, std::uint64_t n) {
     if (at > size_ || n > size_ - at) corrupt("file ends inside an element");
@@ -58,6 +74,8 @@ public:
     } else if (!explicitVr) {
       e.length = le32(h + 4);
       e.value = at + 8;
+    } else if (!knownVr(h + 4)) {
+      corrupt("unknown value representation");
     } else if (longForm(h + 4)) {
       read(at + 8, h + 8, 4);
       e.length = le32(h + 8);
@@ -72,8 +90,9 @@ public:
   }
 
   // Skips a sequence's items from at; returns the offset after it.
-  std::uint64_t skipSequence(std::uint64_t at, std::uint32_t length, bool explicitVr, int depth) {
+  std::uint64_t skipSequence(std::uint64_t at, std::uint32_t length, bool explicitVr, int depth, std::uint32_t tag) {
     if (depth > maxDepth) corrupt("sequences nested too deep");
+    if (depth <= 2) enclosing_[depth - 1] = tag;
     const std::uint64_t end = length == undefinedLength ? size_ : at + length;
     if (end > size_) corrupt("file ends inside a sequence");
     while (at < end) {
@@ -101,7 +120,12 @@ public:
         if (!delimited) corrupt("stray item delimiter");
         return e.value;
       }
-      at = e.sequence ? skipSequence(e.value, e.length, explicitVr, depth) : checkedEnd(e.value, e.length);
+      if (depth == 3 && enclosing_[0] == keyOf(0x5200, 0x9229) && enclosing_[1] == keyOf(0x0028, 0x9110) &&
+          keyOf(e.group, e.element) == keyOf(0x0028, 0x0030) && !e.sequence) {
+        keep(DicomStructure::sharedPixelSpacing, e);
+      }
+      at = e.sequence ? skipSequence(e.value, e.length, explicitVr, depth, keyOf(e.group, e.element))
+                      : checkedEnd(e.value, e.length);
     }
     if (delimited) corrupt("file ends inside an item");
     if (at != end) corrupt("item length does not match its elements");
@@ -115,20 +139,35 @@ public:
 
   std::uint64_t size() const { return size_; }
 
+  // Keeps the element's value under key, when it is small enough.
+  void keep(std::uint32_t key, const Element& e) {
+    if (e.length > maxKeptValue) return;
+    std::string value(e.length, '\0');
+    read(e.value, reinterpret_cast<unsigned char*>(value.data()), e.length);
+    kept_.values[key] = std::move(value);
+  }
+
 private:
   std::istream& stream_;
   std::uint64_t size_;
+  DicomStructure& kept_;
+  std::uint32_t enclosing_[2] = {0, 0};  // the sequences around depth 1 and 2
 };
 
 }  // namespace
 
+std::string DicomStructure::value(std::uint16_t group, std::uint16_t element) const {
+  const auto it = values.find(keyOf(group, element));
+  return it == values.end() ? std::string() : it->second;
+}
+
 DicomStructure DicomStructure::walk(std::istream& stream, std::int64_t fileBytes) {
   if (fileBytes < 132) throw IPLException("Not a DICOM file");
-  Walker walker(stream, static_cast<std::uint64_t>(fileBytes));
+  DicomStructure s;
+  Walker walker(stream, static_cast<std::uint64_t>(fileBytes), s);
   unsigned char magic[4];
   walker.read(128, magic, 4);
   if (std::memcmp(magic, "DICM", 4) != 0) throw IPLException("Not a DICOM file");
-  DicomStructure s;
   std::uint64_t at = 132;
   // The meta group: always explicit VR little endian.
   while (at < walker.size()) {
@@ -161,7 +200,9 @@ DicomStructure DicomStructure::walk(std::istream& stream, std::int64_t fileBytes
       return s;
     }
     if (e.group == 0xFFFE) corrupt("stray item");
-    at = e.sequence ? walker.skipSequence(e.value, e.length, s.explicitVr, 1) : walker.checkedEnd(e.value, e.length);
+    if ((e.group == 0x0008 || e.group == 0x0028) && !e.sequence) walker.keep(keyOf(e.group, e.element), e);
+    at = e.sequence ? walker.skipSequence(e.value, e.length, s.explicitVr, 1, keyOf(e.group, e.element))
+                    : walker.checkedEnd(e.value, e.length);
   }
   corrupt("no pixel data");
 }

@@ -2,13 +2,14 @@
 // preamble to the pixel data, before GDCM sees a byte of it.
 //
 // GDCM as shipped keeps its internal assertions, so a file that ends inside
-// an element or nests items wrongly would abort the process inside GDCM.
-// The walk checks what GDCM relies on: "DICM" at 128, a meta group in
-// explicit VR little endian naming the transfer syntax, and every element
-// up to the pixel data (explicit or implicit VR little endian, sequences
-// and items of defined or undefined length, nested at most 16 deep) lying
-// wholly inside the file. Only that prefix is then given to GDCM, and the
-// pixel data is indexed from the offsets found here.
+// an element would abort the process inside GDCM's parser, and a length it
+// misreads makes it allocate whatever the length says. So GDCM never parses
+// the data set: the walk checks "DICM" at 128, a meta group in explicit VR
+// little endian naming the transfer syntax, and every element up to the
+// pixel data (explicit VR with a known VR, or implicit VR, little endian;
+// sequences and items of defined or undefined length, nested at most 16
+// deep) lying wholly inside the file, and keeps the values the decoder
+// needs. GDCM only decodes the compressed frames, from bytes we cut out.
 //
 // Throws IPLException: "Not a DICOM file", "Corrupt DICOM file: ...",
 // "Unsupported DICOM: transfer syntax ..." (big endian, deflated).
@@ -16,6 +17,7 @@
 
 #include <cstdint>
 #include <istream>
+#include <map>
 #include <string>
 
 namespace velIPL {
@@ -26,6 +28,16 @@ struct DicomStructure {
   std::uint64_t pixelElement = 0;   // offset of the pixel data element's tag
   std::uint64_t pixelValue = 0;     // offset of its value
   std::uint32_t pixelLength = 0;    // 0xFFFFFFFF: encapsulated
+
+  // Values of the top-level elements of groups 0x0008 and 0x0028, keyed by
+  // group << 16 | element (values over 1 MiB are left out), and under
+  // sharedPixelSpacing the Pixel Spacing of the shared functional groups'
+  // pixel measures.
+  std::map<std::uint32_t, std::string> values;
+  static constexpr std::uint32_t sharedPixelSpacing = 0xFFFF0030;
+
+  // The value of the element, or empty.
+  std::string value(std::uint16_t group, std::uint16_t element) const;
 
   // Walks the stream of fileBytes bytes from its start.
   static DicomStructure walk(std::istream& stream, std::int64_t fileBytes);

@@ -142,9 +142,12 @@ protected:
   void decode(int index, GImage* grey8, G16Image* grey16) override {
     TIFF* tif = io_.get();
     io_.clearError();
-    if (TIFFCurrentDirectory(tif) != pages_[index] && !TIFFSetDirectory(tif, pages_[index])) {
-      io_.fail("Corrupt TIFF file");
-    }
+    // Reading in file order steps to the next page; any other order walks
+    // the chain from the first page (a few bytes per page).
+    const tdir_t current = TIFFCurrentDirectory(tif);
+    const tdir_t wanted = pages_[index];
+    const bool moved = current == wanted || (current + 1 == wanted && TIFFReadDirectory(tif)) || TIFFSetDirectory(tif, wanted);
+    if (!moved || TIFFCurrentDirectory(tif) != wanted) io_.fail("Corrupt TIFF file");
     const PageLayout p = readLayout(io_);
     if (p.width != static_cast<std::uint32_t>(info_.width) || p.height != static_cast<std::uint32_t>(info_.height) ||
         p.depth != info_.bitsPerSample) {
