@@ -94,6 +94,15 @@ protected:
     const std::size_t pixels = static_cast<std::size_t>(info_.width) * info_.height;
     const int samples = colour_ ? 3 : 1;
     std::vector<std::uint16_t> row(static_cast<std::size_t>(info_.width) * samples);
+    // Plain grey using every bit is copied as it is (little-endian host).
+    if (!invert_ && !palette_ && !colour_ && bitsStored_ == bitsAllocated_) {
+      const std::size_t rowBytes = static_cast<std::size_t>(info_.width) * (bitsAllocated_ / 8);
+      for (int y = 0; y < info_.height; ++y) {
+        void* out = grey8 ? static_cast<void*>(grey8->row(y)) : static_cast<void*>(grey16->row(y));
+        std::memcpy(out, frame.data() + static_cast<std::size_t>(y) * rowBytes, rowBytes);
+      }
+      return;
+    }
     for (int y = 0; y < info_.height; ++y) {
       for (int x = 0; x < info_.width; ++x) {
         for (int s = 0; s < samples; ++s) {

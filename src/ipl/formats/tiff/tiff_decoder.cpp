@@ -178,9 +178,17 @@ protected:
           if (TIFFReadEncodedStrip(tif, strip, band[plane].data(), want) != want) io_.fail("Corrupt TIFF file");
         }
       }
+      // Plain grey of 8 or 16 bits is copied as it is; everything else goes
+      // through samples.
+      const bool plain = !p.palette && !p.colour && !p.whiteIsZero && p.samples == 1 && p.bits == info_.bitsPerSample;
       for (std::uint32_t r = 0; r < rows; ++r) {
-        unpackRow(p, band, r * rowBytes, samples);
         const int y = static_cast<int>(top + r);
+        if (plain) {
+          void* out = grey8 ? static_cast<void*>(grey8->row(y)) : static_cast<void*>(grey16->row(y));
+          std::memcpy(out, band[0].data() + r * rowBytes, rowBytes);
+          continue;
+        }
+        unpackRow(p, band, r * rowBytes, samples);
         if (grey8) {
           toGrey(p, samples, grey8->row(y));
         } else {
