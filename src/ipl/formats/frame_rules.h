@@ -7,8 +7,12 @@
 // one frame at most maxFramePixels pixels (64 Mpixels, 128 MiB at 16 bits:
 // far beyond any B-scan, small enough that a forged header cannot make a
 // decoder allocate gigabytes). A file may hold at most maxFrames frames,
-// and never more than its bytes can carry. Frames are decoded one at a
-// time, so these bound what one read allocates.
+// and never more than its bytes can carry. A compressed frame may decode to
+// at most maxExpansion times its stored bytes (beyond a floor of
+// expansionFloorBytes, 16 MiB): speckled B-scans compress a few times at
+// best, so only a forged frame comes near, and it is refused before its
+// pixels are allocated or decoded. Frames are decoded one at a time, so
+// these bound what one read allocates.
 #pragma once
 
 #include <cstddef>
@@ -27,7 +31,14 @@ struct FrameLimits {
   static constexpr std::int64_t maxSide = BmpHeader::maxSide;
   static constexpr std::int64_t maxFramePixels = std::int64_t{1} << 26;
   static constexpr std::int64_t maxFrames = std::int64_t{1} << 20;
+  static constexpr std::uint64_t maxExpansion = 1024;
+  static constexpr std::uint64_t expansionFloorBytes = std::uint64_t{16} << 20;
 };
+
+// Whether a frame of decodedBytes may come from storedBytes of data.
+inline bool plausibleExpansion(std::uint64_t decodedBytes, std::uint64_t storedBytes) {
+  return decodedBytes <= FrameLimits::expansionFloorBytes || decodedBytes / FrameLimits::maxExpansion <= storedBytes;
+}
 
 // Throws "Image has no pixels" for a side of 0 or less, "Image too large"
 // for a side or a pixel count beyond FrameLimits.

@@ -12,6 +12,7 @@
 
 #include "ipl/formats/dicom/dicom_structure.h"
 #include "ipl/formats/dicom/gdcm_quiet.h"
+#include "ipl/formats/dicom/jpeg2000_frame.h"
 #include "ipl/formats/frame_rules.h"
 #include "ipl/ipl_exception.h"
 
@@ -24,12 +25,6 @@ namespace {
 
 const gdcm::Tag pixelDataTag(0x7fe0, 0x0010);
 
-// A compressed frame may decode to at most maxExpansion times its bytes
-// (beyond a floor of 16 MiB, a 2896 x 2896 16-bit frame): speckled B-scans
-// compress a few times at best, so only a forged frame comes near, and it
-// is refused before its pixels are allocated.
-constexpr std::uint64_t maxExpansion = 1024;
-constexpr std::uint64_t maxExpansionFloor = std::uint64_t{16} << 20;
 
 std::uint32_t le32(const unsigned char* p) {
   return p[0] | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[3]} << 24);
@@ -273,7 +268,7 @@ private:
     for (std::size_t f = 0; f < frames; ++f) {
       std::uint64_t compressed = 0;
       for (std::size_t i = 0; i < frames_[f].second; ++i) compressed += fragments_[frames_[f].first + i].length;
-      if (frameBytes_ > std::max(maxExpansionFloor, compressed * maxExpansion)) {
+      if (!plausibleExpansion(frameBytes_, compressed)) {
         corrupt("frame " + std::to_string(f) + " claims more pixels than its data can hold");
       }
     }
@@ -286,7 +281,23 @@ private:
     std::uint64_t compressed = 0;
     for (std::size_t i = 0; i < count; ++i) compressed += fragments_[first + i].length;
     if (compressed > static_cast<std::uint64_t>(fileBytes_)) corrupt("fragments beyond the file");
-
+    if (syntax_ == gdcm::TransferSyntax::JPEG2000Lossless || syntax_ == gdcm::TransferSyntax::JPEG2000 ||
+        syntax_ == gdcm::TransferSyntax::JPEG2000Part2Lossless || syntax_ == gdcm::TransferSyntax::JPEG2000Part2) {
+      std::vector<unsigned char> bytes;
+      bytes.reserve(static_cast<std::size_t>(compressed));
+      for (std::size_t i = 0; i < count; ++i) {
+        const Fragment& f = fragments_[first + i];
+        const std::size_t at = bytes.size();
+        bytes.resize(at + f.length);
+        fetch(f.offset, bytes.data() + at, f.length);
+      }
+      const Jpeg2000Frame codec{info_.width, info_.height, colour_ ? 3 : 1, bitsAllocated_};
+      std::string why;
+      if (!codec.decode(bytes.data(), bytes.size(), frame.data(), why)) {
+        corrupt("frame " + std::to_string(index) + " cannot be decoded: " + libraryDetail(why));
+      }
+      return false;
+    }
     bool planar = planar_;
     bool decoded = false;
     try {

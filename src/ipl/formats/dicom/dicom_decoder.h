@@ -17,7 +17,8 @@
 // frames, or the fragments of each encapsulated frame, through the basic
 // offset table or one fragment per frame); every frame read fetches just
 // that frame's bytes from the file, and GDCM's codecs decode a compressed
-// one.
+// one (JPEG 2000 goes to OpenJPEG directly, jpeg2000_frame.h, since GDCM's
+// codec prints OpenJPEG's messages).
 //
 // Refused with IPLException: "Not a DICOM file" (no "DICM" at 128),
 // "Corrupt DICOM file: ...", "Unsupported DICOM: ..." (signed samples,
@@ -25,8 +26,8 @@
 // the big-endian and deflated transfer syntaxes, frames that share
 // fragments without an offset table), and the limits of frame_rules.h; a
 // frame count whose frames cannot fit in the pixel data is "Too many frames
-// for the file", and a compressed frame that would decode to more than 1024
-// times its bytes (and more than 16 MiB) is corrupt, both found at open.
+// for the file", and a compressed frame that would expand beyond
+// plausibleExpansion() is corrupt, both found at open.
 // GDCM's own traces are silenced (gdcm_quiet.h).
 #pragma once
 

@@ -117,6 +117,15 @@ PageLayout readLayout(TiffIo& io) {
     TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &p.rowsPerStrip);
     if (p.rowsPerStrip == 0 || p.rowsPerStrip > p.height) p.rowsPerStrip = p.height;
   }
+  // Every strip or tile of the page, against what the page decodes to.
+  std::uint64_t stored = 0;
+  const std::uint32_t striles = p.tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+  for (std::uint32_t i = 0; i < striles && stored <= FrameLimits::expansionFloorBytes; ++i) {
+    stored += TIFFGetStrileByteCount(tif, i);
+  }
+  if (!plausibleExpansion(std::uint64_t{p.width} * p.height * p.samples * (p.bits == 16 ? 2 : 1), stored)) {
+    throw IPLException("Corrupt TIFF file: page claims more pixels than its data can hold");
+  }
   if (p.palette) {
     const std::size_t entries = std::size_t{1} << p.bits;
     p.map8 = true;

@@ -19,7 +19,8 @@
 // loops"; "Corrupt TIFF file: " with libtiff's own reason; and the limits of
 // frame_rules.h. A tile may be at most 1024 pixels or its image's side
 // (rounded up to 16), whichever is more, so a tiny image cannot claim a
-// gigantic tile buffer. Resolution in centimetres or inches gives the pixel
+// gigantic tile buffer, and a page whose strips or tiles would expand
+// beyond plausibleExpansion() is corrupt. Resolution in centimetres or inches gives the pixel
 // spacing; without a unit it is not known.
 #pragma once
 
