@@ -151,16 +151,9 @@ std::string readMessage(const std::string& path) {
 
 TEST(PngWriter, ImagesReadBackAsWrittenWithTheirSpacing) {
   testutil::ScratchFolder folder;
-  GImage grey(21, 10, 0);
-  G16Image deep(21, 10, 0);
-  RGBImage colour(21, 10, 0);
-  for (int y = 0; y < 10; ++y) {
-    for (int x = 0; x < 21; ++x) {
-      grey.at(x, y) = static_cast<unsigned char>(sampleAt(x, y, 0, 8));
-      deep.at(x, y) = static_cast<std::uint16_t>(sampleAt(x, y, 0, 16));
-      for (int c = 0; c < 3; ++c) colour.at(x, y, c) = static_cast<unsigned char>(sampleAt(x, y, c, 8));
-    }
-  }
+  const auto grey = testutil::patterned<GImage>(21, 10);
+  const auto deep = testutil::patterned<G16Image>(21, 10);
+  const auto colour = testutil::patterned<RGBImage>(21, 10);
   const PngWriter writer({0.0117, 0.0039});
   const std::string path = folder.file("out.png");
   writer.writeFile(path, grey);

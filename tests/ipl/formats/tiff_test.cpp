@@ -286,17 +286,12 @@ std::vector<float> floatsOf(const std::string& path) {
 
 TEST(TiffWriter, PagesReadBackAsWritten) {
   testutil::ScratchFolder folder;
-  GImage grey(19, 11, 0);
-  G16Image deep(19, 11, 0);
-  RGBImage colour(19, 11, 0);
+  const auto grey = testutil::patterned<GImage>(19, 11);
+  const auto deep = testutil::patterned<G16Image>(19, 11);
+  const auto colour = testutil::patterned<RGBImage>(19, 11);
   DImage mean(19, 11, 0.0);
   for (int y = 0; y < 11; ++y) {
-    for (int x = 0; x < 19; ++x) {
-      grey.at(x, y) = static_cast<unsigned char>(sampleAt(x, y, 0, 8));
-      deep.at(x, y) = static_cast<std::uint16_t>(sampleAt(x, y, 0, 16));
-      for (int c = 0; c < 3; ++c) colour.at(x, y, c) = static_cast<unsigned char>(sampleAt(x, y, c, 8));
-      mean.at(x, y) = sampleAt(x, y, 0, 16) / 7.0;
-    }
+    for (int x = 0; x < 19; ++x) mean.at(x, y) = deep.at(x, y) / 7.0;
   }
   for (const TiffWriteOptions& options :
        {TiffWriteOptions{}, TiffWriteOptions{0.0117, 0.0039, TiffCompression::lzw, true, 0},
