@@ -6,7 +6,7 @@
 #include "ipl/formats/png/png_writer.h"
 #include "ipl/formats/tiff/tiff_writer.h"
 #include "ipl/image_decoder.h"
-#include "merge/scratch_folder.h"
+#include "scratch_folder.h"
 
 using namespace velIPL;
 

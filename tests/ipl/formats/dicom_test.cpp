@@ -13,7 +13,7 @@
 #include "ipl/formats/frame_rules.h"
 #include "ipl/formats/sample_pattern.h"
 #include "ipl/ipl_exception.h"
-#include "merge/scratch_folder.h"
+#include "scratch_folder.h"
 #include "test_util.h"
 
 using namespace velIPL;

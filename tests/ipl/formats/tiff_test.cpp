@@ -11,7 +11,7 @@
 #include "ipl/formats/tiff/tiff_writer.h"
 #include "ipl/ipl_exception.h"
 #include "ipl/formats/sample_pattern.h"
-#include "merge/scratch_folder.h"
+#include "scratch_folder.h"
 #include "test_util.h"
 
 using namespace velIPL;
