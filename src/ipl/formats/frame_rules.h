@@ -9,7 +9,7 @@
 // decoder allocate gigabytes). A file may hold at most maxFrames frames,
 // and never more than its bytes can carry. A compressed frame may decode to
 // at most maxExpansion times its stored bytes (beyond a floor of
-// expansionFloorBytes, 16 MiB): speckled B-scans compress a few times at
+// expansionFloorBytes, 1 MiB): speckled B-scans compress a few times at
 // best, so only a forged frame comes near, and it is refused before its
 // pixels are allocated or decoded. Frames are decoded one at a time, so
 // these bound what one read allocates.
@@ -32,7 +32,7 @@ struct FrameLimits {
   static constexpr std::int64_t maxFramePixels = std::int64_t{1} << 26;
   static constexpr std::int64_t maxFrames = std::int64_t{1} << 20;
   static constexpr std::uint64_t maxExpansion = 1024;
-  static constexpr std::uint64_t expansionFloorBytes = std::uint64_t{16} << 20;
+  static constexpr std::uint64_t expansionFloorBytes = std::uint64_t{1} << 20;
 };
 
 // Whether a frame of decodedBytes may come from storedBytes of data.
