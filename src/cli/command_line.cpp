@@ -27,7 +27,8 @@ int runCommandLine(int argc, const char* const* argv, CliEnvironment& env) {
   CLI::App app{
       "Averages a series of OCT B-scans of one retinal section into one low-noise image.\n"
       "Every frame is registered to the first (one axial shift per column), the registered\n"
-      "frames are averaged, and the average is coloured and saved as a 24-bit BMP file.",
+      "frames are averaged, and the average is coloured and saved as a BMP, PNG or TIFF file.\n"
+      "Reads BMP, PNG, TIFF (multi-page too) and DICOM (multi-frame too), 8 or 16 bits.",
       kProgram};
   app.set_version_flag("--version", std::string(kProgram) + " 1.0.0");
   app.require_subcommand(1);

@@ -33,7 +33,7 @@ std::vector<std::string> imageFilesIn(const std::string& folder) {
     if (fs::is_regular_file(it->status(statError))) files.push_back((fs::path(folder) / it->path().filename()).string());
   }
   if (ec) throw CliError(folder, ec.message());
-  if (files.empty()) throw CliError(folder, "No BMP files in folder");
+  if (files.empty()) throw CliError(folder, "No image files in folder");
   sortPaths(files);
   return files;
 }
@@ -74,8 +74,7 @@ std::string unreadableReason(const std::string& path) {
 }
 
 SeriesSize checkSeries(const std::vector<std::string>& paths) {
-  int referenceWidth = 0;
-  int referenceRows = 0;
+  SeriesSize series;
   for (std::size_t i = 0; i < paths.size(); ++i) {
     const std::string& path = paths[i];
     const std::string unreadable = unreadableReason(path);
@@ -86,16 +85,23 @@ SeriesSize checkSeries(const std::vector<std::string>& paths) {
     const bool ok = velIPL::probeImageFile(path, info, message);
     if (i == 0) {
       if (!ok) throw CliError(path, "Not a valid image file");
-      referenceWidth = info.width;
-      referenceRows = info.height;
-      continue;
+      series.width = info.width;
+      series.height = info.height;
+      series.bitsPerSample = info.bitsPerSample;
+      series.pixelSpacingX = info.pixelSpacingX;
+      series.pixelSpacingY = info.pixelSpacingY;
+    } else {
+      if (!ok) throw CliError(path, message);
+      if (info.width != series.width || info.height != series.height) {
+        throw CliError(path, "Image has not same dimensions as reference image");
+      }
+      if (info.bitsPerSample != series.bitsPerSample) {
+        throw CliError(path, "Image has not same bit depth as reference image");
+      }
     }
-    if (!ok) throw CliError(path, message);
-    if (info.width != referenceWidth || info.height != referenceRows) {
-      throw CliError(path, "Image has not same dimensions as reference image");
-    }
+    series.frames.push_back(info.frames);
   }
-  return {referenceWidth, referenceRows};
+  return series;
 }
 
 }  // namespace lumifold

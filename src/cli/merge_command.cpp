@@ -7,15 +7,21 @@
 #include <filesystem>
 #include <new>
 #include <ostream>
+#include <stdexcept>
 
 #include "cli/cli_environment.h"
 #include "cli/command_support.h"
 #include "cli/image_metrics.h"
+#include "cli/frame_selection.h"
 #include "cli/output_name.h"
+#include "cli/picture_output.h"
 #include "cli/progress_reporter.h"
 #include "cli/safe_file.h"
 #include "color/color_scales.h"
 #include "merge/registration_methods.h"
+#include "ipl/ipl_exception.h"
+#include "merge/eight_bit_view.h"
+#include "merge/frame_reader.h"
 #include "shell/merge_failure.h"
 
 namespace lumifold {
@@ -60,13 +66,14 @@ bool sameFile(const std::string& a, const std::string& b) {
 // Every output, named as it will be written, checked before any work.
 void checkOutputs(MergePlan& plan, const MergeOptions& o) {
   // A folder is never a picture's name, whatever the extension rule makes of it.
-  for (const std::string* given : {&o.output, &o.grey}) {
-    if (given->empty() && given == &o.grey) continue;
+  for (const std::string* given : {&o.output, &o.grey, &o.average}) {
+    if (given->empty() && given != &o.output) continue;
     if (given->empty() || given->back() == '/') throw CliError(*given, "Missing file name");
     if (std::filesystem::is_directory(*given)) throw CliError(*given, "Is a folder");
   }
-  plan.output = pictureName(o.output);
-  if (!o.grey.empty()) plan.grey = pictureName(o.grey);
+  plan.output = outputPictureName(o.output);
+  if (!o.grey.empty()) plan.grey = outputPictureName(o.grey);
+  if (!o.average.empty()) plan.average = averageName(o.average);
   plan.shifts = o.shifts;
 
   struct Output {
@@ -75,6 +82,7 @@ void checkOutputs(MergePlan& plan, const MergeOptions& o) {
   };
   std::vector<Output> outputs{{plan.output, "--output"}};
   if (!plan.grey.empty()) outputs.push_back({plan.grey, "--grey"});
+  if (!plan.average.empty()) outputs.push_back({plan.average, "--average"});
   if (!plan.shifts.empty()) outputs.push_back({plan.shifts, "--shifts"});
   for (std::size_t i = 0; i < outputs.size(); ++i) {
     for (std::size_t j = 0; j < i; ++j) {
@@ -93,9 +101,10 @@ void checkOutputs(MergePlan& plan, const MergeOptions& o) {
 }
 
 // Every registered frame must have a truth of the images' width.
-ShiftTruth checkedTruth(const std::string& path, int frameCount, int width) {
+ShiftTruth checkedTruth(const std::string& path, const std::vector<int>& frameNumbers, int width) {
   ShiftTruth truth = readShiftTruth(path);
-  for (int i = 1; i < frameCount; ++i) {
+  for (std::size_t j = 1; j < frameNumbers.size(); ++j) {
+    const int i = frameNumbers[j];
     const auto it = truth.find(i);
     if (it == truth.end()) throw CliError(path, "No shifts for frame " + std::to_string(i) + " of the series");
     if (static_cast<int>(it->second.size()) != width) {
@@ -104,6 +113,37 @@ ShiftTruth checkedTruth(const std::string& path, int frameCount, int width) {
     }
   }
   return truth;
+}
+
+// Every frame of every file, and the ones --frames keeps.
+void listFrames(MergePlan& plan, const std::string& selection) {
+  for (std::size_t f = 0; f < plan.paths.size(); ++f) {
+    const int count = plan.size.frames[f];
+    for (int k = 0; k < count; ++k) {
+      plan.frameNames.push_back(count == 1 ? plan.paths[f]
+                                           : plan.paths[f] + " [frame " + std::to_string(k + 1) + " of " +
+                                                 std::to_string(count) + "]");
+    }
+  }
+  std::vector<int> numbers;
+  if (selection.empty()) {
+    for (int i = 0; i < static_cast<int>(plan.frameNames.size()); ++i) numbers.push_back(i);
+  } else {
+    try {
+      numbers = selectFrames(selection, static_cast<int>(plan.frameNames.size()));
+    } catch (const std::invalid_argument& e) {
+      throw UsageError(e.what());
+    }
+  }
+  // Numbers ascend, so one walk over the files finds each frame's.
+  std::size_t file = 0;
+  int first = 0;  // number of the first frame of file
+  for (const int n : numbers) {
+    while (n >= first + plan.size.frames[file]) first += plan.size.frames[file++];
+    plan.frames.emplace_back(plan.paths[file], n - first);
+    plan.frameNumbers.push_back(n);
+    plan.framePaths.push_back(plan.paths[file]);
+  }
 }
 
 velIPL::GImage checkedNoiseFree(const std::string& path, const SeriesSize& size) {
@@ -123,6 +163,21 @@ ProgressReporter::Mode progressMode(const MergeOptions& o, const CliEnvironment&
   return o.progress ? Mode::Lines : Mode::Silent;
 }
 
+// The reference frame as the merge registers it: its 8-bit grey, or the
+// 8-bit view of a 16-bit one.
+velIPL::GImage readReferenceGrey(const MergePlan& plan) {
+  const std::string& name = plan.frameNames[static_cast<std::size_t>(plan.frameNumbers.front())];
+  try {
+    FrameReader reader(plan.frames);
+    FramePixels frame;
+    reader.read(0, frame);
+    if (frame.bitsPerSample == 16) return EightBitView(frame.full).view(frame.full);
+    return frame.grey;
+  } catch (const velIPL::IPLException& e) {
+    throw CliError(name, reasonFor(e.what(), plan.framePaths.front()));
+  }
+}
+
 std::string percentOf(long long n, long long of) {
   char text[32];
   std::snprintf(text, sizeof text, "%.2f %%", 100.0 * static_cast<double>(n) / static_cast<double>(of));
@@ -139,22 +194,28 @@ MergePlan checkMerge(const MergeOptions& o) {
   // The reader takes files without pixels, but there is nothing to merge
   // or to write.
   if (plan.size.width == 0 || plan.size.height == 0) throw CliError(plan.paths.front(), "Empty image");
-  if (!o.truth.empty()) plan.truth = checkedTruth(o.truth, static_cast<int>(plan.paths.size()), plan.size.width);
+  listFrames(plan, o.frames);
+  if (!o.truth.empty()) plan.truth = checkedTruth(o.truth, plan.frameNumbers, plan.size.width);
   if (!o.noiseFree.empty()) plan.noiseFree = checkedNoiseFree(o.noiseFree, plan.size);
   return plan;
 }
 
 CliError mergeFailureError(const MergePlan& plan, int currentImage, const std::string& message) {
-  const MergeFailure failure = explainMergeFailure(plan.paths, currentImage, message, plan.size.width, plan.size.height);
-  const std::string& path = plan.paths[static_cast<std::size_t>(failure.file)];
-  return CliError(path, reasonFor(failure.reason, path));
+  const MergeFailure failure =
+      explainMergeFailure(plan.framePaths, currentImage, message, plan.size.width, plan.size.height);
+  const std::size_t frame = static_cast<std::size_t>(failure.file);
+  return CliError(plan.frameNames[static_cast<std::size_t>(plan.frameNumbers[frame])],
+                  reasonFor(failure.reason, plan.framePaths[frame]));
 }
 
 MergeOutcome mergeSeries(const MergePlan& plan, const MergeOptions& o, CliEnvironment& env) {
   ProgressReporter progress(env.err(), progressMode(o, env));
   MergeOutcome outcome;
-  Merger merger(plan.paths, &env.mergeProgress(progress));
-  merger.setShiftObserver([&](int index, const mathORN::RowVector& s) { outcome.shifts.record(index, s); });
+  Merger merger(plan.frames, &env.mergeProgress(progress));
+  // Shifts go by frame number, the numbering of the truth and of the table.
+  merger.setShiftObserver([&](int index, const mathORN::RowVector& s) {
+    outcome.shifts.record(plan.frameNumbers[static_cast<std::size_t>(index)], s);
+  });
 
   const double start = seconds();
   try {
@@ -171,29 +232,39 @@ MergeOutcome mergeSeries(const MergePlan& plan, const MergeOptions& o, CliEnviro
   // A reference replaced after the check merges at its new size, which
   // the truth and the noise-free section were checked against.
   if (outcome.merged.width() != plan.size.width || outcome.merged.height() != plan.size.height) {
-    throw CliError(plan.paths.front(), kChangedSizeReason);
+    throw CliError(plan.framePaths.front(), kChangedSizeReason);
   }
+  outcome.bitsPerSample = merger.bitsPerSample();
+  if (outcome.bitsPerSample == 16) outcome.grey16 = merger.average16();
+  if (!plan.average.empty()) outcome.average = merger.average();
   return outcome;
 }
 
 void writeMergeResults(const MergePlan& plan, const MergeOutcome& outcome, const MergeOptions& o) {
-  writePicture(ApplyColorScale(scaleFor(o.scale).build(), outcome.merged), plan.output);
-  // Grey in all three channels.
-  if (!plan.grey.empty()) writePicture(ApplyColorScale(MakeWhiteOnBlackScale(), outcome.merged), plan.grey);
-  if (!plan.shifts.empty()) writeFileSafely(plan.shifts, outcome.shifts.toCsv(plan.paths));
+  const PixelSpacing spacing{plan.size.pixelSpacingX, plan.size.pixelSpacingY};
+  writeColourPicture(ApplyColorScale(scaleFor(o.scale).build(), outcome.merged), plan.output, spacing);
+  if (!plan.grey.empty()) {
+    writeGreyPicture(outcome.merged, outcome.bitsPerSample == 16 ? &outcome.grey16 : nullptr, plan.grey, spacing);
+  }
+  if (!plan.average.empty()) writeAveragePicture(outcome.average, plan.average, spacing);
+  if (!plan.shifts.empty()) writeFileSafely(plan.shifts, outcome.shifts.toCsv(plan.frameNames));
 }
 
 void printMergeSummary(const MergePlan& plan, const MergeOutcome& outcome, const MergeOptions& o, CliEnvironment& env,
                        double startTime) {
   std::ostream& out = env.out();
-  const int frameCount = static_cast<int>(plan.paths.size());
+  const int frameCount = static_cast<int>(plan.frames.size());
   const velIPL::GImage& merged = outcome.merged;
   const int registered = outcome.shifts.frames();
   out << "Merged " << frameCount << (frameCount == 1 ? " frame" : " frames") << " of " << merged.width() << " x "
       << merged.height() << " by " << methodFor(o.algorithm).name << " in " << formatSeconds(outcome.seconds)
       << " (" << formatSeconds(seconds() - startTime) << " in all).\n";
   out << "Wrote " << plan.output << " (" << scaleFor(o.scale).name << ")\n";
-  if (!plan.grey.empty()) out << "Wrote " << plan.grey << " (grey average)\n";
+  if (!plan.grey.empty()) {
+    out << "Wrote " << plan.grey << " (grey average"
+        << (outcome.bitsPerSample == 16 && pictureFormat(plan.grey) != PictureFormat::bmp ? ", 16-bit" : "") << ")\n";
+  }
+  if (!plan.average.empty()) out << "Wrote " << plan.average << " (unrounded average, 32-bit float)\n";
   if (!plan.shifts.empty()) {
     out << "Wrote " << plan.shifts << " (shifts of " << registered << " registered "
         << (registered == 1 ? "frame" : "frames") << ")\n";
@@ -211,9 +282,9 @@ void printMergeSummary(const MergePlan& plan, const MergeOutcome& outcome, const
   }
   if (plan.noiseFree) {
     // Read again, so it may have changed since the merge.
-    const velIPL::GImage first = readGrey(plan.paths.front());
+    const velIPL::GImage first = readReferenceGrey(plan);
     if (first.width() != plan.size.width || first.height() != plan.size.height) {
-      throw CliError(plan.paths.front(), kChangedSizeReason);
+      throw CliError(plan.frameNames[static_cast<std::size_t>(plan.frameNumbers.front())], kChangedSizeReason);
     }
     out << "PSNR against " << o.noiseFree << ": frame 0 " << formatDb(peakSignalToNoise(first, *plan.noiseFree))
         << ", average " << formatDb(peakSignalToNoise(merged, *plan.noiseFree)) << '\n';
@@ -233,10 +304,16 @@ MergeCommand::MergeCommand(CLI::App& app) {
   command_ = app.add_subcommand("merge", "Merge a series of B-scans into one coloured image");
   command_->description(
       "Merge a series of B-scans into one coloured image.\n"
-      "INPUT is a BMP file or a folder, whose *.bmp files are taken in name order\n"
-      "(case-insensitive). Inputs keep the order given; the first file is the reference.");
-  command_->add_option("INPUT", options_.inputs, "BMP files or folders of BMP files")->required();
-  command_->add_option("-o,--output", options_.output, "Coloured result; the extension becomes .bmp")
+      "INPUT is an image file (BMP, PNG, TIFF or DICOM, recognised by its content) or a\n"
+      "folder, whose files with these formats' extensions (.bmp, .png, .tif, .tiff, .dcm,\n"
+      "any case) are taken in name order (case-insensitive). A multi-page TIFF or a\n"
+      "multi-frame DICOM gives its frames in file order. Inputs keep the order given;\n"
+      "the first frame is the reference. 16-bit frames are registered on an 8-bit view\n"
+      "fixed by the reference and averaged at full precision.\n"
+      "Pictures are written by extension: .bmp (24-bit), .png, .tif or .tiff; any other\n"
+      "extension becomes .bmp.");
+  command_->add_option("INPUT", options_.inputs, "Image files or folders of image files")->required();
+  command_->add_option("-o,--output", options_.output, "Coloured result (.bmp, .png, .tif; others become .bmp)")
       ->capture_default_str();
   std::vector<std::string> methodKeys;
   for (const RegistrationMethod& method : kRegistrationMethods) methodKeys.emplace_back(method.key);
@@ -246,7 +323,13 @@ MergeCommand::MergeCommand(CLI::App& app) {
   std::vector<std::string> scaleKeys;
   for (const ColorScale& scale : kColorScales) scaleKeys.emplace_back(scale.key);
   command_->add_option("-s,--scale", options_.scale, "Colour scale")->check(CLI::IsMember(scaleKeys))->capture_default_str();
-  command_->add_option("--grey", options_.grey, "Also write the uncoloured average (extension .bmp)");
+  command_->add_option("--grey", options_.grey,
+                       "Also write the uncoloured average: .bmp 24-bit, .png or .tif 8-bit grey, or 16-bit for a "
+                       "16-bit series");
+  command_->add_option("--average", options_.average,
+                       "Also write the unrounded average as a 32-bit floating-point TIFF (extension .tif)");
+  command_->add_option("--frames", options_.frames,
+                       "Merge only these frames, numbered from 0 across all inputs: e.g. 1-40 or 0,2,5-9");
   command_->add_option("--shifts", options_.shifts, "Write every registered frame's column shifts as CSV");
   command_->add_option("--truth", options_.truth, "truth.csv from 'simulate': report how many shifts are right");
   command_->add_option("--noise-free", options_.noiseFree,

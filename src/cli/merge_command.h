@@ -18,6 +18,7 @@
 #include "cli/input_list.h"
 #include "cli/shift_table.h"
 #include "ipl/images.h"
+#include "merge/merge_frame.h"
 #include "merge/merger.h"
 
 namespace CLI {
@@ -34,6 +35,8 @@ struct MergeOptions {
   std::string algorithm = "correlation";
   std::string scale = "rainbow";
   std::string grey;
+  std::string average;
+  std::string frames;  // the --frames list; empty: every frame
   std::string shifts;
   std::string truth;
   std::string noiseFree;
@@ -42,14 +45,24 @@ struct MergeOptions {
   bool quiet = false;
 };
 
-// What checkMerge found: the files to merge, the files to write (named as
-// they will be written, "" when not asked for), and what the summary
-// compares with.
+// What checkMerge found: the files to merge, the frames of them to merge,
+// the files to write (named as they will be written, "" when not asked
+// for), and what the summary compares with.
 struct MergePlan {
   std::vector<std::string> paths;
   SeriesSize size;
+  // Every frame of the inputs, numbered from 0 across the list: its name in
+  // reports and tables (the path, followed by " [frame N of M]" for a file
+  // of several frames).
+  std::vector<std::string> frameNames;
+  // The frames merged, in order, with each one's number among all frames
+  // and its file.
+  std::vector<MergeFrame> frames;
+  std::vector<int> frameNumbers;
+  std::vector<std::string> framePaths;
   std::string output;
   std::string grey;
+  std::string average;
   std::string shifts;
   std::optional<ShiftTruth> truth;
   std::optional<velIPL::GImage> noiseFree;
@@ -57,14 +70,20 @@ struct MergePlan {
 
 struct MergeOutcome {
   velIPL::GImage merged;
+  int bitsPerSample = 8;
+  // The 16-bit grey of a 16-bit series (empty otherwise), and the unrounded
+  // mean when --average asks for it.
+  velIPL::G16Image grey16;
+  velIPL::DImage average;
   ShiftTable shifts;
   double seconds = 0.0;  // the merge alone
 };
 
 // Expands the inputs, refuses outputs that are folders, collide with each
 // other or with an input (UsageError), or cannot be written; checks every
-// input's header and size, reads the truth and the noise-free section and
-// checks them against the series.
+// input's header, size and depth, lists its frames and keeps those --frames
+// selects (UsageError for a list that does not fit), reads the truth and the
+// noise-free section and checks them against the series.
 MergePlan checkMerge(const MergeOptions& options);
 
 // Merges the planned series by the chosen registration, showing progress on
@@ -73,12 +92,13 @@ MergePlan checkMerge(const MergeOptions& options);
 // fails; std::bad_alloc passes.
 MergeOutcome mergeSeries(const MergePlan& plan, const MergeOptions& options, CliEnvironment& env);
 
-// The error that names the file a failed merge is to blame on and why, from
-// the merger's message and the image it had reached.
+// The error that names the frame a failed merge is to blame on and why,
+// from the merger's message and the frame it had reached.
 CliError mergeFailureError(const MergePlan& plan, int currentImage, const std::string& message);
 
-// Writes the coloured picture, the grey average and the shift table asked
-// for, in that order, each replacing its file only once complete.
+// Writes the coloured picture, the grey average, the unrounded average and
+// the shift table asked for, in that order, each replacing its file only
+// once complete (picture_output.h).
 void writeMergeResults(const MergePlan& plan, const MergeOutcome& outcome, const MergeOptions& options);
 
 // The summary on env.out(): what was merged and written, and the shift

@@ -2,6 +2,8 @@
 
 #include <CLI/CLI.hpp>
 #include <ostream>
+#include <sstream>
+#include <string>
 
 #include "cli/cli_environment.h"
 #include "cli/command_support.h"
@@ -9,6 +11,30 @@
 #include "ipl/image_decoder.h"
 
 namespace lumifold {
+
+namespace {
+
+// A BMP file as ever: "W x H", " (top-down)" for rows stored from the top.
+// Any other: "TIFF, 40 frames of 512 x 496, 16 bits per sample (12
+// significant), colour, modality OPT, pixel spacing 0.0117 x 0.0039 mm".
+std::string describe(const velIPL::ImageFileInfo& info) {
+  std::ostringstream text;
+  if (info.format == "BMP") {
+    text << info.width << " x " << info.height << (info.topDown ? " (top-down)" : "");
+    return text.str();
+  }
+  text << info.format << ", " << info.frames << (info.frames == 1 ? " frame of " : " frames of ") << info.width
+       << " x " << info.height << ", " << info.bitsPerSample << " bits per sample";
+  if (info.significantBits != info.bitsPerSample) text << " (" << info.significantBits << " significant)";
+  if (info.samplesPerPixel == 3) text << ", colour";
+  if (!info.modality.empty()) text << ", modality " << info.modality;
+  if (info.pixelSpacingX > 0.0 || info.pixelSpacingY > 0.0) {
+    text << ", pixel spacing " << info.pixelSpacingX << " x " << info.pixelSpacingY << " mm";
+  }
+  return text.str();
+}
+
+}  // namespace
 
 int runProbe(const std::vector<std::string>& files, CliEnvironment& env) {
   int status = kExitOk;
@@ -28,14 +54,18 @@ int runProbe(const std::vector<std::string>& files, CliEnvironment& env) {
       refuse(file, message);
       continue;
     }
-    env.out() << file << ": " << info.width << " x " << info.height << (info.topDown ? " (top-down)" : "") << '\n';
+    env.out() << file << ": " << describe(info) << '\n';
   }
   return status;
 }
 
 ProbeCommand::ProbeCommand(CLI::App& app) {
   command_ = app.add_subcommand("probe", "Report each file's width and height, or why it is refused");
-  command_->add_option("FILE", files_, "BMP files")->required();
+  command_->description(
+      "Report each file's width and height, or why it is refused. For a PNG, TIFF or\n"
+      "DICOM file also its format, frame count, bits per sample and, where the file\n"
+      "gives them, modality and pixel spacing.");
+  command_->add_option("FILE", files_, "Image files (BMP, PNG, TIFF, DICOM)")->required();
 }
 
 bool ProbeCommand::chosen() const { return static_cast<bool>(*command_); }

@@ -8,6 +8,8 @@
 #include <optional>
 #include <ostream>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "cli/cli_environment.h"
 #include "cli/cli_error.h"
@@ -29,7 +31,8 @@ int runSimulate(SimulateOptions o, CliEnvironment& env) {
   const double start = seconds();
   std::string current = o.directory;
   try {
-    writeSeries(*simulator, o.directory, [&](const std::string& path) { current = path; });
+    writeSeries(*simulator, o.directory, [&](const std::string& path) { current = path; },
+                *seriesFormatFromName(o.format));
   } catch (const std::bad_alloc&) {
     throw;
   } catch (const std::exception& e) {
@@ -37,12 +40,17 @@ int runSimulate(SimulateOptions o, CliEnvironment& env) {
   }
   if (!o.quiet) {
     const auto& p = o.parameters;
+    const std::vector<std::string> files = seriesFileNames(*seriesFormatFromName(o.format), p.frames);
     env.out() << "Simulated " << p.frames << (p.frames == 1 ? " frame" : " frames") << " of " << p.width << " x "
               << p.height << " (motion " << o.motion << ", max shift " << p.maxShift << ", noise " << p.noise
               << ", seed " << p.seed << ") in " << formatSeconds(seconds() - start) << ".\n"
-              << "Wrote " << (std::filesystem::path(o.directory) / frameFileName(0, p.frames)).string() << " ... "
-              << frameFileName(p.frames - 1, p.frames) << ", " << kTruthFolder << "/noise_free.bmp and "
-              << kTruthFolder << "/truth.csv\n";
+              << "Wrote " << (std::filesystem::path(o.directory) / files.front()).string();
+    if (files.size() > 1) {
+      env.out() << " ... " << files.back();
+    } else if (p.frames > 1) {
+      env.out() << " (" << p.frames << " frames)";
+    }
+    env.out() << ", " << kTruthFolder << "/noise_free.bmp and " << kTruthFolder << "/truth.csv\n";
   }
   return kExitOk;
 }
@@ -52,7 +60,9 @@ SimulateCommand::SimulateCommand(CLI::App& app) {
   command_->description(
       "Write a simulated B-scan series into OUTDIR: frame_000.bmp ... and nothing else, so\n"
       "'merge OUTDIR' merges it; and into OUTDIR/truth/ the noise-free section\n"
-      "noise_free.bmp and truth.csv with every frame's true column shifts.");
+      "noise_free.bmp and truth.csv with every frame's true column shifts.\n"
+      "--format png or tif writes frame_000.png or frame_000.tif ... instead; tif-stack\n"
+      "writes all frames as the pages of series.tif, dcm as the frames of series.dcm.");
   SimulationParameters& p = options_.parameters;
   command_->add_option("OUTDIR", options_.directory, "Folder to write (created when missing)")->required();
   command_->add_option("--frames", p.frames, "Number of frames")->check(CLI::Range(1, 10000))->capture_default_str();
@@ -67,6 +77,10 @@ SimulateCommand::SimulateCommand(CLI::App& app) {
       ->capture_default_str();
   command_->add_option("--noise", p.noise, "Detector noise floor (1 typical, 0 none)")
       ->check(CLI::NonNegativeNumber)
+      ->capture_default_str();
+  std::vector<std::string> formats(seriesFormatNames().begin(), seriesFormatNames().end());
+  command_->add_option("--format", options_.format, "How the frames are written")
+      ->check(CLI::IsMember(formats))
       ->capture_default_str();
   command_->add_flag("-q,--quiet", options_.quiet, "No summary");
 }

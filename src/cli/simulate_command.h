@@ -20,6 +20,7 @@ struct SimulateOptions {
   std::string directory;
   SimulationParameters parameters;
   std::string motion = "mixed";
+  std::string format = "bmp";  // a name of seriesFormatNames()
   bool maxShiftGiven = false;
   bool quiet = false;
 };

@@ -6,6 +6,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "ipl/formats/dicom/dicom_writer.h"
+#include "ipl/formats/png/png_writer.h"
+#include "ipl/formats/tiff/tiff_writer.h"
 #include "ipl/ipl_exception.h"
 
 namespace lumifold {
@@ -23,16 +26,38 @@ void saveGrey(const std::string& path, const velIPL::GImage& grey) {
 
 }  // namespace
 
-std::string frameFileName(int index, int frameCount) {
+const std::vector<std::string_view>& seriesFormatNames() {
+  static const std::vector<std::string_view> names = {"bmp", "png", "tif", "tif-stack", "dcm"};
+  return names;
+}
+
+std::optional<SeriesFormat> seriesFormatFromName(std::string_view name) {
+  const std::vector<std::string_view>& names = seriesFormatNames();
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (names[i] == name) return static_cast<SeriesFormat>(i);
+  }
+  return std::nullopt;
+}
+
+std::string frameFileName(int index, int frameCount, std::string_view extension) {
   int digits = 3;
   for (int n = frameCount - 1; n >= 1000; n /= 10) ++digits;
   char name[32];
-  std::snprintf(name, sizeof name, "frame_%0*d.bmp", digits, index);
-  return name;
+  std::snprintf(name, sizeof name, "frame_%0*d", digits, index);
+  return name + std::string(extension);
+}
+
+std::vector<std::string> seriesFileNames(SeriesFormat format, int frameCount) {
+  if (format == SeriesFormat::tiffStack) return {"series.tif"};
+  if (format == SeriesFormat::dicom) return {"series.dcm"};
+  const char* extension = format == SeriesFormat::png ? ".png" : (format == SeriesFormat::tiff ? ".tif" : ".bmp");
+  std::vector<std::string> names;
+  for (int i = 0; i < frameCount; ++i) names.push_back(frameFileName(i, frameCount, extension));
+  return names;
 }
 
 void writeSeries(const BScanSimulator& simulator, const std::string& directory,
-                 const std::function<void(const std::string& path)>& beforeFile) {
+                 const std::function<void(const std::string& path)>& beforeFile, SeriesFormat format) {
   namespace fs = std::filesystem;
   auto announce = [&](const std::string& path) {
     if (beforeFile) beforeFile(path);
@@ -45,10 +70,35 @@ void writeSeries(const BScanSimulator& simulator, const std::string& directory,
   if (!fs::is_directory(directory, error)) throw velIPL::IPLException("Can't create folder");
 
   const fs::path dir(directory);
-  for (int i = 0; i < p.frames; ++i) {
-    const std::string path = (dir / frameFileName(i, p.frames)).string();
+  const std::vector<std::string> names = seriesFileNames(format, p.frames);
+  if (format == SeriesFormat::tiffStack || format == SeriesFormat::dicom) {
+    // Encoded in memory, a frame at a time, and saved whole.
+    const std::string path = (dir / names.front()).string();
     announce(path);
-    saveGrey(path, simulator.frame(i));
+    if (format == SeriesFormat::tiffStack) {
+      velIPL::TiffWriter writer;
+      for (int i = 0; i < p.frames; ++i) writer.addPage(simulator.frame(i));
+      writer.writeFile(path);
+    } else {
+      velIPL::DicomWriter writer;
+      for (int i = 0; i < p.frames; ++i) writer.addFrame(simulator.frame(i));
+      writer.writeFile(path);
+    }
+  } else {
+    for (int i = 0; i < p.frames; ++i) {
+      const std::string path = (dir / names[static_cast<std::size_t>(i)]).string();
+      announce(path);
+      const velIPL::GImage frame = simulator.frame(i);
+      if (format == SeriesFormat::png) {
+        velIPL::PngWriter().writeFile(path, frame);
+      } else if (format == SeriesFormat::tiff) {
+        velIPL::TiffWriter writer;
+        writer.addPage(frame);
+        writer.writeFile(path);
+      } else {
+        saveGrey(path, frame);
+      }
+    }
   }
 
   // The answers go into a folder of their own: a noise-free BMP beside the

@@ -197,7 +197,7 @@ TEST_F(CliFaults, UnreadableInputsAreNamed) {
   fs::create_directory(at("scan.bmp"));
   const CliRun folderGiven = cli({"merge", "-o", "out2.bmp", "series/frame_000.bmp", "scan.bmp"});
   EXPECT_EQ(folderGiven.status, 1);
-  EXPECT_EQ(folderGiven.err, "lumifold-cli: scan.bmp: No BMP files in folder\n");
+  EXPECT_EQ(folderGiven.err, "lumifold-cli: scan.bmp: No image files in folder\n");
 
   if (!permissionsApply()) GTEST_SKIP() << "running as root without a way to become nobody: permissions untested";
   fs::permissions(at("series/frame_001.bmp"), fs::perms::none);

@@ -60,7 +60,7 @@ TEST_F(InputList, RefusesWhatIsNoSeries) {
   std::ofstream(at("empty/a.txt")) << "x";
   EXPECT_EQ(cliErrorOf([&] { lumifold::expandInputs({at("missing.bmp")}, false); }),
             at("missing.bmp") + ": No such file or folder");
-  EXPECT_EQ(cliErrorOf([&] { lumifold::expandInputs({at("empty")}, false); }), at("empty") + ": No BMP files in folder");
+  EXPECT_EQ(cliErrorOf([&] { lumifold::expandInputs({at("empty")}, false); }), at("empty") + ": No image files in folder");
   EXPECT_EQ(cliErrorOf([&] { lumifold::expandInputs({"/dev/null"}, false); }), "/dev/null: Not a file or folder");
   if (::geteuid() != 0) {
     fs::create_directory(at("closed"));

@@ -229,12 +229,12 @@ TEST_F(LumifoldCli, TakesFolderFilesInNameOrderAndKeepsCommandLineOrder) {
   EXPECT_EQ(splitCsv(csv[1])[0], "named/scan2.bmp");
 }
 
-TEST_F(LumifoldCli, GivesEveryPictureTheBmpExtension) {
+TEST_F(LumifoldCli, GivesEveryPictureAnExtensionItCanBeWrittenAs) {
   simulate("series", 2);
   fs::create_directory(at("my.dir"));
   for (const auto& [given, written] : std::vector<std::pair<std::string, std::string>>{
-           {"result.png", "result.bmp"}, {"result", "result.bmp"}, {"scan.old", "scan.bmp"},
-           {"my.dir/result", "my.dir/result.bmp"}}) {
+           {"result.png", "result.png"}, {"result.TIFF", "result.TIFF"}, {"result", "result.bmp"},
+           {"scan.old", "scan.bmp"}, {"my.dir/result", "my.dir/result.bmp"}}) {
     fs::remove(at(written));
     const CliRun run = cli(concat({"merge", "-o", given}, seriesFrames("series", 2)));
     ASSERT_EQ(run.status, 0) << given << run.err;
@@ -244,11 +244,11 @@ TEST_F(LumifoldCli, GivesEveryPictureTheBmpExtension) {
       EXPECT_FALSE(fs::exists(at(given))) << given;
     }
   }
-  const CliRun grey = cli(concat({"merge", "-o", "a", "--grey", "b.tif", "-q"}, seriesFrames("series", 2)));
+  const CliRun grey = cli(concat({"merge", "-o", "a", "--grey", "b.jpg", "-q"}, seriesFrames("series", 2)));
   ASSERT_EQ(grey.status, 0) << grey.err;
   EXPECT_TRUE(fs::exists(at("b.bmp")));
   // Two outputs that end up with the same name are refused before any work.
-  const CliRun clash = cli(concat({"merge", "-o", "same.png", "--grey", "same.tif"}, seriesFrames("series", 2)));
+  const CliRun clash = cli(concat({"merge", "-o", "same.gif", "--grey", "same.jpg"}, seriesFrames("series", 2)));
   EXPECT_EQ(clash.status, 2) << clash.err;
   EXPECT_FALSE(fs::exists(at("same.bmp")));
   // A device is written as named: the extension rule is for file names.
@@ -283,7 +283,7 @@ TEST_F(LumifoldCli, ReportsBadInputByFileAndLosesNothing) {
   };
   const std::vector<Case> cases = {
       {{f0, "missing.bmp"}, 1, "lumifold-cli: missing.bmp: No such file or folder\n"},
-      {{f0, "empty"}, 1, "lumifold-cli: empty: No BMP files in folder\n"},
+      {{f0, "empty"}, 1, "lumifold-cli: empty: No image files in folder\n"},
       {{"text.bmp", f0}, 1, "lumifold-cli: text.bmp: Not a valid image file\n"},
       {{f0, "text.bmp"}, 1, "lumifold-cli: text.bmp: File is not a bitmap image\n"},
       {{f0, f1, "other/frame_000.bmp"}, 1,

@@ -1,0 +1,121 @@
+#include "cli/picture_output.h"
+
+#include <cstring>
+#include <filesystem>
+
+#include "cli/cli_error.h"
+#include "cli/command_support.h"
+#include "color/color_scales.h"
+#include "ipl/formats/png/png_writer.h"
+#include "ipl/formats/tiff/tiff_writer.h"
+#include "ipl/ipl_exception.h"
+
+namespace lumifold {
+
+namespace {
+
+std::string lowerExtension(const std::string& path) {
+  std::string ext = std::filesystem::path(path).extension().string();
+  for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+  return ext;
+}
+
+bool isDevice(const std::string& path) {
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  return !ec && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status) &&
+         !std::filesystem::is_directory(status);
+}
+
+velIPL::TiffWriteOptions tiffOptions(const PixelSpacing& spacing) {
+  velIPL::TiffWriteOptions options;
+  options.pixelSpacingX = spacing.x;
+  options.pixelSpacingY = spacing.y;
+  return options;
+}
+
+velIPL::PngWriteOptions pngOptions(const PixelSpacing& spacing) {
+  velIPL::PngWriteOptions options;
+  options.pixelSpacingX = spacing.x;
+  options.pixelSpacingY = spacing.y;
+  return options;
+}
+
+// Runs write, turning the writer's failure into CliError naming path.
+template <typename Write>
+void writeNamed(const std::string& path, Write write) {
+  try {
+    write();
+  } catch (const velIPL::IPLException& e) {
+    std::string reason = reasonFor(e.what(), path);
+    if (e.systemError() != 0) reason += std::string(": ") + std::strerror(e.systemError());
+    throw CliError(path, reason);
+  }
+}
+
+// Writes image in path's format, PNG or TIFF.
+template <typename Image>
+void writeLossless(const Image& image, const std::string& path, const PixelSpacing& spacing) {
+  writeNamed(path, [&] {
+    if (pictureFormat(path) == PictureFormat::png) {
+      velIPL::PngWriter(pngOptions(spacing)).writeFile(path, image);
+    } else {
+      velIPL::TiffWriter writer(tiffOptions(spacing));
+      writer.addPage(image);
+      writer.writeFile(path);
+    }
+  });
+}
+
+}  // namespace
+
+std::string outputPictureName(const std::string& name) {
+  const std::string ext = lowerExtension(name);
+  if (ext == ".png" || ext == ".tif" || ext == ".tiff") return name;
+  return pictureName(name);
+}
+
+PictureFormat pictureFormat(const std::string& path) {
+  if (isDevice(path)) return PictureFormat::bmp;
+  const std::string ext = lowerExtension(path);
+  if (ext == ".png") return PictureFormat::png;
+  if (ext == ".tif" || ext == ".tiff") return PictureFormat::tiff;
+  return PictureFormat::bmp;
+}
+
+std::string averageName(const std::string& name) {
+  const std::string ext = lowerExtension(name);
+  if (ext == ".tif" || ext == ".tiff" || isDevice(name)) return name;
+  const std::string bmp = pictureName(name);
+  return bmp.substr(0, bmp.size() - 4) + ".tif";
+}
+
+void writeColourPicture(const velIPL::RGBImage& picture, const std::string& path, const PixelSpacing& spacing) {
+  if (pictureFormat(path) == PictureFormat::bmp) {
+    writePicture(picture, path);
+  } else {
+    writeLossless(picture, path, spacing);
+  }
+}
+
+void writeGreyPicture(const velIPL::GImage& grey, const velIPL::G16Image* sixteen, const std::string& path,
+                      const PixelSpacing& spacing) {
+  if (pictureFormat(path) == PictureFormat::bmp) {
+    // Grey in all three channels.
+    writePicture(ApplyColorScale(MakeWhiteOnBlackScale(), grey), path);
+  } else if (sixteen) {
+    writeLossless(*sixteen, path, spacing);
+  } else {
+    writeLossless(grey, path, spacing);
+  }
+}
+
+void writeAveragePicture(const velIPL::DImage& average, const std::string& path, const PixelSpacing& spacing) {
+  writeNamed(path, [&] {
+    velIPL::TiffWriter writer(tiffOptions(spacing));
+    writer.addPage(average);
+    writer.writeFile(path);
+  });
+}
+
+}  // namespace lumifold
