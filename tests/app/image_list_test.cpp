@@ -3,6 +3,8 @@
 #include <QTest>
 
 #include "app/image_list.h"
+#include "ipl/formats/png/png_writer.h"
+#include "ipl/formats/tiff/tiff_writer.h"
 #include "test_support.h"
 
 using lumifold::ImageList;
@@ -50,6 +52,33 @@ private slots:
     QCOMPARE(*list.admit(testutil::writeText(dir_.filePath("short.bmp"), "BM")),
              QStringLiteral("Bitmap file not complete"));
     QCOMPARE(list.fileCount(), 1);
+  }
+
+  void framesOfAFileBecomeRowsOfTheirOwn() {
+    const QString stack = dir_.filePath("stack.tif");
+    velIPL::TiffWriter writer;
+    for (int i = 0; i < 3; ++i) writer.addPage(velIPL::GImage(4, 3, static_cast<unsigned char>(i)));
+    writer.writeFile(stack.toStdString());
+    const QString png = dir_.filePath("one.png");
+    velIPL::PngWriter().writeFile(png.toStdString(), velIPL::GImage(4, 3, 9));
+    const QString wide = dir_.filePath("wide.png");
+    velIPL::PngWriter().writeFile(wide.toStdString(), velIPL::GImage(5, 3, 9));
+
+    ImageList list;
+    QVERIFY(!list.admit(stack));
+    QVERIFY(!list.admit(png));
+    QCOMPARE(*list.admit(wide), QStringLiteral("Image has not same dimensions as reference image"));
+    QCOMPARE(list.entries(), (QStringList{stack + " [frame 1 of 3]", stack + " [frame 2 of 3]",
+                                          stack + " [frame 3 of 3]", png}));
+    QCOMPARE(list.path(2), stack);
+    QCOMPARE(list.frame(2), 2);
+    QCOMPARE(list.frame(3), 0);
+    // Rows, not files, are deleted; the reference rule holds for rows.
+    QVERIFY(!list.removeRows(0, 1));
+    QVERIFY(list.removeRows(1, 2));
+    QCOMPARE(list.entries(), (QStringList{stack + " [frame 1 of 3]", png}));
+    QCOMPARE(list.path(1), png);
+    QCOMPARE(list.frame(0), 0);
   }
 
   void removeRowsKeepsTheReferenceUnlessAlone() {
