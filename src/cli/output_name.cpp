@@ -24,10 +24,9 @@ std::string outputProblem(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) return "Is a folder";
-    // Devices and pipes are written in place; a regular file through a
-    // temporary file in its folder, so the folder must be writable too.
-    if (::access(path.c_str(), W_OK) != 0) return "Permission denied";
-    if (!S_ISREG(st.st_mode)) return "";
+    // A file that may be written can always be: replaced through a
+    // temporary file beside it, or in place where its folder takes no file.
+    return ::access(path.c_str(), W_OK) != 0 ? "Permission denied" : "";
   } else if (errno == ENOTDIR) {
     return "Not a folder";
   }

@@ -5,8 +5,8 @@
 // Throws IPLException: "Empty image" for a width or height of 0, before
 // anything is written; "Image too large" when the sizes do not fit the
 // format's 32-bit fields; from writeImage, "Cannot write image" when the
-// stream fails; from writeFile, the messages of OutputFile. writeFile never
-// leaves a broken or emptied file behind: see OutputFile.
+// stream fails; from writeFile, the messages of OutputFile, which also says
+// when an existing file is written in place rather than replaced.
 #pragma once
 
 #include <ostream>
@@ -22,7 +22,7 @@ public:
   void writeImage(std::ostream& stream, const RGBImage& image);
 
   // Writes the file at fileName, replacing an existing one only once every
-  // byte is safely on disk.
+  // byte is safely on disk where the system allows; see OutputFile.
   void writeFile(const std::string& fileName, const RGBImage& image);
 
   // Writes the file header and the 40-byte info header for an uncompressed

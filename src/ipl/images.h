@@ -35,7 +35,8 @@ public:
   using ImageBase::ImageBase;
 
   // Writes the image as a 24-bit BMP file; throws IPLException. An existing
-  // file is replaced only once the new one is complete.
+  // file is replaced only once the new one is complete, where the system
+  // allows (see OutputFile); one the user may not write is left alone.
   void save(const std::string& fileName) const;
 };
 

@@ -258,29 +258,45 @@ TEST_F(CliFaults, FailedWritesLeaveEarlierResultsWhole) {
   untouched();
 
   if (!permissionsApply()) GTEST_SKIP() << "running as root without a way to become nobody: permissions untested";
-  // A read-only folder, found before the merge.
+  // A read-only folder, found before the merge; a file there that may be
+  // written is written in place.
   fs::create_directory(at("locked"));
+  std::ofstream(at("locked/earlier.bmp")) << "the user's earlier result";
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(at("locked/earlier.bmp").c_str(), kNobody, kNobody), 0);
+  }
   fs::permissions(at("locked"), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
                                     fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
   const CliRun locked = cli(concat({"merge", "-o", "locked/result.bmp"}, series), {"", true});
   EXPECT_EQ(locked.status, 1);
   EXPECT_EQ(locked.err, "lumifold-cli: locked/result.bmp: Permission denied\n");
+  const CliRun inPlace = cli(concat({"merge", "-q", "-o", "locked/earlier.bmp"}, series), {"", true});
+  EXPECT_EQ(inPlace.status, 0) << inPlace.err;
+  EXPECT_EQ(velIPL::GImage(at("locked/earlier.bmp")).width(), 64);
 
   // The output folder made read-only during the merge (the program's own,
-  // as its earlier results are): they stay, since each is replaced only by
-  // a complete new file.
+  // as its earlier results are): its files may still be written, and are,
+  // in place.
   if (::geteuid() == 0) {
     for (const char* name : {"out", "out/result.bmp", "out/grey.bmp"}) {
       ASSERT_EQ(::chown(at(name).c_str(), kNobody, kNobody), 0) << name;
     }
   }
   const CliRun readOnly =
-      cli(concat({"merge", "-o", "out/result.bmp", "--grey", "out/grey.bmp"}, series),
+      cli(concat({"merge", "-q", "-o", "out/result.bmp", "--grey", "out/grey.bmp"}, series),
           {"readonly|out", true});
-  EXPECT_EQ(readOnly.status, 1);
-  EXPECT_EQ(readOnly.err, "lumifold-cli: out/result.bmp: Cannot open image file: Permission denied\n");
+  EXPECT_EQ(readOnly.status, 0) << readOnly.err;
+  EXPECT_EQ(velIPL::GImage(at("out/result.bmp")).width(), 64);
+  EXPECT_EQ(velIPL::GImage(at("out/grey.bmp")).width(), 64);
   fs::permissions(at("out"), fs::perms::all);
-  untouched();
+  EXPECT_EQ(temporaryFiles(), std::vector<std::string>{});
+
+  // A file the user made read-only is refused before the merge and stays.
+  fs::permissions(at("out/grey.bmp"), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  const CliRun readOnlyFile = cli(concat({"merge", "-o", "out/grey.bmp"}, series), {"", true});
+  EXPECT_EQ(readOnlyFile.status, 1);
+  EXPECT_EQ(readOnlyFile.err, "lumifold-cli: out/grey.bmp: Permission denied\n");
+  EXPECT_EQ(velIPL::GImage(at("out/grey.bmp")).width(), 64);
 }
 
 TEST_F(CliFaults, SeriesOfOneFrameIsTheFrame) {
