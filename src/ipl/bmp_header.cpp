@@ -117,7 +117,13 @@ BmpFault BmpHeader::read(std::istream& stream) {
 
   // Decide from the sizes alone, before reading an entry: a table the
   // pixel data offset leaves no room for is refused whatever its length.
-  const std::uint64_t consumed = std::uint64_t{fileHeaderSize} + headerSize + maskBytes + tableEntries * entrySize;
+  std::uint64_t consumed = std::uint64_t{fileHeaderSize} + headerSize + maskBytes + tableEntries * entrySize;
+  if (consumed > pixelOffset && bitCount == 32 && maskBytes > 0) {
+    // A 32-bit file reads with the fixed masks when it has none of its own,
+    // so masks the pixel data leaves no room for count as absent.
+    consumed -= maskBytes;
+    maskBytes = 0;
+  }
   if (consumed > pixelOffset) return BmpFault::corrupt;
 
   // Only a header shorter than 52 bytes has masks after it, so they land
@@ -143,17 +149,21 @@ BmpFault BmpHeader::read(std::istream& stream) {
     greenMask = maskOr(loadLE32(info + 44), 0x000003E0);
     blueMask = maskOr(loadLE32(info + 48), 0x0000001F);
     alphaMask = headerSize >= 108 ? loadLE32(info + 52) : 0;
-  } else if (bitCount == 32 && compression == 3) {
-    // Bit-field files say where their components are; honouring the masks
-    // keeps a file with unusual masks from decoding to the wrong colours.
-    redMask = maskOr(loadLE32(info + 40), 0x00FF0000);
-    greenMask = maskOr(loadLE32(info + 44), 0x0000FF00);
-    blueMask = maskOr(loadLE32(info + 48), 0x000000FF);
-    alphaMask = headerSize >= 108 ? loadLE32(info + 52) : 0;
   } else if (bitCount == 32) {
-    redMask = 0x00FF0000;
-    greenMask = 0x0000FF00;
-    blueMask = 0x000000FF;
+    // A bit-field file says where its components are, and honouring its
+    // masks keeps unusual ones from decoding to the wrong colours; but only
+    // three usable colour masks are taken, all or none, and otherwise the
+    // fixed masks read the file as they always did. Alpha plays no part in
+    // grey, so it can never refuse a file.
+    const std::uint32_t red = loadLE32(info + 40);
+    const std::uint32_t green = loadLE32(info + 44);
+    const std::uint32_t blue = loadLE32(info + 48);
+    const bool present = compression == 3 && (headerSize >= masksEnd || maskBytes > 0);
+    const bool usable = present && red != 0 && green != 0 && blue != 0 && (red & green) == 0 && (red & blue) == 0 &&
+                        (green & blue) == 0;
+    redMask = usable ? red : 0x00FF0000;
+    greenMask = usable ? green : 0x0000FF00;
+    blueMask = usable ? blue : 0x000000FF;
     alphaMask = 0;
   }
   return BmpFault::none;

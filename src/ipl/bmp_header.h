@@ -70,6 +70,10 @@ struct BmpHeader {
   // Entries the header announces (saturated at 2^32 - 1 for the core
   // header's 2^bitCount rule, which such files fail anyway).
   std::uint32_t colourCount = 0;
+  // The masks the pixels are decoded with. 16 bits: the file's, each 0 one
+  // taking its 5-5-5 default, alpha from a header of 108 bytes or more.
+  // 32 bits: the file's three colour masks when bit fields bring three
+  // non-zero ones that do not overlap, else the fixed 8-8-8; alpha 0.
   std::uint32_t redMask = 0;
   std::uint32_t greenMask = 0;
   std::uint32_t blueMask = 0;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <optional>
 #include <vector>
 
 #include <sys/stat.h>
@@ -201,6 +202,46 @@ TEST(BmpReader, ThirtyTwoBitFieldsFollowTheirMasks) {
   f.width = 1;
   f.pixels = paddedRows({{0xFF, 0xFF, 0xFF, 0x3F}});
   EXPECT_EQ(decode(f.bytes()).at(0, 0), 255);
+}
+
+// A 32-bit file takes its own colour masks only when bit fields bring three
+// non-zero ones that do not overlap; otherwise the fixed masks read it, and
+// its alpha mask never refuses it. The probe accepts what the reader reads.
+TEST(BmpReader, ThirtyTwoBitFilesWithoutUsableMasksReadWithTheFixedOnes) {
+  // The pixel's bytes are 10, 20, 30, 40: the fixed masks see blue 10 and
+  // red 30, the file's own masks below red 10 and blue 30.
+  const int fixed = greyOf(30, 20, 10);
+  const int own = greyOf(10, 20, 30);
+  struct Case {
+    const char* name;
+    std::uint32_t headerSize;
+    std::vector<std::uint32_t> masks;
+    std::optional<std::uint32_t> pixelOffset;
+    int grey;
+  };
+  const Case cases[] = {
+      {"no room for masks after a 40-byte header", 40, {}, 14 + 40, fixed},
+      {"alpha overlapping a colour", 108, {0xFF, 0xFF00, 0xFF0000, 0xFF00FFFF}, {}, own},
+      {"colours overlapping", 40, {0xFF, 0xFFFF, 0xFF0000}, {}, fixed},
+      {"a zero colour mask", 56, {0xFF, 0xFF00, 0, 0}, {}, fixed},
+      {"three usable masks", 52, {0xFF, 0xFF00, 0xFF0000}, {}, own},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BmpFile f;
+    f.bitCount = 32;
+    f.compression = 3;
+    f.headerSize = c.headerSize;
+    f.masks = c.masks;
+    f.pixelOffset = c.pixelOffset;
+    f.pixels = paddedRows({{10, 20, 30, 40}});
+    EXPECT_EQ(bmptest::probeMessage(f.bytes()), "");
+    const std::string message = readerMessage(f.bytes());
+    EXPECT_EQ(message, "");
+    if (message.empty()) {
+      EXPECT_EQ(decode(f.bytes()).at(0, 0), c.grey);
+    }
+  }
 }
 
 TEST(BmpReader, SixteenBitFieldsScaleToFullRange) {
