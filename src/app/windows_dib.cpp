@@ -15,18 +15,11 @@ namespace velIPL {
 
 namespace {
 
-constexpr std::uint32_t kFileHeaderSize = 14;
-constexpr std::uint32_t kCoreHeaderSize = 12;
-constexpr std::uint32_t kInfoHeaderSize = 40;
 // Where an info header keeps its image size.
 constexpr std::size_t kImageSizeField = 20;
 
 void take(std::istream& stream, std::uint8_t* target, std::size_t n) {
   if (!readBytes(stream, target, n)) throw IPLException("Premature end of stream");
-}
-
-std::uint64_t rowBytes(std::int64_t width, std::uint32_t bitCount) {
-  return (static_cast<std::uint64_t>(width) * bitCount + 31) / 32 * 4;
 }
 
 }  // namespace
@@ -46,8 +39,8 @@ WindowsDIB::WindowsDIB(const RGBImage& image) {
 
   stream.clear();
   stream.seekg(0);
-  take(stream, fileHeader_.data(), kFileHeaderSize);
-  std::uint64_t consumed = kFileHeaderSize;
+  take(stream, fileHeader_.data(), BmpHeader::fileHeaderSize);
+  std::uint64_t consumed = BmpHeader::fileHeaderSize;
   infoHeader_.resize(header.headerSize);
   take(stream, infoHeader_.data(), infoHeader_.size());
   consumed += header.headerSize;
@@ -55,7 +48,7 @@ WindowsDIB::WindowsDIB(const RGBImage& image) {
   // The parse has seen the whole table before the pixel data offset, so its
   // size is bounded by bytes that exist.
   colourCount_ = header.colourCount;
-  const bool core = header.headerSize == kCoreHeaderSize;
+  const bool core = header.headerSize == BmpHeader::coreHeaderSize;
   palette_.assign(std::size_t{colourCount_} * 4, 0);
   for (std::uint32_t i = 0; i < colourCount_; ++i) {
     take(stream, palette_.data() + std::size_t{i} * 4, core ? 3 : 4);
@@ -64,11 +57,13 @@ WindowsDIB::WindowsDIB(const RGBImage& image) {
   consumed += std::uint64_t{colourCount_} * (core ? 3 : 4);
   if (!skipBytes(stream, header.pixelOffset - consumed)) throw IPLException("Premature end of stream");
 
-  std::uint64_t imageSize = header.headerSize >= kInfoHeaderSize ? loadLE32(infoHeader_.data() + kImageSizeField) : 0;
+  std::uint64_t imageSize =
+      header.headerSize >= BmpHeader::infoHeaderSize ? loadLE32(infoHeader_.data() + kImageSizeField) : 0;
   if (imageSize == 0) {
     // A plain image may leave the field 0; its rows say how long it is.
     const std::int64_t rows = header.height < 0 ? -std::int64_t{header.height} : header.height;
-    imageSize = rowBytes(header.width, header.bitCount) * static_cast<std::uint64_t>(rows);
+    imageSize = BmpHeader::rowStride(static_cast<std::uint64_t>(header.width), header.bitCount) *
+                static_cast<std::uint64_t>(rows);
   }
   const std::optional<std::uint64_t> left = remainingBytes(stream);
   if (!left || *left < imageSize) throw IPLException("Premature end of stream");
@@ -77,7 +72,7 @@ WindowsDIB::WindowsDIB(const RGBImage& image) {
 }
 
 QImage WindowsDIB::createBitmap() const {
-  if (infoHeader_.size() < kInfoHeaderSize) throw IPLException("Unsupported compression");
+  if (infoHeader_.size() < BmpHeader::infoHeaderSize) throw IPLException("Unsupported compression");
   const std::uint8_t* info = infoHeader_.data();
   const auto width = static_cast<std::int32_t>(loadLE32(info + 4));
   const auto height = static_cast<std::int32_t>(loadLE32(info + 8));
@@ -87,7 +82,7 @@ QImage WindowsDIB::createBitmap() const {
 
   const bool bottomUp = height > 0;
   const int rows = bottomUp ? height : -height;
-  const std::uint64_t stride = rowBytes(width, bitCount);
+  const std::uint64_t stride = BmpHeader::rowStride(static_cast<std::uint64_t>(width), bitCount);
   if (stride * static_cast<std::uint64_t>(rows) > bits_.size()) throw IPLException("Premature end of stream");
 
   // Qt's BGR888 holds each pixel as the file does: blue, green, red. Only

@@ -9,9 +9,6 @@ namespace velIPL {
 
 namespace {
 
-constexpr std::uint32_t fileHeaderSize = 14;
-constexpr std::uint32_t coreHeaderSize = 12;
-constexpr std::uint32_t infoHeaderSize = 40;
 // Bytes of an info header that hold a field we take (the alpha mask ends at 56).
 constexpr std::uint32_t headerBytesKept = 64;
 // The three masks end here, counted from the start of the info header.

@@ -48,6 +48,19 @@ struct BmpColour {
 };
 
 struct BmpHeader {
+  // The format's fixed sizes, in bytes: the file header, the core info
+  // header, and the shortest info header (the one the writer writes).
+  static constexpr std::uint32_t fileHeaderSize = 14;
+  static constexpr std::uint32_t coreHeaderSize = 12;
+  static constexpr std::uint32_t infoHeaderSize = 40;
+
+  // Bytes of one stored row of an uncompressed image: width pixels of
+  // bitCount bits, padded to a multiple of 4 bytes. Exact for every width
+  // and bit count a header can hold.
+  static constexpr std::uint64_t rowStride(std::uint64_t width, std::uint32_t bitCount) {
+    return (width * bitCount + 31) / 32 * 4;
+  }
+
   // Longest side accepted, in pixels. It keeps a file that claims a width of
   // 0 and a height of two billion rows from costing gigabytes of row tables
   // while holding no pixel at all.

@@ -93,8 +93,7 @@ void BmpReader::checkBeforeAllocating(std::istream& stream) {
 }
 
 std::uint64_t BmpReader::paddedRowLength() const {
-  const std::uint64_t bits = std::uint64_t{header_.bitCount} * static_cast<std::uint64_t>(header_.width);
-  return (bits + 31) / 32 * 4;
+  return BmpHeader::rowStride(static_cast<std::uint64_t>(header_.width), header_.bitCount);
 }
 
 void BmpReader::decodePixels(std::istream& stream) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "ipl/bmp_header.h"
 #include "ipl/images.h"
 #include "ipl/ipl_exception.h"
 #include "ipl/output_file.h"
@@ -11,10 +12,10 @@ namespace velIPL {
 
 namespace {
 
-constexpr std::uint64_t headersSize = 14 + 40;
+constexpr std::uint64_t headersSize = BmpHeader::fileHeaderSize + BmpHeader::infoHeaderSize;
 
 std::uint64_t imageSize(int width, int height, int bitCount) {
-  return (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(bitCount) + 31) / 32 * 4 *
+  return BmpHeader::rowStride(static_cast<std::uint64_t>(width), static_cast<std::uint32_t>(bitCount)) *
          static_cast<std::uint64_t>(height);
 }
 
@@ -44,8 +45,8 @@ void BmpWriter::writeHeader(std::ostream& stream, int width, int height, int bit
   h[1] = 'M';
   storeLE32(h + 2, static_cast<std::uint32_t>(headersSize + size));
   storeLE32(h + 10, static_cast<std::uint32_t>(headersSize));
-  std::uint8_t* info = h + 14;
-  storeLE32(info, 40);
+  std::uint8_t* info = h + BmpHeader::fileHeaderSize;
+  storeLE32(info, BmpHeader::infoHeaderSize);
   storeLE32(info + 4, static_cast<std::uint32_t>(width));
   storeLE32(info + 8, static_cast<std::uint32_t>(height));
   storeLE16(info + 12, 1);
@@ -57,7 +58,7 @@ void BmpWriter::writeHeader(std::ostream& stream, int width, int height, int bit
 void BmpWriter::writePixels(std::ostream& stream, const RGBImage& image) {
   const int width = image.width();
   // Pad bytes are zero; readers ignore them.
-  std::vector<char> row((3 * static_cast<std::size_t>(width) + 3) / 4 * 4, 0);
+  std::vector<char> row(static_cast<std::size_t>(BmpHeader::rowStride(static_cast<std::uint64_t>(width), 24)), 0);
   for (int y = image.height() - 1; y >= 0 && stream.good(); --y) {
     const unsigned char* red = image.row(y, 0);
     const unsigned char* green = image.row(y, 1);

@@ -60,8 +60,10 @@ struct PaddedRow {
 class BmpReaderRowLength : public ::testing::TestWithParam<PaddedRow> {};
 
 // Two rows of exactly the padded length decode; one byte less is refused.
+// The length is the one stride that the writer and the bitmap bridge use.
 TEST_P(BmpReaderRowLength, ReadsWholePaddedRows) {
   const PaddedRow p = GetParam();
+  EXPECT_EQ(velIPL::BmpHeader::rowStride(static_cast<std::uint64_t>(p.width), p.bitCount), p.rowBytes);
   BmpFile f;
   f.headerSize = p.bitCount == 2 ? 12 : 40;
   f.bitCount = p.bitCount;
@@ -80,6 +82,11 @@ INSTANTIATE_TEST_SUITE_P(EveryDepth, BmpReaderRowLength,
                          ::testing::Values(PaddedRow{1, 5, 4}, PaddedRow{1, 33, 8}, PaddedRow{2, 7, 4}, PaddedRow{4, 10, 8},
                                            PaddedRow{8, 3, 4}, PaddedRow{16, 3, 8}, PaddedRow{24, 3, 12},
                                            PaddedRow{32, 3, 12}));
+
+// Widths a header can claim overflow no 32-bit product.
+TEST(BmpReader, RowStrideOfTheWidestHeaderIsExact) {
+  EXPECT_EQ(velIPL::BmpHeader::rowStride(0xFFFFFFFFu, 32), 0x3FFFFFFFCull);
+}
 
 TEST(BmpReader, GreyConversionWeights) {
   EXPECT_EQ(greyOf(255, 0, 0), 76);
