@@ -85,6 +85,22 @@ void saveFileBytes(const std::string& fileName, const unsigned char* bytes, std:
 // most 160 characters, trailing dots and spaces removed.
 std::string libraryDetail(const std::string& text);
 
+// A decoder that reads its format from any stream: open() opens the file
+// and hands it to openStream(), and probe() is what open() finds (these
+// formats' headers are only known by walking them as a read does). The fuzz
+// targets and tests call openStream() on bytes in memory.
+class StreamDecoder : public ImageDecoder {
+public:
+  ImageFileInfo probe(const std::string& fileName) const final { return open(fileName)->info(); }
+
+  std::unique_ptr<ImageFile> open(const std::string& fileName) const final {
+    return openStream(openImageStream(fileName));
+  }
+
+  // The file held by the stream from its start; the file keeps the stream.
+  virtual std::unique_ptr<ImageFile> openStream(std::unique_ptr<std::istream> stream) const = 0;
+};
+
 // An opened file whose info is known at open. readFrame checks the index
 // ("No such frame") and the depth ("Not an 8-bit image",
 // "Not a 16-bit image", as for BMP), then has decode() fill a fresh image, which

@@ -415,12 +415,6 @@ bool DicomDecoder::recognises(std::span<const unsigned char> head) const {
   return head.size() >= 132 && std::memcmp(head.data() + 128, "DICM", 4) == 0;
 }
 
-ImageFileInfo DicomDecoder::probe(const std::string& fileName) const { return open(fileName)->info(); }
-
-std::unique_ptr<ImageFile> DicomDecoder::open(const std::string& fileName) const {
-  return openStream(openImageStream(fileName));
-}
-
 std::unique_ptr<ImageFile> DicomDecoder::openStream(std::unique_ptr<std::istream> stream) const {
   return std::make_unique<DicomFile>(std::move(stream));
 }

@@ -34,11 +34,12 @@
 #include <istream>
 #include <memory>
 
+#include "ipl/formats/frame_rules.h"
 #include "ipl/image_decoder.h"
 
 namespace velIPL {
 
-class DicomDecoder : public ImageDecoder {
+class DicomDecoder : public StreamDecoder {
 public:
   std::string_view key() const override { return "dicom"; }
   std::string_view name() const override { return "DICOM"; }
@@ -47,15 +48,7 @@ public:
   // "DICM" at offset 128, after the preamble.
   bool recognises(std::span<const unsigned char> head) const override;
 
-  // Reads the data set up to the pixel data and indexes the frames, as
-  // open() does.
-  ImageFileInfo probe(const std::string& fileName) const override;
-
-  std::unique_ptr<ImageFile> open(const std::string& fileName) const override;
-
-  // The same for a DICOM file held by the stream from its start; the file
-  // keeps the stream.
-  std::unique_ptr<ImageFile> openStream(std::unique_ptr<std::istream> stream) const;
+  std::unique_ptr<ImageFile> openStream(std::unique_ptr<std::istream> stream) const override;
 };
 
 // The one shared instance, for the decoder table.

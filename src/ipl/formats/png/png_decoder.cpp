@@ -188,12 +188,6 @@ bool PngDecoder::recognises(std::span<const unsigned char> head) const {
   return head.size() >= 8 && std::memcmp(head.data(), signature, 8) == 0;
 }
 
-ImageFileInfo PngDecoder::probe(const std::string& fileName) const { return open(fileName)->info(); }
-
-std::unique_ptr<ImageFile> PngDecoder::open(const std::string& fileName) const {
-  return openStream(openImageStream(fileName));
-}
-
 std::unique_ptr<ImageFile> PngDecoder::openStream(std::unique_ptr<std::istream> stream) const {
   return std::make_unique<PngFile>(std::move(stream));
 }

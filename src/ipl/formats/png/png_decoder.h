@@ -21,11 +21,12 @@
 #include <istream>
 #include <memory>
 
+#include "ipl/formats/frame_rules.h"
 #include "ipl/image_decoder.h"
 
 namespace velIPL {
 
-class PngDecoder : public ImageDecoder {
+class PngDecoder : public StreamDecoder {
 public:
   std::string_view key() const override { return "png"; }
   std::string_view name() const override { return "PNG"; }
@@ -34,14 +35,7 @@ public:
   // The eight-byte PNG signature.
   bool recognises(std::span<const unsigned char> head) const override;
 
-  // Reads the chunks up to the image data, as open() does.
-  ImageFileInfo probe(const std::string& fileName) const override;
-
-  std::unique_ptr<ImageFile> open(const std::string& fileName) const override;
-
-  // The same for a PNG held by the stream from its start; the file keeps the
-  // stream.
-  std::unique_ptr<ImageFile> openStream(std::unique_ptr<std::istream> stream) const;
+  std::unique_ptr<ImageFile> openStream(std::unique_ptr<std::istream> stream) const override;
 };
 
 // The one shared instance, for the decoder table.

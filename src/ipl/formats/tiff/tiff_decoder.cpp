@@ -338,12 +338,6 @@ bool TiffDecoder::recognises(std::span<const unsigned char> head) const {
          (head[0] == 'M' && head[1] == 'M' && head[2] == 0 && (head[3] == 42 || head[3] == 43));
 }
 
-ImageFileInfo TiffDecoder::probe(const std::string& fileName) const { return open(fileName)->info(); }
-
-std::unique_ptr<ImageFile> TiffDecoder::open(const std::string& fileName) const {
-  return openStream(openImageStream(fileName));
-}
-
 std::unique_ptr<ImageFile> TiffDecoder::openStream(std::unique_ptr<std::istream> stream) const {
   return std::make_unique<TiffFile>(std::move(stream));
 }

@@ -27,11 +27,12 @@
 #include <istream>
 #include <memory>
 
+#include "ipl/formats/frame_rules.h"
 #include "ipl/image_decoder.h"
 
 namespace velIPL {
 
-class TiffDecoder : public ImageDecoder {
+class TiffDecoder : public StreamDecoder {
 public:
   std::string_view key() const override { return "tiff"; }
   std::string_view name() const override { return "TIFF"; }
@@ -40,14 +41,7 @@ public:
   // "II" or "MM" followed by 42 (classic) or 43 (BigTIFF) in that order.
   bool recognises(std::span<const unsigned char> head) const override;
 
-  // Opens the file and walks its pages, as open() does.
-  ImageFileInfo probe(const std::string& fileName) const override;
-
-  std::unique_ptr<ImageFile> open(const std::string& fileName) const override;
-
-  // The same for a TIFF held by the stream from its start; the file keeps
-  // the stream.
-  std::unique_ptr<ImageFile> openStream(std::unique_ptr<std::istream> stream) const;
+  std::unique_ptr<ImageFile> openStream(std::unique_ptr<std::istream> stream) const override;
 };
 
 // The one shared instance, for the decoder table.
