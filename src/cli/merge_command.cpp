@@ -300,6 +300,20 @@ int runMerge(const MergeOptions& o, CliEnvironment& env) {
   return kExitOk;
 }
 
+void addMergeOptions(CLI::App& command, MergeOptions& options) {
+  std::vector<std::string> methodKeys;
+  for (const RegistrationMethod& method : kRegistrationMethods) methodKeys.emplace_back(method.key);
+  command.add_option("-a,--algorithm", options.algorithm, "Registration")
+      ->check(CLI::IsMember(methodKeys))
+      ->capture_default_str();
+  std::vector<std::string> scaleKeys;
+  for (const ColorScale& scale : kColorScales) scaleKeys.emplace_back(scale.key);
+  command.add_option("-s,--scale", options.scale, "Colour scale")->check(CLI::IsMember(scaleKeys))->capture_default_str();
+  command.add_option("--frames", options.frames,
+                     "Merge only these frames, numbered from 0 across all inputs: e.g. 1-40 or 0,2,5-9");
+  command.add_flag("--sort", options.sort, "Sort all inputs by name (case-insensitive) instead of keeping their order");
+}
+
 MergeCommand::MergeCommand(CLI::App& app) {
   command_ = app.add_subcommand("merge", "Merge a series of B-scans into one coloured image");
   command_->description(
@@ -315,26 +329,16 @@ MergeCommand::MergeCommand(CLI::App& app) {
   command_->add_option("INPUT", options_.inputs, "Image files or folders of image files")->required();
   command_->add_option("-o,--output", options_.output, "Coloured result (.bmp, .png, .tif; others become .bmp)")
       ->capture_default_str();
-  std::vector<std::string> methodKeys;
-  for (const RegistrationMethod& method : kRegistrationMethods) methodKeys.emplace_back(method.key);
-  command_->add_option("-a,--algorithm", options_.algorithm, "Registration")
-      ->check(CLI::IsMember(methodKeys))
-      ->capture_default_str();
-  std::vector<std::string> scaleKeys;
-  for (const ColorScale& scale : kColorScales) scaleKeys.emplace_back(scale.key);
-  command_->add_option("-s,--scale", options_.scale, "Colour scale")->check(CLI::IsMember(scaleKeys))->capture_default_str();
+  addMergeOptions(*command_, options_);
   command_->add_option("--grey", options_.grey,
                        "Also write the uncoloured average: .bmp 24-bit, .png or .tif 8-bit grey, or 16-bit for a "
                        "16-bit series");
   command_->add_option("--average", options_.average,
                        "Also write the unrounded average as a 32-bit floating-point TIFF (extension .tif)");
-  command_->add_option("--frames", options_.frames,
-                       "Merge only these frames, numbered from 0 across all inputs: e.g. 1-40 or 0,2,5-9");
   command_->add_option("--shifts", options_.shifts, "Write every registered frame's column shifts as CSV");
   command_->add_option("--truth", options_.truth, "truth.csv from 'simulate': report how many shifts are right");
   command_->add_option("--noise-free", options_.noiseFree,
                        "noise_free.bmp from 'simulate': report the PSNR of frame 0 and of the average");
-  command_->add_flag("--sort", options_.sort, "Sort all inputs by name (case-insensitive) instead of keeping their order");
   command_->add_flag("--progress", options_.progress, "Print progress lines when stderr is not a terminal");
   command_->add_flag("-q,--quiet", options_.quiet, "No progress and no summary");
 }

@@ -29,6 +29,10 @@ namespace lumifold {
 
 class CliEnvironment;
 
+// Everything a merge is asked for. The options that decide how a series is
+// merged (registration, colour scale, frames, order) are added to a command
+// line by addMergeOptions, so that every command merging series offers them
+// alike; the files to read and write are each command's own.
 struct MergeOptions {
   std::vector<std::string> inputs;
   std::string output = "merged.bmp";
@@ -110,6 +114,10 @@ void printMergeSummary(const MergePlan& plan, const MergeOutcome& outcome, const
 
 // All five steps; returns the exit status.
 int runMerge(const MergeOptions& options, CliEnvironment& env);
+
+// Adds -a/--algorithm, -s/--scale, --frames and --sort, bound to options,
+// to command. The merge and the batch commands both call it.
+void addMergeOptions(CLI::App& command, MergeOptions& options);
 
 // The subcommand on the command line: its options, its help, and its run.
 class MergeCommand {
