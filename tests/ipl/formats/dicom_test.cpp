@@ -265,6 +265,31 @@ TEST(DicomDecoder, RefusesWhatItCannotRepresentAndBrokenFiles) {
   std::string damaged(packed.begin(), packed.end());
   for (std::size_t i = damaged.size() - 40; i < damaged.size() - 12; ++i) damaged[i] = static_cast<char>(0xFF);
   EXPECT_EQ(readMessage(damaged).rfind("Corrupt DICOM file: ", 0), 0u) << readMessage(damaged);
+
+  // A forged RLE header: its offsets are checked before any segment is read.
+  DicomWriter rle({0, 0, DicomCompression::rle});
+  rle.addFrame(GImage(width, height, 7));
+  const std::vector<unsigned char> rleBytes = rle.encode();
+  const std::string runs(rleBytes.begin(), rleBytes.end());
+  const std::size_t header = runs.find(std::string("\x01\x00\x00\x00\x40\x00\x00\x00", 8));
+  ASSERT_NE(header, std::string::npos);
+  const struct {
+    std::size_t at;
+    char value;
+    const char* message;
+  } forgeries[] = {
+      {0, 2, "RLE header holds 2 segments, not 1"},
+      {6, 0x7F, "RLE segment 1 lies outside the fragment"},
+      {4, 0x20, "RLE segment 1 lies outside the fragment"},
+      {64, 0x7F, "RLE segment 1 ends early"},
+  };
+  for (const auto& forged : forgeries) {
+    std::string bad = runs;
+    bad[header + forged.at] = forged.value;
+    const std::size_t fragment = static_cast<unsigned char>(runs[header - 4]) | (static_cast<unsigned char>(runs[header - 3]) << 8);
+    if (forged.at == 64) bad.replace(header + 65, fragment - 65, fragment - 65, '\x7F');
+    EXPECT_EQ(readMessage(bad), std::string("Corrupt DICOM file: frame 0 cannot be decoded: ") + forged.message);
+  }
 }
 
 }  // namespace

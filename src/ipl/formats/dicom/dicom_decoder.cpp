@@ -13,6 +13,7 @@
 #include "ipl/formats/dicom/dicom_structure.h"
 #include "ipl/formats/dicom/gdcm_quiet.h"
 #include "ipl/formats/dicom/jpeg2000_frame.h"
+#include "ipl/formats/dicom/rle_frame.h"
 #include "ipl/formats/frame_rules.h"
 #include "ipl/ipl_exception.h"
 
@@ -314,14 +315,7 @@ private:
     if (compressed > static_cast<std::uint64_t>(fileBytes_)) corrupt("fragments beyond the file");
     if (syntax_ == gdcm::TransferSyntax::JPEG2000Lossless || syntax_ == gdcm::TransferSyntax::JPEG2000 ||
         syntax_ == gdcm::TransferSyntax::JPEG2000Part2Lossless || syntax_ == gdcm::TransferSyntax::JPEG2000Part2) {
-      std::vector<unsigned char> bytes;
-      bytes.reserve(static_cast<std::size_t>(compressed));
-      for (std::size_t i = 0; i < count; ++i) {
-        const Fragment& f = fragments_[first + i];
-        const std::size_t at = bytes.size();
-        bytes.resize(at + f.length);
-        fetch(f.offset, bytes.data() + at, f.length);
-      }
+      const std::vector<unsigned char> bytes = gathered(first, count, compressed);
       const Jpeg2000Frame codec{info_.width, info_.height, colour_ ? 3 : 1, bitsAllocated_};
       std::string why;
       if (!codec.decode(bytes.data(), bytes.size(), frame.data(), why)) {
@@ -329,9 +323,18 @@ private:
       }
       return false;
     }
+    if (syntax_ == gdcm::TransferSyntax::RLELossless) {
+      const std::vector<unsigned char> bytes = gathered(first, count, compressed);
+      const RleFrame codec{info_.width, info_.height, colour_ ? 3 : 1, bitsAllocated_ / 8};
+      std::string why;
+      if (!codec.decode(bytes.data(), bytes.size(), frame.data(), why)) {
+        corrupt("frame " + std::to_string(index) + " cannot be decoded: " + why);
+      }
+      return true;
+    }
     const bool jpeg = syntax_.IsLossy() || syntax_ == gdcm::TransferSyntax::JPEGLosslessProcess14 ||
                       syntax_ == gdcm::TransferSyntax::JPEGLosslessProcess14_1 || syntax_ == gdcm::TransferSyntax::JPEGLSLossless;
-    if (jpeg && syntax_ != gdcm::TransferSyntax::RLELossless && count > 0) {
+    if (jpeg && count > 0) {
       const Fragment& f = fragments_[first];
       std::vector<unsigned char> head(f.length);
       fetch(f.offset, head.data(), head.size());
@@ -377,6 +380,19 @@ private:
     }
     if (!decoded) corrupt("frame " + std::to_string(index) + " cannot be decoded");
     return planar;
+  }
+
+  // The bytes of count fragments from first, compressed in all.
+  std::vector<unsigned char> gathered(std::size_t first, std::size_t count, std::uint64_t compressed) {
+    std::vector<unsigned char> bytes;
+    bytes.reserve(static_cast<std::size_t>(compressed));
+    for (std::size_t i = 0; i < count; ++i) {
+      const Fragment& f = fragments_[first + i];
+      const std::size_t at = bytes.size();
+      bytes.resize(at + f.length);
+      fetch(f.offset, bytes.data() + at, f.length);
+    }
+    return bytes;
   }
 
   void fetch(std::uint64_t offset, unsigned char* target, std::uint64_t count) {

@@ -4,6 +4,7 @@
 #include <gdcmImageChangeTransferSyntax.h>
 #include <gdcmImageWriter.h>
 #include <gdcmMediaStorage.h>
+#include <gdcmSequenceOfFragments.h>
 #include <gdcmUIDGenerator.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <sstream>
 
 #include "ipl/formats/dicom/gdcm_quiet.h"
+#include "ipl/formats/dicom/rle_frame.h"
 #include "ipl/formats/frame_rules.h"
 #include "ipl/ipl_exception.h"
 
@@ -90,7 +92,21 @@ std::vector<unsigned char> DicomWriter::encode() const {
     gdcm::DataElement pixelData(gdcm::Tag(0x7fe0, 0x0010));
     pixelData.SetByteValue(reinterpret_cast<const char*>(pixels_.data()), static_cast<std::uint32_t>(pixels_.size()));
     image.SetDataElement(pixelData);
-    if (options_.compression != DicomCompression::none) {
+    if (options_.compression == DicomCompression::rle) {
+      gdcm::SmartPointer<gdcm::SequenceOfFragments> sequence = new gdcm::SequenceOfFragments;
+      const std::size_t frameBytes = pixels_.size() / static_cast<std::size_t>(frames_);
+      const RleFrame codec{width_, height_, 1, bits_ / 8};
+      for (int f = 0; f < frames_; ++f) {
+        const std::vector<unsigned char> runs = codec.encode(pixels_.data() + static_cast<std::size_t>(f) * frameBytes);
+        gdcm::Fragment fragment;
+        fragment.SetByteValue(reinterpret_cast<const char*>(runs.data()), static_cast<std::uint32_t>(runs.size()));
+        sequence->AddFragment(fragment);
+      }
+      pixelData.SetValue(*sequence);
+      pixelData.SetVR(gdcm::VR::OB);
+      image.SetDataElement(pixelData);
+      image.SetTransferSyntax(gdcm::TransferSyntax::RLELossless);
+    } else if (options_.compression != DicomCompression::none) {
       gdcm::ImageChangeTransferSyntax change;
       change.SetTransferSyntax(syntaxOf(options_.compression));
       change.SetInput(image);

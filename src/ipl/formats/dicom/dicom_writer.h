@@ -2,7 +2,8 @@
 // multi-frame DICOM file through GDCM: Multi-frame Grayscale Byte (8-bit)
 // or Word (16-bit) Secondary Capture, MONOCHROME2, modality "OPT", pixel
 // spacing when given; uncompressed (Explicit VR Little Endian) or losslessly
-// compressed, one fragment per frame: RLE, JPEG-LS or JPEG 2000.
+// compressed, one fragment per frame: RLE (our own encoder, rle_frame.h),
+// JPEG-LS or JPEG 2000.
 //
 // Frames are kept in memory as they are added; writeFile() encodes them and
 // saves the file through OutputFile, so a failure never leaves a broken
