@@ -1,0 +1,269 @@
+"""Lumifold for Python: register and average a series of OCT B-scans.
+
+The engine of ``lumifold-cli merge``, taking and giving numpy arrays::
+
+    import lumifold
+    frames = lumifold.read("scan.tif")          # (n, height, width) uint8/uint16
+    result = lumifold.merge(frames)             # registers frames 1.. to frame 0
+    result.grey                                 # the average as --grey writes it
+    lumifold.write("merged.png", lumifold.colorize(result.grey8, "rainbow"))
+
+Results are plain numpy arrays that own their memory. A merge releases the
+GIL and stops at Ctrl-C (KeyboardInterrupt) between frames.
+"""
+
+from __future__ import annotations
+
+import inspect
+import os
+from dataclasses import dataclass
+from typing import Callable, NamedTuple, Optional, Sequence, Tuple, Union
+
+import numpy as np
+
+from . import _lumifold
+
+__all__ = [
+    "ALGORITHMS",
+    "SCALES",
+    "MergeResult",
+    "Simulation",
+    "colorize",
+    "merge",
+    "read",
+    "read_series",
+    "simulate",
+    "write",
+]
+
+#: The colour scales' names, for :func:`colorize` (the command line's ``--scale``).
+SCALES: Tuple[str, ...] = tuple(_lumifold.SCALES)
+#: The registrations' names, for :func:`merge` (the command line's ``--algorithm``).
+ALGORITHMS: Tuple[str, ...] = tuple(_lumifold.ALGORITHMS)
+
+PathLike = Union[str, "os.PathLike[str]"]
+Frames = Union[np.ndarray, Sequence[np.ndarray], Sequence[PathLike], PathLike]
+Progress = Callable[..., object]
+
+
+@dataclass(frozen=True, eq=False)
+class MergeResult:
+    """What :func:`merge` gives.
+
+    Attributes:
+        grey: the rounded average exactly as ``lumifold-cli merge --grey``
+            writes it to PNG or TIFF: ``uint8`` for an 8-bit series,
+            ``uint16`` for a 16-bit one; ``(height, width)``.
+        grey8: the 8-bit merged image the coloured picture is made from (for
+            an 8-bit series the same array as ``grey``; for a 16-bit one the
+            average through the 8-bit view the reference fixes).
+        average: the unrounded mean of the registered frames, ``float32``, in
+            the frames' own units (0 to 255 or 0 to 65535), as ``--average``
+            writes it.
+        shifts: ``(n - 1, width)`` ``int32``: row ``i`` holds the whole-row
+            shift of every column of frame ``i + 1`` (adding frame row
+            ``y - s`` to reference row ``y`` lines them up).
+        bits: the frames' depth, 8 or 16.
+        algorithm: the registration used.
+
+    Later additions (per-frame quality, a report) come as further fields
+    with defaults, so code that reads these keeps working.
+    """
+
+    grey: np.ndarray
+    grey8: np.ndarray
+    average: np.ndarray
+    shifts: np.ndarray
+    bits: int
+    algorithm: str
+
+    def picture(self, scale: str = "rainbow") -> np.ndarray:
+        """The coloured picture, ``(height, width, 3)`` ``uint8``, as ``--output`` writes it.
+
+        >>> lumifold.write("merged.bmp", result.picture("cirrus-like"))
+        """
+        return colorize(self.grey8, scale)
+
+    def __repr__(self) -> str:
+        h, w = self.grey.shape
+        return (f"MergeResult({self.shifts.shape[0] + 1} frames of {w} x {h}, {self.bits}-bit, "
+                f"algorithm={self.algorithm!r})")
+
+
+class Simulation(NamedTuple):
+    """What :func:`simulate` gives.
+
+    Attributes:
+        frames: ``(n, height, width)`` ``uint8``: the simulated B-scans.
+        shifts: ``(n - 1, width)`` ``int32``: the true shifts of frames 1 to
+            n - 1, in the convention of :attr:`MergeResult.shifts`.
+        noise_free: ``(height, width)`` ``float64``: the expected grey value of
+            every pixel of frame 0, what a perfect average converges to.
+    """
+
+    frames: np.ndarray
+    shifts: np.ndarray
+    noise_free: np.ndarray
+
+
+def _is_path(x: object) -> bool:
+    return isinstance(x, (str, os.PathLike))
+
+
+def _progress_callable(progress: Optional[Progress]) -> Optional[Callable[[int, int], object]]:
+    # A callable of two arguments gets (done, total); one of a single argument,
+    # such as tqdm's update, gets the increment.
+    if progress is None:
+        return None
+    if not callable(progress):
+        raise TypeError(f"progress must be callable, got {type(progress).__name__}")
+    try:
+        signature = inspect.signature(progress)
+    except (TypeError, ValueError):
+        return progress
+    try:
+        signature.bind(0, 0)
+        return progress
+    except TypeError:
+        pass
+    try:
+        signature.bind(1)
+    except TypeError:
+        raise TypeError("progress must take (done, total), or one increment like tqdm's update") from None
+    return lambda done, total: progress(1)
+
+
+def merge(frames: Frames, algorithm: str = "correlation", progress: Optional[Progress] = None, *,
+          sort: bool = False) -> MergeResult:
+    """Register every frame to frame 0 and average them.
+
+    Args:
+        frames: a 3-D array ``(n, height, width)``, a sequence of 2-D arrays,
+            or a sequence of image files and folders (or one of them), taken
+            as ``lumifold-cli merge`` takes them: every frame of every file,
+            folders' image files in name order. Arrays are ``uint8`` or
+            ``uint16``, any strides; each frame is copied once into the engine.
+        algorithm: ``"correlation"`` or ``"anterior-edge"`` (:data:`ALGORITHMS`).
+        progress: called after the reference and after each further frame,
+            with ``(done, total)``; a callable of one argument, such as a
+            ``tqdm`` bar's ``update``, is called with the increment 1.
+        sort: for files, sort the whole list by name first (``--sort``).
+
+    Returns:
+        a :class:`MergeResult`: the same images and shifts as
+        ``lumifold-cli merge`` writes for these frames.
+
+    Raises:
+        TypeError: a dtype other than uint8 or uint16.
+        ValueError: no frames, a wrong number of dimensions, frames of
+            different sizes (naming the frame), a file the decoders refuse
+            (naming the file and the reason), an unknown algorithm.
+        OSError: a file that cannot be opened.
+        KeyboardInterrupt: Ctrl-C during the merge.
+
+    Example:
+        >>> sim = lumifold.simulate(frames=8)
+        >>> result = lumifold.merge(sim.frames, "correlation")
+        >>> result.grey.shape, result.shifts.shape
+        ((496, 512), (7, 512))
+    """
+    callback = _progress_callable(progress)
+    if _is_path(frames):
+        frames = [frames]
+    if isinstance(frames, np.ndarray):
+        if frames.ndim != 3:
+            raise ValueError(f"frames has {frames.ndim} dimensions; merge takes a 3-D array "
+                             "(n, height, width) or a sequence of 2-D frames")
+        return MergeResult(**_lumifold.merge_arrays(list(frames), algorithm, callback))
+    try:
+        items = list(frames)
+    except TypeError:
+        raise TypeError("frames must be a 3-D array, a sequence of 2-D arrays or a sequence of paths, "
+                        f"got {type(frames).__name__}") from None
+    if not items:
+        raise ValueError("merge needs at least one frame, got none")
+    paths = [_is_path(x) for x in items]
+    if all(paths):
+        return MergeResult(**_lumifold.merge_files([os.fspath(x) for x in items], algorithm, callback, sort))
+    if any(paths):
+        raise TypeError("frames mixes paths and arrays")
+    return MergeResult(**_lumifold.merge_arrays([np.asarray(x) for x in items], algorithm, callback))
+
+
+def read(path: PathLike) -> np.ndarray:
+    """Every frame of one image file as an ``(n, height, width)`` array.
+
+    BMP, PNG, TIFF (every page) and DICOM (every frame), recognised by
+    their content; ``uint8``, or ``uint16`` for 16-bit files. Colour is
+    turned to grey as the merge sees it.
+
+    Raises ``OSError`` for a file that cannot be opened, ``ValueError``
+    ("PATH: reason") for one the decoders refuse.
+
+    >>> frames = lumifold.read("scan.tif")
+    >>> frames.shape, frames.dtype
+    ((100, 496, 512), dtype('uint8'))
+    """
+    return _lumifold.read(os.fspath(path))
+
+
+def read_series(paths_or_folder: Union[PathLike, Sequence[PathLike]], *, sort: bool = False) -> np.ndarray:
+    """Every frame of several files, in the command line's order, as one array.
+
+    Each folder gives its image files (by extension: .bmp, .png, .tif, .tiff,
+    .dcm, any case) in name order, case-insensitive; files keep the order
+    given unless ``sort`` sorts the whole list. Every file must match the
+    first one's size and depth.
+
+    >>> frames = lumifold.read_series("scans/")      # frame_000.bmp, frame_001.bmp, ...
+    >>> frames = lumifold.read_series(["a.png", "b.png"])
+    """
+    inputs = [paths_or_folder] if _is_path(paths_or_folder) else list(paths_or_folder)
+    return _lumifold.read_series([os.fspath(p) for p in inputs], sort)
+
+
+def colorize(grey: np.ndarray, scale: str = "rainbow") -> np.ndarray:
+    """The coloured picture of an 8-bit grey image, ``(height, width, 3)`` ``uint8``.
+
+    ``scale`` is one of :data:`SCALES`, the command line's ``--scale``.
+
+    >>> rgb = lumifold.colorize(result.grey8, "red-enhanced")
+    """
+    return _lumifold.colorize(np.asarray(grey), scale)
+
+
+def write(path: PathLike, image: np.ndarray, *, spacing: Optional[Tuple[float, float]] = None) -> None:
+    """Write an image in the format of the path's extension, as the command line writes it.
+
+    - 2-D ``uint8``: grey, as ``--grey`` (.bmp 24-bit grey, .png and .tif 8-bit);
+    - 2-D ``uint16``: 16-bit grey, .png or .tif;
+    - ``(height, width, 3)`` ``uint8``: colour, as ``--output``;
+    - 2-D ``float32``/``float64``: a 32-bit floating-point TIFF, as ``--average``.
+
+    ``spacing`` is (millimetres per column, per row), kept in PNG and TIFF.
+    An existing file is replaced only once the new one is complete.
+
+    >>> lumifold.write("grey.png", result.grey)
+    >>> lumifold.write("average.tif", result.average)
+    """
+    x, y = spacing if spacing is not None else (0.0, 0.0)
+    _lumifold.write(os.fspath(path), np.asarray(image), float(x), float(y))
+
+
+def simulate(frames: int = 8, width: int = 512, height: int = 496, seed: int = 1, max_shift: Optional[int] = None,
+             motion: str = "mixed", noise: float = 1.0) -> Simulation:
+    """A simulated B-scan series with its true shifts, as ``lumifold-cli simulate`` makes it.
+
+    ``max_shift`` (rows) defaults to 12, or height // 2 when smaller;
+    ``motion`` is "none", "global", "tilt", "jitter" or "mixed"; ``noise``
+    the detector noise floor (1 typical, 0 none). The same parameters give
+    the same series on every machine.
+
+    >>> sim = lumifold.simulate(frames=8, seed=1)
+    >>> result = lumifold.merge(sim.frames)
+    >>> (result.shifts == sim.shifts).mean() > 0.6
+    True
+    """
+    if max_shift is None:
+        max_shift = min(12, height // 2)
+    return Simulation(*_lumifold.simulate(frames, width, height, seed, max_shift, motion, noise))

@@ -1,0 +1,605 @@
+// lumifold._lumifold: the engine for Python, taking and giving numpy arrays.
+// The package lumifold/__init__.py wraps these functions with the public
+// names, docstrings and type hints, and turns what the caller passes into
+// the plain lists this file takes.
+//
+// Failures become the exceptions a Python user expects: TypeError for a
+// dtype the engine does not take, ValueError for wrong sizes and for files
+// a decoder refuses ("PATH: reason"), OSError for files the system will not
+// open or write, KeyboardInterrupt from Ctrl-C during a merge.
+#include <fcntl.h>
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "cli/cli_error.h"
+#include "cli/command_support.h"
+#include "cli/input_list.h"
+#include "cli/merge_command.h"
+#include "cli/picture_output.h"
+#include "color/color_scales.h"
+#include "ipl/image_decoder.h"
+#include "ipl/images.h"
+#include "ipl/ipl_exception.h"
+#include "merge/merge_frame.h"
+#include "merge/merge_progress.h"
+#include "merge/merger.h"
+#include "merge/registration_methods.h"
+#include "shell/merge_failure.h"
+#include "sim/bscan_simulator.h"
+
+namespace py = pybind11;
+
+namespace lumifold {
+
+namespace {
+
+// A failure tied to a file, raised as OSError (with the errno when there is
+// one, so that Python picks FileNotFoundError, PermissionError, ...) or as
+// ValueError("PATH: reason").
+struct FileError {
+  enum class Kind { os, value };
+  Kind kind;
+  std::string path;
+  std::string reason;
+  int error = 0;
+};
+
+[[noreturn]] void raiseValue(const std::string& path, const std::string& reason) {
+  throw FileError{FileError::Kind::value, path, reason, 0};
+}
+
+// Why the system will not let path be read, as an OSError; nothing when it
+// can be. Folders pass when allowed.
+void requireReadable(const std::string& path, bool folderAllowed) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    const int error = errno;
+    throw FileError{FileError::Kind::os, path, velIPL::systemErrorText(error), error};
+  }
+  if (S_ISDIR(st.st_mode)) {
+    if (folderAllowed) return;
+    throw FileError{FileError::Kind::os, path, "Is a folder", EISDIR};
+  }
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    const int error = errno;
+    throw FileError{FileError::Kind::os, path, velIPL::systemErrorText(error), error};
+  }
+  ::close(fd);
+}
+
+// A file named by the command line's helpers: OSError when the system will
+// not open it, ValueError with the helper's reason otherwise.
+[[noreturn]] void raiseForFile(const std::string& path, const std::string& reason) {
+  requireReadable(path, true);
+  raiseValue(path, reason);
+}
+
+// The depth of a frame array: 8 or 16; TypeError for anything else. index
+// names the frame in the message, -1 for a lone image.
+int depthOf(const py::array& a, const char* what, int index) {
+  const py::dtype dt = a.dtype();
+  if (dt.kind() == 'u' && (dt.itemsize() == 1 || dt.itemsize() == 2)) return dt.itemsize() == 1 ? 8 : 16;
+  std::string message = what;
+  if (index >= 0) message += " " + std::to_string(index);
+  message += " has dtype " + dt.attr("name").cast<std::string>() + "; lumifold takes uint8 or uint16";
+  throw py::type_error(message);
+}
+
+// A 2-D array of native T copied into an image, row by row where rows are
+// contiguous; any strides are accepted.
+template <typename Image, typename T>
+Image imageFrom(const py::array& a) {
+  const auto h = static_cast<int>(a.shape(0));
+  const auto w = static_cast<int>(a.shape(1));
+  Image image(w, h, T{});
+  const auto* base = static_cast<const unsigned char*>(a.data());
+  const py::ssize_t rowStride = a.strides(0);
+  const py::ssize_t columnStride = a.strides(1);
+  for (int y = 0; y < h; ++y) {
+    const unsigned char* row = base + static_cast<py::ssize_t>(y) * rowStride;
+    T* out = image.row(y);
+    if (columnStride == static_cast<py::ssize_t>(sizeof(T))) {
+      std::memcpy(out, row, static_cast<std::size_t>(w) * sizeof(T));
+    } else {
+      for (int x = 0; x < w; ++x) std::memcpy(out + x, row + static_cast<py::ssize_t>(x) * columnStride, sizeof(T));
+    }
+  }
+  return image;
+}
+
+// The array in native byte order (a copy only when it is not).
+py::array nativeOrder(const py::array& a) {
+  if (a.dtype().attr("isnative").cast<bool>()) return a;
+  return a.attr("astype")(a.dtype().attr("newbyteorder")("="));
+}
+
+template <typename T, typename Image>
+py::array_t<T> arrayFrom(const Image& image) {
+  py::array_t<T> out({static_cast<py::ssize_t>(image.height()), static_cast<py::ssize_t>(image.width())});
+  auto view = out.template mutable_unchecked<2>();
+  for (int y = 0; y < image.height(); ++y) {
+    const auto* row = image.row(y);
+    for (int x = 0; x < image.width(); ++x) view(y, x) = static_cast<T>(row[x]);
+  }
+  return out;
+}
+
+// The progress of one merge: the caller's callable, if any, and Ctrl-C,
+// both checked with the GIL held after every step. A Python exception
+// (KeyboardInterrupt included) is kept and ends the merge by the throw the
+// engine lets through; merge() raises it once the engine has unwound.
+class PythonProgress : public MergeProgress {
+public:
+  struct Stopped {};
+
+  explicit PythonProgress(py::object callback) : callback_(std::move(callback)) {}
+
+  void start(int imageCount) override {
+    total_ = imageCount;
+    done_ = 0;
+  }
+
+  void step() override {
+    ++done_;
+    py::gil_scoped_acquire gil;
+    try {
+      if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+      if (!callback_.is_none()) callback_(done_, total_);
+    } catch (py::error_already_set& e) {
+      error_.emplace(std::move(e));
+      throw Stopped{};
+    }
+  }
+
+  // Raises the kept exception, if any.
+  void raiseKept() {
+    if (error_) {
+      py::error_already_set e = std::move(*error_);
+      error_.reset();
+      throw e;
+    }
+  }
+
+private:
+  py::object callback_;
+  int total_ = 0;
+  int done_ = 0;
+  std::optional<py::error_already_set> error_;
+};
+
+const RegistrationMethod& methodFor(const std::string& algorithm) {
+  const RegistrationMethod* method = findRegistrationMethod(algorithm);
+  if (!method) {
+    std::string keys;
+    for (const RegistrationMethod& m : kRegistrationMethods) keys += std::string(keys.empty() ? "" : ", ") + m.key;
+    throw py::value_error("unknown algorithm '" + algorithm + "'; one of: " + keys);
+  }
+  return *method;
+}
+
+// Runs the merge without the GIL and gathers what the result holds. Engine
+// failures go to onFailure(currentImage, message), which raises.
+template <typename OnFailure>
+py::dict runMerge(std::vector<MergeFrame> frames, int width, const std::string& algorithm, py::object callback,
+                  OnFailure onFailure) {
+  const RegistrationMethod& method = methodFor(algorithm);
+  const std::size_t count = frames.size();
+  PythonProgress progress(std::move(callback));
+  Merger merger(std::move(frames), &progress);
+  std::vector<std::int32_t> shifts((count - 1) * static_cast<std::size_t>(width), 0);
+  bool sizeChanged = false;
+  merger.setShiftObserver([&](int index, const mathORN::RowVector& s) {
+    if (index < 1 || static_cast<std::size_t>(index) >= count || static_cast<int>(s.size()) != width) {
+      sizeChanged = true;
+      return;
+    }
+    std::int32_t* row = shifts.data() + static_cast<std::size_t>(index - 1) * static_cast<std::size_t>(width);
+    for (int x = 0; x < width; ++x) row[x] = static_cast<std::int32_t>(s[x]);
+  });
+
+  velIPL::GImage merged;
+  bool stopped = false;
+  std::string failure;
+  {
+    py::gil_scoped_release release;
+    try {
+      merged = method.run(merger);
+    } catch (const PythonProgress::Stopped&) {
+      stopped = true;
+    } catch (const std::bad_alloc&) {
+      throw;
+    } catch (const std::exception& e) {
+      failure = e.what();
+    }
+  }
+  if (stopped) progress.raiseKept();
+  // A file replaced since it was checked merges at its new size.
+  if (failure.empty() && merged.width() != width) sizeChanged = true;
+  if (!failure.empty() || sizeChanged) onFailure(merger.currentImage(), failure.empty() ? kChangedSizeReason : failure);
+
+  py::dict result;
+  result["bits"] = merger.bitsPerSample();
+  result["grey8"] = arrayFrom<std::uint8_t>(merged);
+  if (merger.bitsPerSample() == 16) {
+    result["grey"] = arrayFrom<std::uint16_t>(merger.average16());
+  } else {
+    result["grey"] = result["grey8"];
+  }
+  result["average"] = arrayFrom<float>(merger.average());
+  py::array_t<std::int32_t> shiftArray({static_cast<py::ssize_t>(count - 1), static_cast<py::ssize_t>(width)});
+  if (!shifts.empty()) std::memcpy(shiftArray.mutable_data(), shifts.data(), shifts.size() * sizeof(std::int32_t));
+  result["shifts"] = shiftArray;
+  result["algorithm"] = method.key;
+  return result;
+}
+
+// frames: 2-D arrays, checked here, each copied once into the engine's
+// image.
+py::dict mergeArrays(const std::vector<py::array>& frames, const std::string& algorithm, py::object progress) {
+  if (frames.empty()) throw py::value_error("merge needs at least one frame, got none");
+  methodFor(algorithm);
+  std::vector<MergeFrame> list;
+  list.reserve(frames.size());
+  int depth = 0;
+  py::ssize_t height = 0, width = 0;
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    const int index = static_cast<int>(i);
+    const py::array a = nativeOrder(frames[i]);
+    if (a.ndim() != 2) {
+      throw py::value_error("frame " + std::to_string(index) + " has " + std::to_string(a.ndim()) +
+                            " dimensions; a frame is 2-D (height, width)");
+    }
+    const int bits = depthOf(a, "frame", index);
+    if (i == 0) {
+      depth = bits;
+      height = a.shape(0);
+      width = a.shape(1);
+      if (height == 0 || width == 0) throw py::value_error("frame 0 is empty");
+      if (height > 1 << 20 || width > 1 << 20) throw py::value_error("frame 0 is too large");
+    } else if (a.shape(0) != height || a.shape(1) != width) {
+      throw py::value_error("frame " + std::to_string(index) + " is " + std::to_string(a.shape(0)) + " x " +
+                            std::to_string(a.shape(1)) + " (height x width), frame 0 " + std::to_string(height) +
+                            " x " + std::to_string(width));
+    } else if (bits != depth) {
+      throw py::type_error("frame " + std::to_string(index) + " is " + std::to_string(bits) + "-bit, frame 0 " +
+                           std::to_string(depth) + "-bit");
+    }
+    if (bits == 8) {
+      list.emplace_back(imageFrom<velIPL::GImage, std::uint8_t>(a));
+    } else {
+      list.emplace_back(imageFrom<velIPL::G16Image, std::uint16_t>(a));
+    }
+  }
+  return runMerge(std::move(list), static_cast<int>(width), algorithm, std::move(progress),
+                  [](int current, const std::string& message) {
+                    throw py::value_error("frame " + std::to_string(current) + ": " + message);
+                  });
+}
+
+// The command line's series: inputs expanded (folders in its order), every
+// file checked, every frame of every file listed.
+MergePlan planSeries(const std::vector<std::string>& inputs, bool sort) {
+  MergePlan plan;
+  for (const std::string& input : inputs) requireReadable(input, true);
+  try {
+    plan.paths = expandInputs(inputs, sort);
+    // The reference's own reason, where checkSeries says only that it is
+    // not valid.
+    if (!plan.paths.empty()) {
+      velIPL::ImageFileInfo info;
+      std::string message;
+      requireReadable(plan.paths.front(), false);
+      if (!velIPL::probeImageFile(plan.paths.front(), info, message)) raiseValue(plan.paths.front(), message);
+    }
+    plan.size = checkSeries(plan.paths);
+  } catch (const CliError& e) {
+    raiseForFile(e.path(), e.what());
+  }
+  if (plan.paths.empty()) throw py::value_error("no files given");
+  if (plan.size.width == 0 || plan.size.height == 0) raiseValue(plan.paths.front(), "Empty image");
+  for (std::size_t f = 0; f < plan.paths.size(); ++f) {
+    const int frames = plan.size.frames[f];
+    for (int k = 0; k < frames; ++k) {
+      const int number = static_cast<int>(plan.frameNames.size());
+      plan.frameNames.push_back(frames == 1 ? plan.paths[f]
+                                            : plan.paths[f] + " [frame " + std::to_string(k + 1) + " of " +
+                                                  std::to_string(frames) + "]");
+      plan.frames.emplace_back(plan.paths[f], k);
+      plan.frameNumbers.push_back(number);
+      plan.framePaths.push_back(plan.paths[f]);
+    }
+  }
+  return plan;
+}
+
+py::dict mergeFiles(const std::vector<std::string>& inputs, const std::string& algorithm, py::object progress,
+                    bool sort) {
+  if (inputs.empty()) throw py::value_error("merge needs at least one frame, got none");
+  methodFor(algorithm);
+  const MergePlan plan = planSeries(inputs, sort);
+  return runMerge(plan.frames, plan.size.width, algorithm, std::move(progress),
+                  [&](int current, const std::string& message) {
+                    const CliError e = mergeFailureError(plan, current < 0 ? 0 : current, message);
+                    const std::string& path = plan.framePaths[static_cast<std::size_t>(current < 0 ? 0 : current)];
+                    requireReadable(path, false);
+                    raiseValue(e.path(), e.what());
+                  });
+}
+
+// Every frame of the planned files into one (n, height, width) array.
+py::array readPlanned(const MergePlan& plan) {
+  const auto n = static_cast<py::ssize_t>(plan.frames.size());
+  const auto h = static_cast<py::ssize_t>(plan.size.height);
+  const auto w = static_cast<py::ssize_t>(plan.size.width);
+  const bool deep = plan.size.bitsPerSample == 16;
+  py::array out = deep ? py::array(py::array_t<std::uint16_t>({n, h, w})) : py::array(py::array_t<std::uint8_t>({n, h, w}));
+  auto* data = static_cast<unsigned char*>(out.mutable_data());
+  const std::size_t sample = deep ? 2 : 1;
+  const std::size_t frameBytes = static_cast<std::size_t>(h * w) * sample;
+  std::string failedPath, failure;
+  int systemError = 0;
+  {
+    py::gil_scoped_release release;
+    std::string openName;
+    std::unique_ptr<velIPL::ImageFile> file;
+    velIPL::GImage grey;
+    velIPL::G16Image full;
+    for (py::ssize_t i = 0; i < n && failure.empty(); ++i) {
+      const MergeFrame& frame = plan.frames[static_cast<std::size_t>(i)];
+      try {
+        if (!file || openName != frame.fileName()) {
+          file.reset();
+          file = velIPL::decoderFor(frame.fileName()).open(frame.fileName());
+          openName = frame.fileName();
+          const velIPL::ImageFileInfo& info = file->info();
+          if (info.width != plan.size.width || info.height != plan.size.height) {
+            throw velIPL::IPLException("Image has not same dimensions as reference image");
+          }
+          if (info.bitsPerSample != plan.size.bitsPerSample) {
+            throw velIPL::IPLException("Image has not same bit depth as reference image");
+          }
+        }
+        unsigned char* target = data + static_cast<std::size_t>(i) * frameBytes;
+        const std::size_t rowBytes = static_cast<std::size_t>(w) * sample;
+        if (deep) {
+          file->readFrame(frame.frameIndex(), full);
+          for (py::ssize_t y = 0; y < h; ++y) std::memcpy(target + y * rowBytes, full.row(static_cast<int>(y)), rowBytes);
+        } else {
+          file->readFrame(frame.frameIndex(), grey);
+          for (py::ssize_t y = 0; y < h; ++y) std::memcpy(target + y * rowBytes, grey.row(static_cast<int>(y)), rowBytes);
+        }
+      } catch (const velIPL::IPLException& e) {
+        failedPath = frame.fileName();
+        failure = reasonFor(e.what(), failedPath);
+        systemError = e.systemError();
+      }
+    }
+  }
+  if (!failure.empty()) {
+    if (systemError != 0) throw FileError{FileError::Kind::os, failedPath, failure, systemError};
+    raiseForFile(failedPath, failure);
+  }
+  return out;
+}
+
+py::array readSeries(const std::vector<std::string>& inputs, bool sort) {
+  if (inputs.empty()) throw py::value_error("read_series needs at least one file or folder, got none");
+  return readPlanned(planSeries(inputs, sort));
+}
+
+py::array readFile(const std::string& path) {
+  requireReadable(path, false);
+  return readPlanned(planSeries({path}, false));
+}
+
+velIPL::RGBImage rgbFrom(const py::array& a) {
+  const auto h = static_cast<int>(a.shape(0));
+  const auto w = static_cast<int>(a.shape(1));
+  velIPL::RGBImage image(w, h, 0);
+  const auto* base = static_cast<const unsigned char*>(a.data());
+  for (int c = 0; c < 3; ++c) {
+    for (int y = 0; y < h; ++y) {
+      unsigned char* out = image.row(y, c);
+      for (int x = 0; x < w; ++x) out[x] = base[y * a.strides(0) + x * a.strides(1) + c * a.strides(2)];
+    }
+  }
+  return image;
+}
+
+py::array_t<std::uint8_t> interleaved(const velIPL::RGBImage& image) {
+  const auto h = static_cast<py::ssize_t>(image.height());
+  const auto w = static_cast<py::ssize_t>(image.width());
+  py::array_t<std::uint8_t> out({h, w, static_cast<py::ssize_t>(3)});
+  auto view = out.mutable_unchecked<3>();
+  for (int c = 0; c < 3; ++c) {
+    for (int y = 0; y < h; ++y) {
+      const unsigned char* row = image.row(y, c);
+      for (int x = 0; x < w; ++x) view(y, x, c) = row[x];
+    }
+  }
+  return out;
+}
+
+const ColorScale& scaleFor(const std::string& key) {
+  const int index = colorScaleIndex(key);
+  if (index < 0) {
+    std::string keys;
+    for (const ColorScale& s : kColorScales) keys += std::string(keys.empty() ? "" : ", ") + s.key;
+    throw py::value_error("unknown colour scale '" + key + "'; one of: " + keys);
+  }
+  return kColorScales[static_cast<std::size_t>(index)];
+}
+
+// A 2-D uint8 grey image, or TypeError/ValueError saying what it is not.
+py::array greyArgument(const py::array& given, const char* function) {
+  const py::array a = nativeOrder(given);
+  if (a.ndim() != 2) {
+    throw py::value_error(std::string(function) + " takes a 2-D grey image (height, width), got " +
+                          std::to_string(a.ndim()) + " dimensions");
+  }
+  return a;
+}
+
+py::array colorize(const py::array& given, const std::string& scale) {
+  const ColorScale& entry = scaleFor(scale);
+  const py::array a = greyArgument(given, "colorize");
+  if (depthOf(a, "image", -1) != 8) {
+    throw py::type_error("colorize takes uint8 grey; a 16-bit merge's 8-bit image is result.grey8");
+  }
+  const velIPL::GImage grey = imageFrom<velIPL::GImage, std::uint8_t>(a);
+  return interleaved(ApplyColorScale(entry.build(), grey));
+}
+
+std::string lowerExtension(const std::string& path) {
+  std::string ext = std::filesystem::path(path).extension().string();
+  for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+  return ext;
+}
+
+// Writes image to path in the format of its extension, with the command
+// line's writers: 2-D uint8 or uint16 grey as --grey writes it, (h, w, 3)
+// uint8 colour as --output, 2-D float as --average.
+void writeImage(const std::string& path, const py::array& given, double spacingX, double spacingY) {
+  const std::string ext = lowerExtension(path);
+  const bool bmp = ext == ".bmp", png = ext == ".png", tiff = ext == ".tif" || ext == ".tiff";
+  if (!bmp && !png && !tiff) {
+    throw py::value_error(path + ": unknown picture extension '" + ext + "'; use .bmp, .png, .tif or .tiff");
+  }
+  if (std::filesystem::is_directory(path)) throw FileError{FileError::Kind::os, path, "Is a folder", EISDIR};
+  const py::array a = nativeOrder(given);
+  const PixelSpacing spacing{spacingX, spacingY};
+  if (a.ndim() == 0 || a.size() == 0) throw py::value_error("write: the image is empty");
+  const py::dtype dt = a.dtype();
+  try {
+    if (a.ndim() == 3) {
+      if (a.shape(2) != 3) throw py::value_error("write: a colour image is (height, width, 3), got a last size of " +
+                                                 std::to_string(a.shape(2)));
+      if (!(dt.kind() == 'u' && dt.itemsize() == 1)) {
+        throw py::type_error("write: a colour image is uint8, got " + dt.attr("name").cast<std::string>());
+      }
+      writeColourPicture(rgbFrom(a), path, spacing);
+    } else if (a.ndim() != 2) {
+      throw py::value_error("write takes a 2-D grey image or a (height, width, 3) colour image, got " +
+                            std::to_string(a.ndim()) + " dimensions");
+    } else if (dt.kind() == 'f') {
+      if (!tiff) throw py::value_error(path + ": a floating-point image is written as TIFF (.tif or .tiff)");
+      // float32 widens exactly; the writer narrows it back.
+      const py::array wide = a.attr("astype")("float64", py::arg("copy") = false);
+      writeAveragePicture(imageFrom<velIPL::DImage, double>(wide), path, spacing);
+    } else if (depthOf(a, "image", -1) == 8) {
+      writeGreyPicture(imageFrom<velIPL::GImage, std::uint8_t>(a), nullptr, path, spacing);
+    } else {
+      if (bmp) throw py::value_error(path + ": a BMP holds 8-bit grey; write uint16 as .png or .tif");
+      const velIPL::G16Image sixteen = imageFrom<velIPL::G16Image, std::uint16_t>(a);
+      writeGreyPicture(velIPL::GImage(), &sixteen, path, spacing);
+    }
+  } catch (const CliError& e) {
+    throw FileError{FileError::Kind::os, e.path(), e.what(), 0};
+  }
+}
+
+py::tuple simulate(int frames, int width, int height, std::uint64_t seed, int maxShift, const std::string& motion,
+                   double noise) {
+  const std::optional<Motion> kind = motionFromName(motion);
+  if (!kind) throw py::value_error("unknown motion '" + motion + "'; one of: none, global, tilt, jitter, mixed");
+  SimulationParameters p;
+  p.frames = frames;
+  p.width = width;
+  p.height = height;
+  p.seed = seed;
+  p.maxShift = maxShift;
+  p.motion = *kind;
+  p.noise = noise;
+  std::optional<BScanSimulator> sim;
+  try {
+    sim.emplace(p);
+  } catch (const std::invalid_argument& e) {
+    throw py::value_error(std::string("simulate: ") + e.what());
+  }
+  const auto n = static_cast<py::ssize_t>(frames);
+  const auto h = static_cast<py::ssize_t>(height);
+  const auto w = static_cast<py::ssize_t>(width);
+  py::array_t<std::uint8_t> images({n, h, w});
+  py::array_t<std::int32_t> shifts({n - 1, w});
+  py::array_t<double> section({h, w});
+  auto* imageData = images.mutable_data();
+  auto* shiftData = shifts.mutable_data();
+  auto* sectionData = section.mutable_data();
+  {
+    py::gil_scoped_release release;
+    for (int i = 0; i < frames; ++i) {
+      const velIPL::GImage frame = sim->frame(i);
+      for (int y = 0; y < height; ++y) {
+        std::memcpy(imageData + (static_cast<std::size_t>(i) * height + y) * width, frame.row(y),
+                    static_cast<std::size_t>(width));
+      }
+      if (i > 0) {
+        const mathORN::RowVector truth = sim->trueShifts(i);
+        for (int x = 0; x < width; ++x) {
+          shiftData[static_cast<std::size_t>(i - 1) * width + x] = static_cast<std::int32_t>(truth[x]);
+        }
+      }
+    }
+    const velIPL::DImage noiseFree = sim->noiseFreeSection();
+    for (int y = 0; y < height; ++y) {
+      std::memcpy(sectionData + static_cast<std::size_t>(y) * width, noiseFree.row(y),
+                  static_cast<std::size_t>(width) * sizeof(double));
+    }
+  }
+  return py::make_tuple(images, shifts, section);
+}
+
+}  // namespace
+
+}  // namespace lumifold
+
+PYBIND11_MODULE(_lumifold, m) {
+  using namespace lumifold;
+  m.doc() = "The compiled part of lumifold; use the lumifold package.";
+
+  py::register_exception_translator([](std::exception_ptr p) {
+    try {
+      if (p) std::rethrow_exception(p);
+    } catch (const FileError& e) {
+      if (e.kind == FileError::Kind::value) {
+        PyErr_SetString(PyExc_ValueError, (e.path + ": " + e.reason).c_str());
+        return;
+      }
+      py::object error = e.error != 0
+                             ? py::reinterpret_borrow<py::object>(PyExc_OSError)(e.error, e.reason, e.path)
+                             : py::reinterpret_borrow<py::object>(PyExc_OSError)(e.path + ": " + e.reason);
+      PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
+    }
+  });
+
+  py::list scales;
+  for (const ColorScale& s : kColorScales) scales.append(s.key);
+  m.attr("SCALES") = py::tuple(scales);
+  py::list algorithms;
+  for (const RegistrationMethod& r : kRegistrationMethods) algorithms.append(r.key);
+  m.attr("ALGORITHMS") = py::tuple(algorithms);
+
+  m.def("merge_arrays", &mergeArrays, py::arg("frames"), py::arg("algorithm"), py::arg("progress"));
+  m.def("merge_files", &mergeFiles, py::arg("paths"), py::arg("algorithm"), py::arg("progress"), py::arg("sort"));
+  m.def("read", &readFile, py::arg("path"));
+  m.def("read_series", &readSeries, py::arg("inputs"), py::arg("sort"));
+  m.def("colorize", &colorize, py::arg("grey"), py::arg("scale"));
+  m.def("write", &writeImage, py::arg("path"), py::arg("image"), py::arg("spacing_x"), py::arg("spacing_y"));
+  m.def("simulate", &simulate, py::arg("frames"), py::arg("width"), py::arg("height"), py::arg("seed"),
+        py::arg("max_shift"), py::arg("motion"), py::arg("noise"));
+}

@@ -1,0 +1,228 @@
+"""The Python module: its API, its errors, its agreement with lumifold-cli.
+
+The engine's own properties (fast equals literal, the formats, the
+registrations' details) are the C++ tests'; these check what the module
+adds: the conversions, the messages, progress and Ctrl-C, and that a merge
+here is the command line's merge.
+"""
+
+import csv
+import os
+import signal
+import subprocess
+import threading
+
+import numpy as np
+import pytest
+
+import lumifold
+
+CLI = os.environ.get("LUMIFOLD_CLI", "")
+
+
+def cli(*args):
+    if not CLI:
+        pytest.skip("LUMIFOLD_CLI does not name lumifold-cli")
+    subprocess.run([CLI, *map(str, args)], check=True, capture_output=True)
+
+
+def csv_shifts(path):
+    with open(path, newline="") as f:
+        return np.array([[int(v) for v in row[1:]] for row in csv.reader(f)], dtype=np.int32)
+
+
+def small_series(frames=6, seed=3):
+    return lumifold.simulate(frames=frames, width=96, height=64, seed=seed, max_shift=6)
+
+
+def test_api_shapes_types_and_owned_memory():
+    sim = small_series()
+    assert sim.frames.shape == (6, 64, 96) and sim.frames.dtype == np.uint8
+    assert sim.shifts.shape == (5, 96) and sim.noise_free.shape == (64, 96)
+    result = lumifold.merge(sim.frames, "anterior-edge")
+    assert result.algorithm == "anterior-edge" and result.bits == 8
+    assert result.grey.dtype == np.uint8 and result.grey.shape == (64, 96)
+    assert result.average.dtype == np.float32 and result.shifts.dtype == np.int32
+    assert result.shifts.shape == (5, 96)
+    # The grey is the average rounded half up and clamped.
+    np.testing.assert_array_equal(result.grey, np.minimum(np.floor(result.average.astype(np.float64) + 0.5), 255))
+    for a in (result.grey, result.average, result.shifts, sim.frames):
+        assert a.flags.owndata and a.flags.writeable
+    assert lumifold.SCALES == ("rainbow", "red-enhanced", "blue-enhanced", "white-on-black", "black-on-white",
+                               "cirrus-like")
+    picture = lumifold.colorize(result.grey, "white-on-black")
+    assert picture.shape == (64, 96, 3)
+    np.testing.assert_array_equal(picture, np.repeat(result.grey[:, :, None], 3, axis=2))
+    np.testing.assert_array_equal(result.picture("black-on-white"), 255 - picture)
+
+
+def test_any_layout_of_the_same_frames_merges_alike():
+    sim = small_series()
+    expected = lumifold.merge(sim.frames)
+    # Reversed columns of reversed columns, a Fortran-ordered copy, a list of
+    # frames, big-endian 16-bit frames of the same values times 257.
+    flipped = np.ascontiguousarray(sim.frames[:, :, ::-1])[:, :, ::-1]
+    fortran = np.asfortranarray(sim.frames)
+    for frames in (flipped, fortran, list(sim.frames), tuple(np.array(f) for f in sim.frames)):
+        got = lumifold.merge(frames)
+        np.testing.assert_array_equal(got.grey, expected.grey)
+        np.testing.assert_array_equal(got.shifts, expected.shifts)
+    deep = lumifold.merge((sim.frames.astype(">u2") * 257))
+    assert deep.bits == 16 and deep.grey.dtype == np.uint16
+    np.testing.assert_array_equal(deep.grey8, expected.grey)
+    np.testing.assert_array_equal(deep.shifts, expected.shifts)
+
+
+@pytest.mark.parametrize("motion,floors", [
+    ("global", (0.98, 0.99, 0.98, 0.99)),
+    ("tilt", (0.91, 0.99, 0.45, 0.97)),
+    ("mixed", (0.60, 0.97, 0.30, 0.82)),
+])
+def test_recovers_the_true_shifts_of_a_simulated_series(motion, floors):
+    # The C++ recovery test's series and floors: 6 frames of 512 x 496, seed 11.
+    sim = lumifold.simulate(frames=6, seed=11, motion=motion)
+    interior = slice(12, 512 - 12)
+    measured = []
+    for algorithm in lumifold.ALGORITHMS:
+        error = np.abs(lumifold.merge(sim.frames, algorithm).shifts - sim.shifts)[:, interior]
+        measured += [(error == 0).mean(), (error <= 1).mean()]
+    correlation_exact, correlation_one, edge_exact, edge_one = measured
+    assert correlation_exact >= floors[0] and correlation_one >= floors[1]
+    assert edge_exact >= floors[2] and edge_one >= floors[3]
+
+
+@pytest.mark.parametrize("algorithm", ["correlation", "anterior-edge"])
+def test_equals_the_command_line_from_its_files(tmp_path, algorithm):
+    series = tmp_path / "series"
+    cli("simulate", series, "--frames", 5, "--width", 128, "--height", 96, "--seed", 7, "-q")
+    out = tmp_path / "cli"
+    out.mkdir()
+    cli("merge", series, "-a", algorithm, "-s", "cirrus-like", "-q", "-o", out / "colour.bmp",
+        "--grey", out / "grey.png", "--average", out / "average.tif", "--shifts", out / "shifts.csv")
+
+    from_files = lumifold.merge(series, algorithm)
+    from_arrays = lumifold.merge(lumifold.read_series(series), algorithm)
+    for result in (from_files, from_arrays):
+        np.testing.assert_array_equal(result.grey, lumifold.read(out / "grey.png")[0])
+        np.testing.assert_array_equal(result.shifts, csv_shifts(out / "shifts.csv"))
+        # Written here, the pictures are the command line's byte for byte.
+        mine = tmp_path / "mine"
+        mine.mkdir(exist_ok=True)
+        lumifold.write(mine / "colour.bmp", result.picture("cirrus-like"))
+        lumifold.write(mine / "average.tif", result.average)
+        lumifold.write(mine / "grey.png", result.grey)
+        for name in ("colour.bmp", "average.tif", "grey.png"):
+            assert (mine / name).read_bytes() == (out / name).read_bytes(), name
+
+
+def test_command_line_merges_what_python_wrote_alike(tmp_path):
+    sim = small_series(frames=5, seed=9)
+    deep = sim.frames.astype(np.uint16) * 257
+    for name, frames in (("eight", sim.frames), ("sixteen", deep)):
+        folder = tmp_path / name
+        folder.mkdir()
+        for i, frame in enumerate(frames):
+            lumifold.write(folder / f"frame_{i:03}.tif", frame)
+        cli("merge", folder, "-q", "-o", tmp_path / f"{name}.bmp", "--grey", tmp_path / f"{name}.tif",
+            "--shifts", tmp_path / f"{name}.csv")
+        result = lumifold.merge(frames)
+        written = lumifold.read(tmp_path / f"{name}.tif")[0]
+        assert written.dtype == result.grey.dtype
+        np.testing.assert_array_equal(written, result.grey)
+        np.testing.assert_array_equal(csv_shifts(tmp_path / f"{name}.csv"), result.shifts)
+
+
+def test_read_gives_every_frame_of_a_stack(tmp_path):
+    cli("simulate", tmp_path / "stack", "--frames", 4, "--width", 40, "--height", 30, "--format", "tif-stack", "-q")
+    cli("simulate", tmp_path / "files", "--frames", 4, "--width", 40, "--height", 30, "-q")
+    stack = lumifold.read(tmp_path / "stack" / "series.tif")
+    assert stack.shape == (4, 30, 40)
+    np.testing.assert_array_equal(stack, lumifold.read_series(tmp_path / "files"))
+    files = sorted((tmp_path / "files").glob("*.bmp"), reverse=True)
+    np.testing.assert_array_equal(lumifold.read_series(files), stack[::-1])
+    np.testing.assert_array_equal(lumifold.read_series(files, sort=True), stack)
+
+
+def test_wrong_input_says_what_is_wrong(tmp_path):
+    frames = small_series(frames=3).frames
+    not_image = tmp_path / "notes.bmp"
+    not_image.write_text("not a picture")
+    cases = [
+        (lambda: lumifold.merge(frames.astype(np.int16)), TypeError, "frame 0 has dtype int16"),
+        (lambda: lumifold.merge(frames.astype(np.float32)), TypeError, "uint8 or uint16"),
+        (lambda: lumifold.merge([frames[0], frames[1].astype(np.uint16)]), TypeError, "frame 1 is 16-bit"),
+        (lambda: lumifold.merge([]), ValueError, "at least one frame"),
+        (lambda: lumifold.merge(frames[0]), ValueError, "2 dimensions"),
+        (lambda: lumifold.merge([frames[0], frames[1], frames[2, :10]]), ValueError, "frame 2 is 10 x 96"),
+        (lambda: lumifold.merge([frames[0], frames[1][None]]), ValueError, "frame 1 has 3 dimensions"),
+        (lambda: lumifold.merge([frames[0], str(not_image)]), TypeError, "mixes paths and arrays"),
+        (lambda: lumifold.merge(frames, "fourier"), ValueError, "correlation, anterior-edge"),
+        (lambda: lumifold.merge(frames, progress=3), TypeError, "callable"),
+        (lambda: lumifold.merge(np.zeros((2, 1, 8), np.uint8)), ValueError, "at least 2 rows"),
+        (lambda: lumifold.read(tmp_path / "missing.bmp"), FileNotFoundError, "missing.bmp"),
+        (lambda: lumifold.read(tmp_path), IsADirectoryError, str(tmp_path)),
+        (lambda: lumifold.read(not_image), ValueError, f"{not_image}: "),
+        (lambda: lumifold.merge([not_image]), ValueError, f"{not_image}: "),
+        (lambda: lumifold.read_series(tmp_path / "nothing"), FileNotFoundError, "nothing"),
+        (lambda: lumifold.colorize(frames[0].astype(np.uint16)), TypeError, "grey8"),
+        (lambda: lumifold.colorize(frames[0], "sepia"), ValueError, "rainbow, red-enhanced"),
+        (lambda: lumifold.write(tmp_path / "a.jpg", frames[0]), ValueError, "unknown picture extension"),
+        (lambda: lumifold.write(tmp_path / "a.bmp", frames[0].astype(np.uint16)), ValueError, ".png or .tif"),
+        (lambda: lumifold.write(tmp_path / "a.png", np.zeros((4, 4), np.float32)), ValueError, "TIFF"),
+        (lambda: lumifold.write(tmp_path / "no" / "a.png", frames[0]), OSError, "a.png"),
+        (lambda: lumifold.simulate(frames=0), ValueError, "simulate"),
+    ]
+    for call, error, text in cases:
+        with pytest.raises(error) as caught:
+            call()
+        assert text in str(caught.value), (text, str(caught.value))
+    # The reason the decoders give for the file, as the command line shows it.
+    with pytest.raises(ValueError, match="notes.bmp: Bitmap file not complete$"):
+        lumifold.read(not_image)
+
+
+def test_progress_and_interruption():
+    frames = small_series(frames=30).frames
+    seen = []
+    lumifold.merge(frames, progress=lambda done, total: seen.append((done, total)))
+    assert seen == [(i, 30) for i in range(1, 31)]
+
+    class Bar:  # tqdm's update(n=1)
+        n = 0
+
+        def update(self, n=1):
+            self.n += n
+
+    bar = Bar()
+    lumifold.merge(frames, progress=bar.update)
+    assert bar.n == 30
+    try:
+        import tqdm
+    except ImportError:
+        pass
+    else:
+        with tqdm.tqdm(total=30, disable=True) as real:
+            lumifold.merge(frames, progress=real.update)
+            assert real.n == 30
+
+    def stop(done, total):
+        if done == 3:
+            raise KeyboardInterrupt
+
+    with pytest.raises(KeyboardInterrupt):
+        lumifold.merge(frames, progress=stop)
+
+    # SIGINT from another thread while the merge runs without the GIL: the
+    # check between frames turns it into KeyboardInterrupt.
+    steps = []
+
+    def interrupt_once(done, total):
+        steps.append(done)
+        if done == 2:
+            threading.Thread(target=os.kill, args=(os.getpid(), signal.SIGINT)).start()
+
+    with pytest.raises(KeyboardInterrupt):
+        lumifold.merge(frames, progress=interrupt_once)
+    assert steps[-1] < 30
+    # Nothing is left behind: the next merge runs as ever.
+    assert lumifold.merge(frames).shifts.shape == (29, 96)
