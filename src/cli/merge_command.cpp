@@ -212,6 +212,7 @@ MergeOutcome mergeSeries(const MergePlan& plan, const MergeOptions& o, CliEnviro
   ProgressReporter progress(env.err(), progressMode(o, env));
   MergeOutcome outcome;
   Merger merger(plan.frames, &env.mergeProgress(progress));
+  merger.setThreads(o.threads);
   // Shifts go by frame number, the numbering of the truth and of the table.
   merger.setShiftObserver([&](int index, const mathORN::RowVector& s) {
     outcome.shifts.record(plan.frameNumbers[static_cast<std::size_t>(index)], s);

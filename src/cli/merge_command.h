@@ -45,6 +45,8 @@ struct MergeOptions {
   std::string truth;
   std::string noiseFree;
   bool sort = false;
+  // Threads for the merge (Merger::setThreads); 0: the engine's choice.
+  int threads = 0;
   bool progress = false;
   bool quiet = false;
 };

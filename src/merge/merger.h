@@ -72,6 +72,12 @@ public:
   void setImplementation(Implementation implementation) { implementation_ = implementation; }
   Implementation implementation() const { return implementation_; }
 
+  // Threads the fast implementation registers one merge on, the calling
+  // thread included; 0 (the default) means every core the process may use,
+  // up to 8. A program merging several series at once gives each a share.
+  // The reader thread comes on top. The result never depends on it.
+  void setThreads(int threads) { threads_ = threads; }
+
   // Receives each registered frame's final shift profile (after the median
   // passes); does not change the result.
   using ShiftObserver = std::function<void(int imageIndex, const mathORN::RowVector& shifts)>;
@@ -132,6 +138,7 @@ private:
   ShiftObserver observer_;
   int currentImage_ = -1;
   Implementation implementation_ = Implementation::Fast;
+  int threads_ = 0;
 };
 
 }  // namespace lumifold

@@ -42,10 +42,12 @@ struct Outcome {
   int currentImage = -1;
 };
 
-Outcome run(const std::vector<std::string>& files, bool correlation, Implementation implementation) {
+Outcome run(const std::vector<std::string>& files, bool correlation, Implementation implementation,
+            int threads = 0) {
   RecordingProgress progress;
   Merger merger(files, &progress);
   merger.setImplementation(implementation);
+  merger.setThreads(threads);
   Outcome outcome;
   merger.setShiftObserver([&](int index, const RowVector& s) {
     outcome.shifts.emplace_back(index, std::vector<double>(s.data(), s.data() + s.size()));
@@ -145,8 +147,13 @@ TEST_P(MergerImplementations, FastEqualsStraightforwardByteForByte) {
   for (bool correlation : {true, false}) {
     const Outcome plain = run(files, correlation, Implementation::Straightforward);
     ASSERT_EQ(plain.failure, "");
-    const Outcome fast = run(files, correlation, Implementation::Fast);
-    expectSameOutcome(fast, plain, correlation ? "correlation" : "anterior edge");
+    // The engine's own thread count, one thread, and an odd share.
+    for (const int threads : {0, 1, 3}) {
+      const Outcome fast = run(files, correlation, Implementation::Fast, threads);
+      std::ostringstream what;
+      what << (correlation ? "correlation" : "anterior edge") << ", threads " << threads;
+      expectSameOutcome(fast, plain, what.str());
+    }
   }
 }
 

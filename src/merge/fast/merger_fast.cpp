@@ -35,7 +35,7 @@ GImage Merger::correlationFast() {
   startProgress();
   FrameReader reader(frames_);
   const FramePixels reference = loadReference(reader);
-  WorkerPool pool(mergeThreads());
+  WorkerPool pool(threads_ > 0 ? threads_ : mergeThreads());
   ColumnCorrelator correlator(reference.grey, pool);
   // The reader thread also turns each frame into its column sums, while the
   // frame is still in its core's cache. From here on only it uses reader.
