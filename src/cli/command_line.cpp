@@ -6,6 +6,7 @@
 #include <ostream>
 #include <string>
 
+#include "cli/batch_command.h"
 #include "cli/cli_error.h"
 #include "cli/command_support.h"
 #include "cli/merge_command.h"
@@ -37,6 +38,7 @@ int runCommandLine(int argc, const char* const* argv, CliEnvironment& env) {
 
   // In the order --help lists them.
   const MergeCommand merge(app);
+  const BatchCommand batch(app);
   const SimulateCommand simulate(app);
   const ProbeCommand probe(app);
   const ScalesCommand scales(app);
@@ -56,6 +58,7 @@ int runCommandLine(int argc, const char* const* argv, CliEnvironment& env) {
 
   try {
     if (merge.chosen()) return merge.run(env);
+    if (batch.chosen()) return batch.run(env);
     if (simulate.chosen()) return simulate.run(env);
     if (probe.chosen()) return probe.run(env);
     if (scales.chosen()) return scales.run(env);

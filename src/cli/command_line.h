@@ -1,5 +1,5 @@
-// The whole command line of lumifold-cli: the subcommands merge, simulate,
-// probe and scales, their options and help, and how every failure is
+// The whole command line of lumifold-cli: the subcommands merge, batch,
+// simulate, probe and scales, their options and help, and how every failure is
 // reported: "lumifold-cli: PATH: REASON" on stderr with status 1, status 2
 // for a malformed or impossible command line.
 #pragma once

@@ -29,21 +29,21 @@ std::string formatDuration(double seconds) {
 ProgressReporter::ProgressReporter(std::ostream& out, Mode mode, Clock clock)
     : out_(out), mode_(mode), clock_(clock ? std::move(clock) : Clock(steadySeconds)) {}
 
-std::string ProgressReporter::statusText(int done, int total, double elapsed) {
+std::string ProgressReporter::statusText(int done, int total, double elapsed, const std::string& unit) {
   char counts[64];
-  std::snprintf(counts, sizeof counts, "%*d/%d frames", static_cast<int>(std::to_string(total).size()), done, total);
-  std::string line = counts;
+  std::snprintf(counts, sizeof counts, "%*d/%d ", static_cast<int>(std::to_string(total).size()), done, total);
+  std::string line = counts + unit;
   if (done > 0 && elapsed > 0.0) {
     const double rate = done / elapsed;
     char rateText[48];
-    std::snprintf(rateText, sizeof rateText, "  %.1f frames/s", rate);
-    line += rateText;
+    std::snprintf(rateText, sizeof rateText, "  %.1f ", rate);
+    line += rateText + unit + "/s";
     if (done < total) line += "  " + formatDuration((total - done) / rate) + " left";
   }
   return line;
 }
 
-std::string ProgressReporter::barLine(int done, int total, double elapsed) {
+std::string ProgressReporter::barLine(int done, int total, double elapsed, const std::string& unit) {
   constexpr int kBarWidth = 30;
   const int filled =
       total > 0 ? static_cast<int>(static_cast<long long>(std::min(done, total)) * kBarWidth / total) : 0;
@@ -51,7 +51,7 @@ std::string ProgressReporter::barLine(int done, int total, double elapsed) {
   line.append(filled, '#');
   line.append(kBarWidth - filled, '.');
   line += "] ";
-  line += statusText(done, total, elapsed);
+  line += statusText(done, total, elapsed, unit);
   return line;
 }
 

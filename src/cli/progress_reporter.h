@@ -32,11 +32,11 @@ public:
   int total() const { return total_; }
 
   // "12/32 frames  8.1 frames/s  2 s left": the rate once a frame is done,
-  // the time left until the last.
-  static std::string statusText(int done, int total, double elapsed);
+  // the time left until the last. unit names what is counted.
+  static std::string statusText(int done, int total, double elapsed, const std::string& unit = "frames");
   // The bar line for done of total frames after elapsed seconds, without the
   // leading carriage return: "[#####.....] 12/32 frames  8.1 frames/s  2 s left".
-  static std::string barLine(int done, int total, double elapsed);
+  static std::string barLine(int done, int total, double elapsed, const std::string& unit = "frames");
 
 private:
   std::ostream& out_;

@@ -1,0 +1,361 @@
+#include "cli/batch_command.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <new>
+#include <ostream>
+#include <set>
+#include <stdexcept>
+#include <thread>
+
+#include "cli/batch_series.h"
+#include "cli/batch_summary.h"
+#include "cli/cli_environment.h"
+#include "cli/command_support.h"
+#include "cli/output_name.h"
+#include "cli/picture_output.h"
+#include "cli/progress_reporter.h"
+#include "cli/safe_file.h"
+#include "merge/fast/worker_pool.h"
+
+namespace lumifold {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Rewriting the whole summary after every series would cost a batch of
+// many short series more than its merges; a row is never older than this.
+constexpr double kSummaryInterval = 1.0;
+
+std::string summaryPath(const BatchOptions& o) {
+  if (!o.summary.empty()) return o.summary;
+  if (o.shard.empty()) return (fs::path(o.outputFolder) / "summary.csv").string();
+  const Shard shard = parseShard(o.shard);
+  return (fs::path(o.outputFolder) /
+          ("summary-" + std::to_string(shard.index) + "-of-" + std::to_string(shard.count) + ".csv"))
+      .string();
+}
+
+// The files a series' merge writes, as checkMerge names them.
+std::vector<std::string> seriesFiles(const MergeOptions& m) {
+  std::vector<std::string> files{outputPictureName(m.output)};
+  if (!m.grey.empty()) files.push_back(outputPictureName(m.grey));
+  if (!m.average.empty()) files.push_back(averageName(m.average));
+  if (!m.shifts.empty()) files.push_back(m.shifts);
+  return files;
+}
+
+bool allExist(const std::vector<std::string>& files) {
+  for (const std::string& f : files) {
+    std::error_code ec;
+    if (!fs::is_regular_file(f, ec)) return false;
+  }
+  return true;
+}
+
+std::string formatSecondsField(double s) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", s);
+  return text;
+}
+
+// One series from its first check to its last file; never throws but
+// std::bad_alloc's kin are turned into the row's error too.
+SummaryRow runSeries(const BatchSeries& series, const MergeOptions& m, CliEnvironment& env) {
+  SummaryRow row{{"name", series.name}, {"algorithm", m.algorithm}};
+  const double start = seconds();
+  try {
+    const MergePlan plan = checkMerge(m);
+    row["frames"] = std::to_string(plan.frameNames.size());
+    row["frames_used"] = std::to_string(plan.frames.size());
+    const MergeOutcome outcome = mergeSeries(plan, m, env);
+    writeMergeResults(plan, outcome, m);
+    row["status"] = "done";
+  } catch (const CliError& e) {
+    row["status"] = "failed";
+    row["error"] = e.path() + ": " + e.what();
+  } catch (const std::bad_alloc&) {
+    row["status"] = "failed";
+    row["error"] = "Out of memory";
+  } catch (const std::exception& e) {
+    row["status"] = "failed";
+    row["error"] = e.what();
+  }
+  row["seconds"] = formatSecondsField(seconds() - start);
+  return row;
+}
+
+// What the user sees while series finish: a bar over series (with the
+// number failed) on a terminal, one line per series otherwise. Called from
+// every worker, so it locks.
+class BatchProgress {
+public:
+  BatchProgress(std::ostream& err, bool bar, bool lines, int total)
+      : err_(err), bar_(bar), lines_(lines), total_(total), start_(seconds()) {
+    if (bar_ && total_ > 0) draw();
+  }
+
+  void finished(const SummaryRow& row) {
+    std::lock_guard lock(mutex_);
+    ++done_;
+    const bool failed = row.at("status") != "done";
+    if (failed) ++failed_;
+    const std::string& name = row.at("name");
+    if (bar_) {
+      draw();
+    } else if (lines_) {
+      err_ << "batch: " << done_ << '/' << total_ << ' ' << (failed ? "failed " : "done ") << name;
+      if (failed) {
+        err_ << ": " << row.at("error");
+      } else {
+        err_ << " (" << row.at("frames_used") << " frames, " << row.at("seconds") << " s)";
+      }
+      err_ << '\n' << std::flush;
+    }
+  }
+
+  void end() {
+    std::lock_guard lock(mutex_);
+    if (bar_ && total_ > 0) err_ << '\n' << std::flush;
+  }
+
+private:
+  void draw() {
+    std::string line = ProgressReporter::barLine(done_, total_, seconds() - start_, "series");
+    if (failed_ > 0) line += "  " + std::to_string(failed_) + " failed";
+    // Spaces wipe what a longer line left behind.
+    const std::size_t shown = line.size();
+    if (line.size() < width_) line.append(width_ - line.size(), ' ');
+    width_ = std::max(width_, shown);
+    err_ << '\r' << line << std::flush;
+  }
+
+  std::mutex mutex_;
+  std::ostream& err_;
+  bool bar_;
+  bool lines_;
+  int total_;
+  double start_;
+  int done_ = 0;
+  int failed_ = 0;
+  std::size_t width_ = 0;
+};
+
+// The rows in series order, written whole through the safe save.
+class SummaryFile {
+public:
+  SummaryFile(std::string path, std::vector<SummaryRow> rows) : path_(std::move(path)), rows_(std::move(rows)) {}
+
+  void set(std::size_t index, SummaryRow row) {
+    std::lock_guard lock(mutex_);
+    rows_[index] = std::move(row);
+    if (seconds() - lastWrite_ >= kSummaryInterval) writeLocked();
+  }
+
+  // The last write, which reports a failure.
+  void finish() {
+    std::lock_guard lock(mutex_);
+    writeLocked();
+    if (!error_.empty()) throw CliError(path_, error_);
+  }
+
+private:
+  void writeLocked() {
+    std::vector<SummaryRow> written;
+    for (const SummaryRow& row : rows_) {
+      if (!row.empty()) written.push_back(row);
+    }
+    try {
+      writeFileSafely(path_, summaryCsv(written));
+      error_.clear();
+    } catch (const CliError& e) {
+      error_ = e.what();
+    }
+    lastWrite_ = seconds();
+  }
+
+  std::mutex mutex_;
+  std::string path_;
+  std::vector<SummaryRow> rows_;  // empty: not finished yet
+  double lastWrite_ = -1e300;
+  std::string error_;
+};
+
+}  // namespace
+
+MergeOptions seriesMergeOptions(const BatchOptions& o, const BatchSeries& series) {
+  MergeOptions m = o.merge;
+  m.inputs = series.inputs;
+  if (!series.algorithm.empty()) m.algorithm = series.algorithm;
+  if (!series.scale.empty()) m.scale = series.scale;
+  if (!series.frames.empty()) m.frames = series.frames;
+  const fs::path folder(o.outputFolder);
+  const std::string extension = o.format == "bmp" ? ".bmp" : (o.format == "png" ? ".png" : ".tif");
+  m.output = (folder / (series.name + extension)).string();
+  m.grey = o.grey ? (folder / (series.name + "_grey" + extension)).string() : "";
+  m.average = o.average ? (folder / (series.name + "_average.tif")).string() : "";
+  m.shifts = o.shifts ? (folder / (series.name + "_shifts.csv")).string() : "";
+  m.truth.clear();
+  m.noiseFree.clear();
+  m.progress = false;
+  m.quiet = true;
+  return m;
+}
+
+int runBatch(const BatchOptions& o, CliEnvironment& env) {
+  const double startTime = seconds();
+  Shard shard;
+  if (!o.shard.empty()) {
+    try {
+      shard = parseShard(o.shard);
+    } catch (const std::invalid_argument& e) {
+      throw UsageError(e.what());
+    }
+  }
+  if (o.outputFolder.empty()) throw UsageError("--output names no folder");
+  std::error_code ec;
+  if (fs::exists(o.outputFolder, ec) && !fs::is_directory(o.outputFolder, ec)) {
+    throw CliError(o.outputFolder, "Not a folder");
+  }
+  const std::vector<BatchSeries> all = listBatchSeries(o.input, o.outputFolder);
+  const std::string summary = summaryPath(o);
+
+  // Every file of every series, the shard's or not, so that shards sharing
+  // the folder never collide either.
+  std::map<std::string, std::string> writer;
+  std::vector<MergeOptions> mergeOptions;
+  const auto claim = [&](const std::string& file, const std::string& who) {
+    const std::string key = fs::absolute(file, ec).lexically_normal().string();
+    const auto [it, fresh] = writer.emplace(key, who);
+    if (!fresh) throw UsageError(it->second + " and " + who + " both write " + file);
+  };
+  claim(summary, "the summary");
+  for (const BatchSeries& s : all) {
+    mergeOptions.push_back(seriesMergeOptions(o, s));
+    for (const std::string& f : seriesFiles(mergeOptions.back())) claim(f, "series '" + s.name + "'");
+  }
+
+  std::vector<std::size_t> chosen;
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    if (shardOf(all[i].name, shard.count) == shard.index) chosen.push_back(i);
+  }
+
+  fs::create_directories(o.outputFolder, ec);
+  if (ec) throw CliError(o.outputFolder, ec.message());
+  const std::string summaryProblem = outputProblem(summary);
+  if (!summaryProblem.empty()) throw CliError(summary, summaryProblem);
+
+  // Rows kept from the summary being resumed; the rest run.
+  std::vector<SummaryRow> rows(chosen.size());
+  std::vector<std::size_t> toRun;
+  const std::map<std::string, SummaryRow> previous = o.resume ? readSummary(summary) : std::map<std::string, SummaryRow>{};
+  for (std::size_t k = 0; k < chosen.size(); ++k) {
+    const std::size_t i = chosen[k];
+    const auto it = previous.find(all[i].name);
+    if (it != previous.end() && it->second.count("status") && it->second.at("status") == "done" &&
+        allExist(seriesFiles(mergeOptions[i]))) {
+      rows[k] = it->second;
+    } else {
+      toRun.push_back(k);
+    }
+  }
+  const int skipped = static_cast<int>(chosen.size() - toRun.size());
+
+  SummaryFile summaryFile(summary, rows);
+  const int cores = WorkerPool::availableCores();
+  const int jobs = std::max(1, std::min(o.jobs > 0 ? o.jobs : cores, static_cast<int>(toRun.size())));
+  const int threadsPerSeries = jobs > 1 ? std::max(1, cores / jobs) : 0;
+  BatchProgress progress(env.err(), !o.quiet && env.errIsTerminal(), !o.quiet && o.progress,
+                         static_cast<int>(toRun.size()));
+
+  std::atomic<std::size_t> next{0};
+  std::mutex failuresMutex;
+  std::vector<std::pair<std::size_t, std::string>> failures;
+  const auto work = [&] {
+    for (;;) {
+      const std::size_t t = next.fetch_add(1);
+      if (t >= toRun.size()) return;
+      const std::size_t k = toRun[t];
+      const std::size_t i = chosen[k];
+      MergeOptions m = mergeOptions[i];
+      m.threads = threadsPerSeries;
+      SummaryRow row = runSeries(all[i], m, env);
+      progress.finished(row);
+      if (row["status"] != "done") {
+        std::lock_guard lock(failuresMutex);
+        failures.emplace_back(k, row["error"]);
+      }
+      summaryFile.set(k, std::move(row));
+    }
+  };
+  std::vector<std::thread> workers;
+  for (int j = 1; j < jobs; ++j) workers.emplace_back(work);
+  work();
+  for (std::thread& w : workers) w.join();
+  progress.end();
+  summaryFile.finish();
+
+  std::sort(failures.begin(), failures.end());
+  for (const auto& [k, error] : failures) {
+    env.err() << kProgram << ": series " << all[chosen[k]].name << ": " << error << '\n';
+  }
+  if (!o.quiet) {
+    const int failed = static_cast<int>(failures.size());
+    const int done = static_cast<int>(toRun.size()) - failed;
+    std::ostream& out = env.out();
+    out << "Batch of " << chosen.size() << " series";
+    if (shard.count > 1) out << " (shard " << shard.index << " of " << shard.count << ", of " << all.size() << " in all)";
+    out << ": " << done << " done, " << failed << " failed";
+    if (o.resume) out << ", " << skipped << " already done";
+    out << ", in " << formatSeconds(seconds() - startTime) << " with " << jobs << (jobs == 1 ? " job" : " jobs")
+        << ".\n";
+    out << "Wrote " << summary << '\n';
+  }
+  return failures.empty() ? kExitOk : kExitFailed;
+}
+
+BatchCommand::BatchCommand(CLI::App& app) {
+  command_ = app.add_subcommand("batch", "Merge every series of a folder or a manifest into one output folder");
+  command_->description(
+      "Merge every series of a folder or a manifest into one output folder, several at once.\n"
+      "INPUT is a folder, whose sub-folders and image files (a multi-page TIFF, a\n"
+      "multi-frame DICOM, ...) are the series, named after the sub-folder or the file\n"
+      "without its extension; or a manifest: a CSV file with the columns name and inputs\n"
+      "(separated by ';', relative to the manifest's folder) and optionally algorithm,\n"
+      "scale and frames, which replace the options below for that row.\n"
+      "Each series is merged exactly as 'merge' merges it, into OUTDIR/NAME.bmp (or .png,\n"
+      ".tif) and the files asked for below. A failed series is reported and the batch goes\n"
+      "on; the exit status is 1 when any failed. OUTDIR/summary.csv has one row per series:\n"
+      "name, frames, frames_used, algorithm, seconds, status (done or failed) and error.\n"
+      "--shard K/N (K from 0 to N-1) takes the series whose name hashes to K, the same on\n"
+      "every machine; its summary is OUTDIR/summary-K-of-N.csv. See docs/scaling.md.");
+  command_->add_option("INPUT", options_.input, "Folder of series, or manifest (.csv)")->required();
+  command_->add_option("-o,--output", options_.outputFolder, "Output folder (made when missing)")->required();
+  addMergeOptions(*command_, options_.merge);
+  command_->add_option("--format", options_.format, "Format of the pictures")
+      ->check(CLI::IsMember({"bmp", "png", "tif"}))
+      ->capture_default_str();
+  command_->add_flag("--grey", options_.grey, "Also write each uncoloured average, NAME_grey.EXT");
+  command_->add_flag("--average", options_.average, "Also write each unrounded average, NAME_average.tif");
+  command_->add_flag("--shifts", options_.shifts, "Also write each series' shifts, NAME_shifts.csv");
+  command_->add_option("-j,--jobs", options_.jobs, "Series merged at once (default: every core)")
+      ->check(CLI::PositiveNumber);
+  command_->add_flag("--resume", options_.resume,
+                     "Skip the series the summary marks done whose files are all there");
+  command_->add_option("--shard", options_.shard, "Take only shard K of N (K from 0): e.g. 3/10");
+  command_->add_option("--summary", options_.summary,
+                       "Summary file (default OUTDIR/summary.csv, OUTDIR/summary-K-of-N.csv with --shard)");
+  command_->add_flag("!--no-progress", options_.progress, "No line per series when stderr is not a terminal");
+  command_->add_flag("-q,--quiet", options_.quiet, "No progress and no closing summary; failures are still named");
+}
+
+bool BatchCommand::chosen() const { return static_cast<bool>(*command_); }
+
+}  // namespace lumifold

@@ -1,0 +1,31 @@
+// summary.csv: one row per series of a batch, as the batch finishes them.
+//
+// The columns, in order: name, frames (every frame of the inputs),
+// frames_used (those merged), algorithm (its --algorithm key), seconds (the
+// series from its first check to its last file), status ("done" or
+// "failed") and error ("PATH: REASON" of a failed series, empty
+// otherwise). Fields are quoted as csvField quotes them. Reading keys
+// every column by its heading, so a summary written before a column was
+// added still resumes.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace lumifold {
+
+// A row: each column's text by its heading; absent columns are empty.
+using SummaryRow = std::map<std::string, std::string>;
+
+const std::vector<std::string>& summaryColumns();
+
+// The header line and one line per row, in the order given.
+std::string summaryCsv(const std::vector<SummaryRow>& rows);
+
+// The rows of the summary at path by series name; none when there is no
+// such file. Throws CliError(path, reason) for a file that cannot be read
+// or is not a summary (no "name" or "status" column).
+std::map<std::string, SummaryRow> readSummary(const std::string& path);
+
+}  // namespace lumifold

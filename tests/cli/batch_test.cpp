@@ -1,0 +1,243 @@
+// lumifold-cli batch: a study of series merged with failures reported and
+// the batch going on, the summary, --resume, manifests with per-series
+// options, files equal to merge's, and the shard assignment.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "cli/batch_series.h"
+#include "cli/batch_summary.h"
+#include "cli/cli_error.h"
+#include "cli/csv_reader.h"
+#include "cli_runner.h"
+#include "scratch_folder.h"
+
+namespace {
+
+using clitest::CliRun;
+using clitest::runCli;
+using testutil::readAll;
+
+class Batch : public ::testing::Test {
+protected:
+  std::string at(const std::string& name) const { return dir_ + "/" + name; }
+  CliRun cli(const std::vector<std::string>& args) const { return runCli(LUMIFOLD_CLI_PATH, dir_, args); }
+  void simulate(const std::string& folder, int seed, const std::string& format = "bmp") const {
+    const CliRun run = cli({"simulate", folder, "--frames", "3", "--width", "40", "--height", "32", "--seed",
+                            std::to_string(seed), "--format", format, "-q"});
+    ASSERT_EQ(run.status, 0) << run.err;
+  }
+  static ino_t inode(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+  }
+
+  const testutil::ScratchFolder folder_;
+  const std::string dir_ = folder_.path().string();
+};
+
+void writeText(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string seriesName(int i) {
+  char name[16];
+  std::snprintf(name, sizeof name, "s%02d", i);
+  return name;
+}
+
+TEST_F(Batch, FiftySeriesWithTwoBrokenThenResumeDoesOnlyThose) {
+  for (int i = 1; i <= 50; ++i) simulate("study/" + seriesName(i), i);
+  writeText(at("study/s17/frame_001.bmp"), "not a picture");
+  std::filesystem::remove_all(at("study/s33"));
+  std::filesystem::create_directory(at("study/s33"));
+
+  CliRun run = cli({"batch", "study", "-o", "out", "--jobs", "2", "--grey"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("Batch of 50 series: 48 done, 2 failed"), std::string::npos) << run.out;
+  EXPECT_NE(run.err.find("lumifold-cli: series s17: study/s17/frame_001.bmp: Bitmap file not complete\n"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("lumifold-cli: series s33: study/s33: No image files in folder\n"), std::string::npos)
+      << run.err;
+
+  std::map<std::string, lumifold::SummaryRow> rows = lumifold::readSummary(at("out/summary.csv"));
+  ASSERT_EQ(rows.size(), 50u);
+  int done = 0;
+  for (const auto& [name, row] : rows) {
+    const bool broken = name == "s17" || name == "s33";
+    EXPECT_EQ(row.at("status"), broken ? "failed" : "done") << name;
+    EXPECT_EQ(row.at("error").empty(), !broken) << name;
+    EXPECT_EQ(std::filesystem::exists(at("out/" + name + "_grey.bmp")), !broken) << name;
+    if (!broken) {
+      ++done;
+      EXPECT_EQ(row.at("frames"), "3");
+      EXPECT_EQ(row.at("frames_used"), "3");
+      EXPECT_EQ(row.at("algorithm"), "correlation");
+    }
+  }
+  EXPECT_EQ(done, 48);
+
+  // Mended, the two are merged again and nothing else is rewritten. A
+  // series whose file has gone runs again too, although its row says done.
+  simulate("study/s17", 17);
+  simulate("study/s33", 33);
+  std::filesystem::remove(at("out/s40_grey.bmp"));
+  const ino_t untouched = inode(at("out/s01.bmp"));
+  run = cli({"batch", "study", "-o", "out", "--jobs", "2", "--grey", "--resume"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("Batch of 50 series: 3 done, 0 failed, 47 already done"), std::string::npos) << run.out;
+  EXPECT_EQ(inode(at("out/s01.bmp")), untouched);
+  rows = lumifold::readSummary(at("out/summary.csv"));
+  ASSERT_EQ(rows.size(), 50u);
+  for (const auto& [name, row] : rows) EXPECT_EQ(row.at("status"), "done") << name;
+  // Progress lines on a stderr that is no terminal, one per series run.
+  EXPECT_NE(run.err.find("batch: 3/3 done "), std::string::npos) << run.err;
+}
+
+// A manifest row's own options and inputs, a multi-frame file as a series
+// in a folder, every output kind: each file equals merge's of the same
+// inputs and options byte for byte.
+TEST_F(Batch, SeriesFilesEqualThoseOfMerge) {
+  simulate("a", 5);
+  simulate("b", 6, "tif-stack");
+  writeText(at("list.csv"),
+            "name,inputs,algorithm,frames\n"
+            "first,a/frame_000.bmp;a/frame_001.bmp;a/frame_002.bmp,,\n"
+            "\"edge, b\",b/series.tif,anterior-edge,0-1\n");
+  CliRun run = cli({"batch", "list.csv", "-o", "out", "--format", "png", "--grey", "--average", "--shifts", "-s",
+                    "cirrus-like", "--jobs", "2"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  struct Expected {
+    std::string name;
+    std::vector<std::string> args;
+  };
+  const std::vector<Expected> cases{
+      {"first", {"merge", "a/frame_000.bmp", "a/frame_001.bmp", "a/frame_002.bmp"}},
+      {"edge, b", {"merge", "b/series.tif", "-a", "anterior-edge", "--frames", "0-1"}}};
+  for (const Expected& c : cases) {
+    std::vector<std::string> args = c.args;
+    for (const char* a : {"-s", "cirrus-like", "-o", "m.png", "--grey", "m_grey.png", "--average", "m_average.tif",
+                          "--shifts", "m_shifts.csv", "-q"}) {
+      args.emplace_back(a);
+    }
+    run = cli(args);
+    ASSERT_EQ(run.status, 0) << run.err;
+    for (const char* suffix : {".png", "_grey.png", "_average.tif", "_shifts.csv"}) {
+      const std::string mine = at("out/" + c.name + suffix);
+      ASSERT_TRUE(std::filesystem::exists(mine)) << mine;
+      EXPECT_EQ(readAll(mine), readAll(at(std::string("m") + suffix))) << mine;
+    }
+  }
+  const auto rows = lumifold::readSummary(at("out/summary.csv"));
+  EXPECT_EQ(rows.at("edge, b").at("algorithm"), "anterior-edge");
+  EXPECT_EQ(rows.at("edge, b").at("frames"), "3");
+  EXPECT_EQ(rows.at("edge, b").at("frames_used"), "2");
+
+  // A folder holding that stack: the file is a series named by its stem.
+  std::filesystem::create_directory(at("stacks"));
+  std::filesystem::copy_file(at("b/series.tif"), at("stacks/series.tif"));
+  run = cli({"batch", "stacks", "-o", "stack", "-a", "anterior-edge", "--frames", "0-1", "-s", "cirrus-like"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  run = cli({"merge", "b/series.tif", "-a", "anterior-edge", "--frames", "0-1", "-s", "cirrus-like", "-o", "m.bmp",
+             "-q"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(readAll(at("stack/series.bmp")), readAll(at("m.bmp")));
+}
+
+// What stops a batch before any merge: status 2 for a command line that
+// cannot work, 1 for an input that cannot be read as a study.
+TEST_F(Batch, RefusesAStudyItCannotRun) {
+  simulate("study/x", 1);
+  simulate("study/y", 2);
+  writeText(at("clash.csv"), "name,inputs\nx,study/x\nx_grey,study/y\n");
+  writeText(at("twice.csv"), "name,inputs\nx,study/x\nx,study/y\n");
+  writeText(at("odd.csv"), "name,inputs,colour\nx,study/x,red\n");
+  writeText(at("bad.csv"), "name,inputs,algorithm\nx,study/x,fourier\n");
+  writeText(at("slash.csv"), "name,inputs\n../x,study/x\n");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+  };
+  const std::vector<Case> cases{
+      {{"clash.csv", "--grey"}, 2, "series 'x' and series 'x_grey' both write out/x_grey.bmp"},
+      {{"twice.csv"}, 1, "twice.csv: Line 3: series 'x' already named on line 2"},
+      {{"odd.csv"}, 1, "odd.csv: Unknown column 'colour' (name, inputs, algorithm, scale, frames)"},
+      {{"bad.csv"}, 1, "bad.csv: Line 2: unknown algorithm 'fourier' (correlation, anterior-edge)"},
+      {{"slash.csv"}, 1, "slash.csv: Line 2: series name '../x' holds a '/'"},
+      {{"study/x/frame_000.bmp"}, 1, "study/x/frame_000.bmp: Not a folder of series or a manifest (.csv)"},
+      {{"study", "--shard", "3/3"}, 2, "--shard takes K/N with 0 <= K < N, not '3/3'"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"batch"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.insert(args.end(), {"-o", "out"});
+    const CliRun run = cli(args);
+    EXPECT_EQ(run.status, c.status) << c.args[0] << ": " << run.err;
+    EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(at("out/x.bmp")));
+}
+
+TEST(CsvReader, ReadsWhatSpreadsheetsWrite) {
+  const std::vector<lumifold::CsvRow> rows =
+      lumifold::parseCsv("a,b\r\n\"x, y\",\"say \"\"hi\"\"\"\n\n\"two\nlines\",\nlast");
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_EQ(rows[0].fields, (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(rows[1].fields, (std::vector<std::string>{"x, y", "say \"hi\""}));
+  EXPECT_EQ(rows[2].fields, (std::vector<std::string>{"two\nlines", ""}));
+  EXPECT_EQ(rows[2].line, 4);
+  EXPECT_EQ(rows[3].fields, (std::vector<std::string>{"last"}));
+  EXPECT_EQ(rows[3].line, 6);
+  for (const auto& [text, message] : std::vector<std::pair<std::string, std::string>>{
+           {"a\n\"open", "Line 2: unterminated quote"}, {"\"a\"b", "Line 1: text after a closing quote"}}) {
+    try {
+      lumifold::parseCsv(text);
+      ADD_FAILURE() << text;
+    } catch (const std::invalid_argument& e) {
+      EXPECT_EQ(std::string(e.what()), message);
+    }
+  }
+}
+
+TEST(BatchSummary, ReadsBackWhatItWritesByHeading) {
+  const testutil::ScratchFolder folder;
+  const std::string path = folder.file("summary.csv");
+  writeText(path, lumifold::summaryCsv({{{"name", "a,b"}, {"status", "failed"}, {"error", "x: \"bad\"\nfile"}},
+                                        {{"name", "c"}, {"status", "done"}, {"seconds", "1.500"}}}));
+  const auto rows = lumifold::readSummary(path);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows.at("a,b").at("error"), "x: \"bad\"\nfile");
+  EXPECT_EQ(rows.at("c").at("seconds"), "1.500");
+  EXPECT_EQ(rows.at("c").at("frames"), "");
+  // An older summary with fewer columns, in another order, still resumes.
+  writeText(path, "status,name\ndone,old\n");
+  EXPECT_EQ(lumifold::readSummary(path).at("old").at("status"), "done");
+  writeText(path, "frame,column,shift\n1,2,3\n");
+  EXPECT_EQ(clitest::cliErrorOf([&] { lumifold::readSummary(path); }),
+            path + ": Not a batch summary: no 'name' and 'status' columns");
+  EXPECT_TRUE(lumifold::readSummary(folder.file("none.csv")).empty());
+}
+
+// The assignment is part of the interface: machines that split a study
+// must agree on it, so its values are pinned (FNV-1a's own test vector for
+// "a" is 0xaf63dc4c8601ec8c).
+TEST(BatchShard, ParsesKOfNAndHashesTheNameAlone) {
+  EXPECT_EQ(lumifold::shardOf("a", 1000), static_cast<int>(0xaf63dc4c8601ec8cull % 1000));
+  EXPECT_EQ(lumifold::shardOf("a", 1), 0);
+  const lumifold::Shard s = lumifold::parseShard("3/10");
+  EXPECT_EQ(s.index, 3);
+  EXPECT_EQ(s.count, 10);
+  EXPECT_EQ(lumifold::parseShard("0/1").count, 1);
+  for (const char* bad : {"10/10", "1", "-1/4", "1/0", "a/b", "1/4/5", "", "/3"}) {
+    EXPECT_THROW(lumifold::parseShard(bad), std::invalid_argument) << bad;
+  }
+}
+
+}  // namespace
