@@ -13,6 +13,7 @@
 #include "ipl/formats/dicom/dicom_structure.h"
 #include "ipl/formats/dicom/gdcm_quiet.h"
 #include "ipl/formats/dicom/jpeg2000_frame.h"
+#include "ipl/formats/dicom/jpeg_stream_check.h"
 #include "ipl/formats/dicom/rle_frame.h"
 #include "ipl/formats/frame_rules.h"
 #include "ipl/ipl_exception.h"
@@ -55,37 +56,6 @@ bool readSpacing(const std::string& value, double& x, double& y) {
   x = column;
   y = row;
   return true;
-}
-
-// Whether a JPEG or JPEG-LS stream's frame header (the first SOF segment)
-// declares the frame the data set does. The codecs size their work by that
-// header, not by the data set, so a forged one would have them decode an
-// image of any size; it is checked before they see the stream.
-bool jpegHeaderMatches(const unsigned char* p, std::size_t n, int width, int height, int components, int bits) {
-  if (n < 4 || p[0] != 0xFF || p[1] != 0xD8) return false;
-  std::size_t at = 2;
-  while (at + 4 <= n) {
-    if (p[at] != 0xFF) return false;
-    const unsigned marker = p[at + 1];
-    if (marker == 0xFF) {  // fill byte
-      ++at;
-      continue;
-    }
-    const std::size_t length = (std::size_t{p[at + 2]} << 8) | p[at + 3];
-    const bool frameHeader = (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) ||
-                             marker == 0xF7;
-    if (frameHeader) {
-      if (length < 8 || at + 2 + length > n) return false;
-      const unsigned char* f = p + at + 4;
-      const int precision = f[0];
-      const int rows = (f[1] << 8) | f[2];
-      const int columns = (f[3] << 8) | f[4];
-      return rows == height && columns == width && f[5] == components && precision >= 1 && precision <= bits;
-    }
-    if (length < 2) return false;
-    at += 2 + length;
-  }
-  return false;
 }
 
 struct Fragment {
@@ -334,12 +304,14 @@ private:
     }
     const bool jpeg = syntax_.IsLossy() || syntax_ == gdcm::TransferSyntax::JPEGLosslessProcess14 ||
                       syntax_ == gdcm::TransferSyntax::JPEGLosslessProcess14_1 || syntax_ == gdcm::TransferSyntax::JPEGLSLossless;
-    if (jpeg && count > 0) {
-      const Fragment& f = fragments_[first];
-      std::vector<unsigned char> head(f.length);
-      fetch(f.offset, head.data(), head.size());
-      if (!jpegHeaderMatches(head.data(), head.size(), info_.width, info_.height, colour_ ? 3 : 1, bitsAllocated_)) {
-        corrupt("frame " + std::to_string(index) + " does not match the data set");
+    if (jpeg) {
+      const std::vector<unsigned char> stream = gathered(first, count, compressed);
+      const JpegFrameExpectation expected{info_.width, info_.height, colour_ ? 3 : 1, bitsAllocated_,
+                                          syntax_ == gdcm::TransferSyntax::JPEGLSLossless ||
+                                              syntax_ == gdcm::TransferSyntax::JPEGLSNearLossless};
+      std::string why;
+      if (!jpegStreamFits(stream.data(), stream.size(), expected, why)) {
+        corrupt("frame " + std::to_string(index) + " does not match the data set: " + why);
       }
     }
     bool planar = planar_;
