@@ -71,7 +71,7 @@ TEST(JpegStreamCheck, RefusesWhatLibjpegWouldFailOnAndForgedFrames) {
       {"JPEG-LS frame header", [](Parts& p) { p.frameMarker = 0xF7; }, "frame header of another JPEG process"},
       {"progressive", [](Parts& p) { p.frameMarker = 0xC2; }, "frame header of another JPEG process"},
       {"other width", [](Parts& p) { p.frame[4] = 38; }, "JPEG frame header does not match the data set"},
-      {"deeper than allocated", [](Parts& p) { p.frame[0] = 12; }, "JPEG frame header does not match the data set"},
+      {"deeper than allocated", [](Parts& p) { p.frame[0] = 12; }, "JPEG precision does not fit the bits allocated"},
       {"sampling 0", [](Parts& p) { p.frame[7] = 0x01; }, "bad JPEG sampling factors"},
       {"unknown marker", [](Parts& p) { p.extra = segment(0xF0, {1, 2}); }, "JPEG marker the decoder does not know"},
       {"second frame header", [](Parts& p) { p.extra = segment(0xC1, p.frame); }, "two JPEG frame headers"},

@@ -80,10 +80,12 @@ private:
     const int rows = (f[1] << 8) | f[2];
     const int columns = (f[3] << 8) | f[4];
     components_ = f[5];
-    if (rows != frame_.height || columns != frame_.width || components_ != frame_.components || precision < 2 ||
-        precision > frame_.bits) {
+    if (rows != frame_.height || columns != frame_.width || components_ != frame_.components || precision < 2) {
       return fail(why, "JPEG frame header does not match the data set");
     }
+    // GDCM sizes the decoded frame by the precision and asserts when the
+    // data set's samples differ: 8 bits or less in bytes, more in 16 bits.
+    if ((precision > 8) != (frame_.bits > 8)) return fail(why, "JPEG precision does not fit the bits allocated");
     if (size != 6 + 3 * static_cast<std::size_t>(components_)) return fail(why, "JPEG frame header of the wrong length");
     for (int c = 0; c < components_; ++c) {
       const unsigned char* component = f + 6 + 3 * c;
