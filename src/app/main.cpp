@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <exception>
+#include <string_view>
 
 #include "app/image_viewer.h"
 #include "app/main_panel.h"
@@ -18,11 +19,12 @@ namespace {
 
 const char* const kApplicationTitle = "Lumifold 1.0";
 const char* const kDescription =
-    "Averages a series of OCT B-scans of one retinal section (BMP files of equal size)\n"
-    "into one low-speckle picture. Files given here are added to the image list at\n"
-    "start, in the order the list sorts them; the first is the reference image.";
+    "Averages a series of OCT B-scans of one retinal section (BMP, PNG, TIFF or DICOM\n"
+    "files of equal size) into one low-speckle picture. Files given here are added to\n"
+    "the image list at start, in the order the list sorts them; the first is the\n"
+    "reference image.";
 const char* const kFilesArgument = "files";
-const char* const kFilesHelp = "BMP files to add to the image list.";
+const char* const kFilesHelp = "Image files (BMP, PNG, TIFF, DICOM) to add to the image list.";
 const char* const kFilesSyntax = "[files...]";
 
 int run(QApplication& app, const QStringList& files) {
@@ -56,23 +58,45 @@ int run(QApplication& app, const QStringList& files) {
   return app.exec();
 }
 
+void describe(QCommandLineParser& parser) {
+  QCoreApplication::setApplicationName(QStringLiteral("lumifold"));
+  QCoreApplication::setApplicationVersion(QStringLiteral("1.0"));
+  parser.setApplicationDescription(QString::fromUtf8(kDescription));
+  parser.addHelpOption();
+  parser.addVersionOption();
+  parser.addPositionalArgument(QString::fromUtf8(kFilesArgument), QString::fromUtf8(kFilesHelp),
+                               QString::fromUtf8(kFilesSyntax));
+}
+
+// --help and --version answer without a display (for manual pages built on
+// a machine without one, and for scripts); Qt's parser prints and exits.
+bool asksForHelpOrVersion(int argc, char* argv[]) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view a(argv[i]);
+    if (a == "--") return false;
+    if (a == "-h" || a == "--help" || a == "-v" || a == "--version" || a == "-?") return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  if (asksForHelpOrVersion(argc, argv)) {
+    QCoreApplication core(argc, argv);
+    QCommandLineParser parser;
+    describe(parser);
+    parser.process(core);
+    return 0;
+  }
   QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("lumifold"));
-  QApplication::setApplicationVersion(QStringLiteral("1.0"));
   QGuiApplication::setDesktopFileName(QStringLiteral("lumifold"));
   // The main window ends the program when it closes, even while the viewer
   // or the information window is still open.
   QApplication::setQuitOnLastWindowClosed(false);
 
   QCommandLineParser parser;
-  parser.setApplicationDescription(QString::fromUtf8(kDescription));
-  parser.addHelpOption();
-  parser.addVersionOption();
-  parser.addPositionalArgument(QString::fromUtf8(kFilesArgument), QString::fromUtf8(kFilesHelp),
-                               QString::fromUtf8(kFilesSyntax));
+  describe(parser);
   parser.process(app);
 
   try {
