@@ -12,4 +12,6 @@ MergeFrame::MergeFrame(velIPL::GImage image) : image8_(std::make_shared<const ve
 MergeFrame::MergeFrame(velIPL::G16Image image)
     : image16_(std::make_shared<const velIPL::G16Image>(std::move(image))) {}
 
+MergeFrame::MergeFrame(const Borrowed& borrowed) : borrowed_(borrowed) {}
+
 }  // namespace lumifold

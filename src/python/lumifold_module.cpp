@@ -248,18 +248,22 @@ py::dict runMerge(std::vector<MergeFrame> frames, int width, const std::string& 
   return result;
 }
 
-// frames: 2-D arrays, checked here, each copied once into the engine's
-// image.
+// frames: 2-D arrays, checked here and lent to the engine, which copies each
+// one when it reaches it, as it copies every frame.
 py::dict mergeArrays(const std::vector<py::array>& frames, const std::string& algorithm, py::object progress) {
   if (frames.empty()) throw py::value_error("merge needs at least one frame, got none");
   methodFor(algorithm);
   std::vector<MergeFrame> list;
   list.reserve(frames.size());
+  // The arrays lent, alive until the merge ends (a native-order copy where
+  // the caller's is not).
+  std::vector<py::array> lent;
+  lent.reserve(frames.size());
   int depth = 0;
   py::ssize_t height = 0, width = 0;
   for (std::size_t i = 0; i < frames.size(); ++i) {
     const int index = static_cast<int>(i);
-    const py::array a = nativeOrder(frames[i]);
+    const py::array& a = lent.emplace_back(nativeOrder(frames[i]));
     if (a.ndim() != 2) {
       throw py::value_error("frame " + std::to_string(index) + " has " + std::to_string(a.ndim()) +
                             " dimensions; a frame is 2-D (height, width)");
@@ -279,11 +283,14 @@ py::dict mergeArrays(const std::vector<py::array>& frames, const std::string& al
       throw py::type_error("frame " + std::to_string(index) + " is " + std::to_string(bits) + "-bit, frame 0 " +
                            std::to_string(depth) + "-bit");
     }
-    if (bits == 8) {
-      list.emplace_back(imageFrom<velIPL::GImage, std::uint8_t>(a));
-    } else {
-      list.emplace_back(imageFrom<velIPL::G16Image, std::uint16_t>(a));
-    }
+    MergeFrame::Borrowed borrowed;
+    borrowed.pixels = static_cast<const unsigned char*>(a.data());
+    borrowed.width = static_cast<int>(width);
+    borrowed.height = static_cast<int>(height);
+    borrowed.rowStride = a.strides(0);
+    borrowed.sampleStride = a.strides(1);
+    borrowed.bitsPerSample = bits;
+    list.emplace_back(borrowed);
   }
   return runMerge(std::move(list), static_cast<int>(width), algorithm, std::move(progress),
                   [](int current, const std::string& message) {

@@ -91,17 +91,35 @@ lumifold::BScanSimulator series() {
 
 }  // namespace
 
-TEST(MergerFrames, FramesInMemoryMergeAsTheirFilesAndWidenedFramesKeepTheirShifts) {
+TEST(MergerFrames, FramesInMemoryAndBorrowedMergeAsTheirFilesAndWidenedFramesKeepTheirShifts) {
   const lumifold::BScanSimulator sim = series();
   testutil::ScratchFolder folder;
   std::vector<std::string> files;
   std::vector<MergeFrame> eight;
   std::vector<MergeFrame> sixteen;
+  // Borrowed pixels: the 8-bit frames in rows padded by 3 bytes, the
+  // 16-bit ones stored column after column.
+  const int w = sim.parameters().width, h = sim.parameters().height;
+  std::vector<std::vector<unsigned char>> padded;
+  std::vector<std::vector<std::uint16_t>> columns;
+  std::vector<MergeFrame> borrowed8;
+  std::vector<MergeFrame> borrowed16;
   for (int i = 0; i < sim.parameters().frames; ++i) {
     const GImage frame = sim.frame(i);
-    files.push_back(testutil::saveGrey(frame, folder.file("f" + std::to_string(i) + ".bmp")));
+    files.push_back(testutil::saveGrey(frame, folder.file(std::to_string(i).insert(0, "f") + ".bmp")));
     eight.emplace_back(frame);
     sixteen.emplace_back(widened(frame));
+    std::vector<unsigned char>& rows = padded.emplace_back(static_cast<std::size_t>((w + 3) * h), 0);
+    std::vector<std::uint16_t>& cols = columns.emplace_back(static_cast<std::size_t>(w * h), 0);
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        rows[static_cast<std::size_t>(y * (w + 3) + x)] = frame.at(x, y);
+        cols[static_cast<std::size_t>(x * h + y)] = static_cast<std::uint16_t>(frame.at(x, y) * 257);
+      }
+    }
+    borrowed8.emplace_back(MergeFrame::Borrowed{rows.data(), w, h, w + 3, 1, 8});
+    borrowed16.emplace_back(MergeFrame::Borrowed{reinterpret_cast<const unsigned char*>(cols.data()), w, h, 2,
+                                                 2 * static_cast<std::ptrdiff_t>(h), 16});
   }
   for (bool correlation : {true, false}) {
     for (Implementation implementation : {Implementation::Straightforward, Implementation::Fast}) {
@@ -120,6 +138,17 @@ TEST(MergerFrames, FramesInMemoryMergeAsTheirFilesAndWidenedFramesKeepTheirShift
       expectSameImage(wide.merged, fromFiles.merged, what + ", 16-bit");
       EXPECT_EQ(wide.progress, fromFiles.progress) << what;
       EXPECT_EQ(wide.bits, 16) << what;
+
+      const Result lent8 = mergeAll(borrowed8, correlation, implementation);
+      const Result lent16 = mergeAll(borrowed16, correlation, implementation);
+      expectSameShifts(lent8, fromFiles, what + ", borrowed");
+      expectSameImage(lent8.merged, fromFiles.merged, what + ", borrowed");
+      expectSameShifts(lent16, fromFiles, what + ", borrowed 16-bit");
+      expectSameImage(lent16.merged, fromFiles.merged, what + ", borrowed 16-bit");
+      EXPECT_EQ(lent16.bits, 16) << what;
+      for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) ASSERT_EQ(lent16.average16.at(x, y), wide.average16.at(x, y)) << what;
+      }
       // The 16-bit grey is 257 times the unrounded 8-bit mean, rounded
       // (halves up): worked out exactly from the 8-bit sums.
       const int n = sim.parameters().frames;
