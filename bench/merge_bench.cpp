@@ -3,11 +3,13 @@
 // FFTW's time for the same transforms as a bound, and the peak memory of a
 // merge; a summary table closes the run.
 //
-//   lumifold_bench [--data FOLDER] [--quick] [Google Benchmark options]
+//   lumifold_bench [--data FOLDER] [--quick] [--from-memory] [Google Benchmark options]
 //
 // --data names the folder that caches the simulated series (default: a
 // folder under the system's temporary folder); --quick runs fewer
-// repetitions and shorter straightforward merges, for a first look.
+// repetitions and shorter straightforward merges, for a first look;
+// --from-memory runs only the merges of frames held in memory, without the
+// table (bench/python_bench.py holds the Python module against them).
 #include <benchmark/benchmark.h>
 #include <fftw3.h>
 #include <spawn.h>
@@ -62,6 +64,9 @@ constexpr int kFrames = 100;
 
 std::string dataFolder;
 bool quick = false;
+// --from-memory: only the merges from memory, without the table (for the
+// Python module's timing, which reads them from --benchmark_out).
+bool fromMemoryOnly = false;
 
 int repetitions(Implementation implementation) {
   if (quick) return implementation == Implementation::Fast ? 3 : 1;
@@ -161,6 +166,30 @@ void registerMerge(Size size, const RegistrationMethod& method, Implementation i
                                })
       ->Iterations(1)
       ->Repetitions(repetitions(implementation))
+      ->ReportAggregatesOnly(true)
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
+}
+
+// The same merge of frames already in memory, read once beforehand: the
+// engine alone, what the Python module's merge of an array is held against.
+std::string memoryMergeName(Size size, const RegistrationMethod& method) {
+  return "merge-from-memory/" + std::string(method.key) + "/" + size.tag();
+}
+
+void registerMemoryMerge(Size size, const RegistrationMethod& method) {
+  benchmark::RegisterBenchmark(memoryMergeName(size, method).c_str(),
+                               [=](benchmark::State& state) {
+                                 std::vector<lumifold::MergeFrame> frames;
+                                 for (const std::string& f : series(size)) frames.emplace_back(GImage(f));
+                                 for (auto _ : state) {
+                                   Merger merger(frames);
+                                   benchmark::DoNotOptimize(method.run(merger));
+                                 }
+                                 state.counters["frames"] = kFrames;
+                               })
+      ->Iterations(1)
+      ->Repetitions(repetitions(Implementation::Fast))
       ->ReportAggregatesOnly(true)
       ->UseRealTime()
       ->Unit(benchmark::kMillisecond);
@@ -483,6 +512,10 @@ void printTable(const Collector& c, double loadBefore, double loadAfter, const P
               edgeFast, edgeSlow / edgeFast, "", "");
   std::printf("  %-26s %16s %10.2f %9s %12s %13s\n", ("reading only " + kClinical.label()).c_str(), "", read, "", "",
               "");
+  for (const RegistrationMethod* method : {&kCorrelation, &kAnteriorEdge}) {
+    std::printf("  %-26s %16s %10.2f %9s %12s %13s\n", (std::string(method->key) + " from memory").c_str(), "",
+                perFrame(memoryMergeName(kClinical, *method), kFrames), "", "", "");
+  }
 
   const std::string t = kClinical.tag();
   const auto line = [](const char* what, double ms, int decimals) {
@@ -554,6 +587,8 @@ int main(int argc, char** argv) {
       dataFolder = argv[++i];
     } else if (std::strcmp(argv[i], "--quick") == 0) {
       quick = true;
+    } else if (std::strcmp(argv[i], "--from-memory") == 0) {
+      fromMemoryOnly = true;
     } else {
       rest.push_back(argv[i]);
     }
@@ -570,6 +605,13 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  if (fromMemoryOnly) {
+    for (const RegistrationMethod& method : lumifold::kRegistrationMethods) registerMemoryMerge(kClinical, method);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+  }
+
   const double loadBefore = loadAverage();
   // The correlation at every size, beside its FFTW bound; every other
   // method at the clinical size.
@@ -583,6 +625,7 @@ int main(int argc, char** argv) {
     registerMerge(kClinical, method, Implementation::Fast);
     registerMerge(kClinical, method, Implementation::Straightforward);
   }
+  for (const RegistrationMethod& method : lumifold::kRegistrationMethods) registerMemoryMerge(kClinical, method);
   registerReadAll(kClinical);
   registerPieces(kClinical);
 
