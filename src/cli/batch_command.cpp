@@ -224,6 +224,8 @@ int runBatch(const BatchOptions& o, CliEnvironment& env) {
   if (fs::exists(o.outputFolder, ec) && !fs::is_directory(o.outputFolder, ec)) {
     throw CliError(o.outputFolder, "Not a folder");
   }
+  // Pictures written into the study would be taken for series next time.
+  if (fs::equivalent(o.input, o.outputFolder, ec)) throw UsageError("--output " + o.outputFolder + " is the study itself");
   const std::vector<BatchSeries> all = listBatchSeries(o.input, o.outputFolder);
   const std::string summary = summaryPath(o);
 
@@ -259,7 +261,9 @@ int runBatch(const BatchOptions& o, CliEnvironment& env) {
   for (std::size_t k = 0; k < chosen.size(); ++k) {
     const std::size_t i = chosen[k];
     const auto it = previous.find(all[i].name);
+    // A row of another registration is not this run's result.
     if (it != previous.end() && it->second.count("status") && it->second.at("status") == "done" &&
+        it->second.count("algorithm") && it->second.at("algorithm") == mergeOptions[i].algorithm &&
         allExist(seriesFiles(mergeOptions[i]))) {
       rows[k] = it->second;
     } else {

@@ -10,7 +10,8 @@
 // goes on; the exit status is 1 when any failed. The summary (batch_summary.h)
 // is written safely after series finish (at most about once a second, and
 // at the end), so an interrupted batch keeps what it did; --resume then
-// skips every series whose row says done and whose files are all there.
+// skips every series whose row says done by the same algorithm and whose
+// files are all there.
 //
 // Up to --jobs series run at once, each on its own thread, so memory is
 // bounded by that many merges. With more than one job each merge registers

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -98,6 +99,11 @@ TEST_F(Batch, FiftySeriesWithTwoBrokenThenResumeDoesOnlyThose) {
   for (const auto& [name, row] : rows) EXPECT_EQ(row.at("status"), "done") << name;
   // Progress lines on a stderr that is no terminal, one per series run.
   EXPECT_NE(run.err.find("batch: 3/3 done "), std::string::npos) << run.err;
+  // Rows of another registration are not taken for this one's.
+  run = cli({"batch", "study", "-o", "out", "--grey", "--resume", "-a", "anterior-edge", "-q"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(lumifold::readSummary(at("out/summary.csv")).at("s01").at("algorithm"), "anterior-edge");
+  EXPECT_NE(inode(at("out/s01.bmp")), untouched);
 }
 
 // A manifest row's own options and inputs, a multi-frame file as a series
@@ -173,11 +179,12 @@ TEST_F(Batch, RefusesAStudyItCannotRun) {
       {{"slash.csv"}, 1, "slash.csv: Line 2: series name '../x' holds a '/'"},
       {{"study/x/frame_000.bmp"}, 1, "study/x/frame_000.bmp: Not a folder of series or a manifest (.csv)"},
       {{"study", "--shard", "3/3"}, 2, "--shard takes K/N with 0 <= K < N, not '3/3'"},
+      {{"study", "-o", "study"}, 2, "--output study is the study itself"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args{"batch"};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    args.insert(args.end(), {"-o", "out"});
+    if (std::find(args.begin(), args.end(), "-o") == args.end()) args.insert(args.end(), {"-o", "out"});
     const CliRun run = cli(args);
     EXPECT_EQ(run.status, c.status) << c.args[0] << ": " << run.err;
     EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
