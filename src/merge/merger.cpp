@@ -40,14 +40,50 @@ Merger::~Merger() = default;
 
 void Merger::setShiftObserver(ShiftObserver observer) { observer_ = std::move(observer); }
 
+void Merger::setQualityObserver(QualityObserver observer) { qualityObserver_ = std::move(observer); }
+
 GImage Merger::mergeByCorrelation() {
   if (imageCount_ < 1) throw velIPL::IPLException("No image to merge");
-  return implementation_ == Implementation::Fast ? correlationFast() : correlationStraightforward();
+  return run(RegistrationKind::Correlation);
 }
 
 GImage Merger::mergeByAnteriorEdge() {
   if (imageCount_ < 1) throw velIPL::IPLException("No image to merge");
-  return implementation_ == Implementation::Fast ? anteriorEdgeFast() : anteriorEdgeStraightforward();
+  return run(RegistrationKind::AnteriorEdge);
+}
+
+bool Merger::qualityOptionsOn() const {
+  return qualityOptions_.reject || qualityOptions_.reference != 0 || qualityOptions_.lateral;
+}
+
+GImage Merger::run(RegistrationKind kind) {
+  measuring_ = qualityObserver_ || qualityOptionsOn();
+  measured_ = false;
+  meter_.reset();
+  qualities_.clear();
+  referenceIndex_ = 0;
+  imageQuality_ = ImageQuality();
+  referenceValues_ = velIPL::DImage();
+  GImage merged;
+  const bool fast = implementation_ == Implementation::Fast;
+  if (qualityOptionsOn()) {
+    merged = qualityMerge(kind);
+  } else if (kind == RegistrationKind::Correlation) {
+    merged = fast ? correlationFast() : correlationStraightforward();
+  } else {
+    merged = fast ? anteriorEdgeFast() : anteriorEdgeStraightforward();
+  }
+  meter_.reset();
+  if (measuring_) {
+    imageQuality_ = assessMerge(average(), referenceValues_);
+    referenceValues_ = velIPL::DImage();
+    measured_ = true;
+  }
+  return merged;
+}
+
+void Merger::startMeasuring(const GImage& reference, RegistrationKind kind) {
+  if (measuring_) meter_ = std::make_unique<FrameQualityMeter>(reference, kind);
 }
 
 GImage Merger::correlationStraightforward() {
@@ -58,6 +94,7 @@ GImage Merger::correlationStraightforward() {
   columnSpectra(reference.grey, referenceSpectra);
   const int m = referenceSpectra.height();
   startAccumulator(reference);
+  startMeasuring(reference.grey, RegistrationKind::Correlation);
 
   // Every column comparison uses the same weights and inverse table; built
   // once here rather than per column, with identical values.
@@ -81,8 +118,9 @@ GImage Merger::correlationStraightforward() {
       }
       s[x] = wrapLag(peakLag(crossCorrelate(r, i, weights, inverse)), m);
     }
+    const RowVector raw = s;
     smoothProfile(s);
-    accept(j, frame, s);
+    accept(j, frame, raw, s, s);
   }
   return result();
 }
@@ -93,6 +131,7 @@ GImage Merger::anteriorEdgeStraightforward() {
   const FramePixels reference = loadReference(reader);
   const RowVector referenceEdges = anteriorEdges(reference.grey);
   startAccumulator(reference);
+  startMeasuring(reference.grey, RegistrationKind::AnteriorEdge);
 
   for (int j = 1; j < imageCount_; ++j) {
     const FramePixels frame = load(reader, j);
@@ -100,9 +139,11 @@ GImage Merger::anteriorEdgeStraightforward() {
     // A different width is reported by the difference of the edge profiles.
     RowVector s = -(anteriorEdges(frame.grey) - referenceEdges);
     requireReferenceSize(frame.grey);
+    const RowVector raw = s;
     smoothProfile(s);
+    const RowVector smoothed = s;
     correctOutliers(s);
-    accept(j, frame, s);
+    accept(j, frame, raw, smoothed, s);
   }
   return result();
 }
@@ -122,10 +163,10 @@ FramePixels Merger::load(FrameReader& reader, int index) {
   return frame;
 }
 
-FramePixels Merger::loadReference(FrameReader& reader) {
+FramePixels Merger::loadReference(FrameReader& reader, int index) {
   view_.reset();
   reader.setView(nullptr);
-  FramePixels reference = load(reader, 0);
+  FramePixels reference = load(reader, index);
   if (reference.bitsPerSample == 16) {
     view_ = std::make_unique<EightBitView>(reference.full);
     reader.setView(view_.get());
@@ -145,6 +186,9 @@ void Merger::startAccumulator(const FramePixels& reference) {
       accumulator_.at(x, y) = bitsPerSample_ == 16 ? reference.full.at(x, y) : reference.grey.at(x, y);
     }
   }
+  divisor_ = imageCount_;
+  // The figures compare the average with the reference it started from.
+  if (measuring_) referenceValues_ = accumulator_;
 }
 
 void Merger::requireReferenceDepth(const FramePixels& frame) const {
@@ -159,8 +203,17 @@ void Merger::requireReferenceSize(const GImage& image) const {
   }
 }
 
-void Merger::accept(int index, const FramePixels& frame, const RowVector& shifts) {
+void Merger::measure(int index, const FramePixels& frame, const RowVector& raw, const RowVector& smoothed,
+                     const RowVector& shifts) {
+  if (!meter_) return;
+  qualities_.push_back(meter_->measure(index, frame.grey, raw, smoothed, shifts, 0, width_));
+  if (qualityObserver_) qualityObserver_(qualities_.back());
+}
+
+void Merger::accept(int index, const FramePixels& frame, const RowVector& raw, const RowVector& smoothed,
+                    const RowVector& shifts) {
   if (observer_) observer_(index, shifts);
+  measure(index, frame, raw, smoothed, shifts);
   if (frame.bitsPerSample == 16) {
     accumulateShifted(accumulator_, frame.full, shifts);
   } else {
@@ -170,17 +223,17 @@ void Merger::accept(int index, const FramePixels& frame, const RowVector& shifts
 }
 
 GImage Merger::result() const {
-  return view_ ? view_->averageResult(accumulator_, imageCount_) : averageResult(accumulator_, imageCount_);
+  return view_ ? view_->averageResult(accumulator_, divisor_) : averageResult(accumulator_, divisor_);
 }
 
 velIPL::DImage Merger::average() const {
   velIPL::DImage mean(accumulator_.width(), accumulator_.height(), 0.0);
   for (int y = 0; y < mean.height(); ++y) {
-    for (int x = 0; x < mean.width(); ++x) mean.at(x, y) = accumulator_.at(x, y) / imageCount_;
+    for (int x = 0; x < mean.width(); ++x) mean.at(x, y) = accumulator_.at(x, y) / divisor_;
   }
   return mean;
 }
 
-velIPL::G16Image Merger::average16() const { return averageResult16(accumulator_, imageCount_); }
+velIPL::G16Image Merger::average16() const { return averageResult16(accumulator_, divisor_); }
 
 }  // namespace lumifold

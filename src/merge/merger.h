@@ -36,6 +36,8 @@
 #include "ipl/image_decoder.h"
 #include "ipl/images.h"
 #include "math/row_vector.h"
+#include "merge/frame_quality.h"
+#include "merge/image_quality.h"
 #include "merge/merge_frame.h"
 #include "merge/merge_progress.h"
 
@@ -83,6 +85,39 @@ public:
   using ShiftObserver = std::function<void(int imageIndex, const mathORN::RowVector& shifts)>;
   void setShiftObserver(ShiftObserver observer);
 
+  // Frame quality (frame_quality.h, docs/quality.md). Receives each
+  // registered frame's measures, in the order the frames are registered;
+  // setting it makes the merge measure, which changes no result.
+  using QualityObserver = std::function<void(const FrameQuality& quality)>;
+  void setQualityObserver(QualityObserver observer);
+
+  // What a merge may do beyond today's: drop the frames the series does not
+  // agree with (never the reference), register to another reference than
+  // frame 0 (its index in the list, or kAutoReference for the frame most
+  // like the others), and find and undo a whole-pixel sideways slip of each
+  // frame, dividing each column by the number of frames that covered it.
+  // With all three off the merge is exactly the merge without them. With
+  // rejection the frames are read twice: once to register and measure them
+  // (keeping only their shifts and measures), once to add those kept.
+  static constexpr int kAutoReference = -1;
+  struct QualityOptions {
+    bool reject = false;
+    int reference = 0;
+    bool lateral = false;
+  };
+  // Throws std::invalid_argument for a reference outside the list when the
+  // merge starts.
+  void setQualityOptions(const QualityOptions& options) { qualityOptions_ = options; }
+
+  // After a merge that measured (an observer set or an option on): each
+  // registered frame's measures in list order, with the rejection's verdict;
+  // the reference's index; the image-quality figures of the average and the
+  // reference. Before: empty, 0 and zeros.
+  bool measured() const { return measured_; }
+  const std::vector<FrameQuality>& frameQualities() const { return qualities_; }
+  int referenceIndex() const { return referenceIndex_; }
+  const ImageQuality& imageQuality() const { return imageQuality_; }
+
   // Index of the frame being loaded or registered; after an exception
   // escapes a merge it names the frame that failed. -1 before any merge.
   int currentImage() const { return currentImage_; }
@@ -105,13 +140,25 @@ private:
   // The fast loops, built from the fast layer; fast/merger_fast.cpp.
   velIPL::GImage correlationFast();
   velIPL::GImage anteriorEdgeFast();
+  // Both registrations, with the quality measures and options around them.
+  velIPL::GImage run(RegistrationKind kind);
+  bool qualityOptionsOn() const;
+  // The merge with any quality option on; merger_quality.cpp.
+  velIPL::GImage qualityMerge(RegistrationKind kind);
+  int chooseReference(FrameReader& reader);
+  // Adds frame moved sideways by lateral and then by shifts, counting the
+  // columns it covers.
+  void addFrame(const FramePixels& frame, const mathORN::RowVector& shifts, int lateral, std::vector<int>& counts);
+  void finishAverage(const std::vector<int>& counts);
   void startProgress();
   void stepProgress();
   // Loads frame index, remembering it as the current one.
   FramePixels load(FrameReader& reader, int index);
-  // Loads frame 0; for a 16-bit series also fixes the view and tells the
-  // reader.
-  FramePixels loadReference(FrameReader& reader);
+  // Loads the reference (frame 0 unless told); for a 16-bit series also
+  // fixes the view and tells the reader.
+  FramePixels loadReference(FrameReader& reader, int index = 0);
+  // Starts measuring against the reference when the merge measures.
+  void startMeasuring(const velIPL::GImage& reference, RegistrationKind kind);
   // Sets the size and depth from the reference and starts the sum with it.
   void startAccumulator(const FramePixels& reference);
   void requireReferenceDepth(const FramePixels& frame) const;
@@ -119,8 +166,14 @@ private:
   // Hands the shifts to the observer, adds the shifted frame (its full
   // values) and steps the progress; acceptPooled adds an 8-bit frame on the
   // pool's threads.
-  void accept(int index, const FramePixels& frame, const mathORN::RowVector& shifts);
-  void acceptPooled(int index, const FramePixels& frame, const mathORN::RowVector& shifts, WorkerPool& pool);
+  // raw and smoothed are the profile before the median passes and after the
+  // running median, for the measures.
+  void accept(int index, const FramePixels& frame, const mathORN::RowVector& raw, const mathORN::RowVector& smoothed,
+              const mathORN::RowVector& shifts);
+  void acceptPooled(int index, const FramePixels& frame, const mathORN::RowVector& raw,
+                    const mathORN::RowVector& smoothed, const mathORN::RowVector& shifts, WorkerPool& pool);
+  void measure(int index, const FramePixels& frame, const mathORN::RowVector& raw, const mathORN::RowVector& smoothed,
+               const mathORN::RowVector& shifts);
   // The merged 8-bit image: an 8-bit series' average rounded literally
   // (result) or on the pool (resultPooled), a 16-bit series' through the
   // view.
@@ -136,6 +189,18 @@ private:
   std::unique_ptr<EightBitView> view_;
   MergeProgress* progress_;
   ShiftObserver observer_;
+  QualityObserver qualityObserver_;
+  QualityOptions qualityOptions_;
+  // The divisor of the sum: the frame count, the frames kept, or 1 once the
+  // sum has been divided column by column.
+  int divisor_ = 1;
+  bool measuring_ = false;
+  bool measured_ = false;
+  std::unique_ptr<FrameQualityMeter> meter_;
+  velIPL::DImage referenceValues_;
+  std::vector<FrameQuality> qualities_;
+  int referenceIndex_ = 0;
+  ImageQuality imageQuality_;
   int currentImage_ = -1;
   Implementation implementation_ = Implementation::Fast;
   int threads_ = 0;

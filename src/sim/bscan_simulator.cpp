@@ -24,6 +24,11 @@ constexpr double kNoiseFloor = 1.5e-3;
 constexpr std::uint64_t kAnatomy = 1;
 constexpr std::uint64_t kMotion = 2;
 constexpr std::uint64_t kSpeckle = 3;
+constexpr std::uint64_t kBadFrames = 4;
+constexpr std::uint64_t kLateral = 5;
+
+// A blink leaves a few per cent of the light: -15 dB.
+constexpr double kBlinkFactor = 0.03;
 
 constexpr int kSubsamples = 4;
 
@@ -279,9 +284,39 @@ void validate(const SimulationParameters& p) {
   if (p.height < 2 || p.height > 4096) invalid("Height must be between 2 and 4096");
   if (p.maxShift < 0 || p.maxShift > p.height / 2) invalid("Maximum shift must be between 0 and half the height");
   if (!(p.noise >= 0.0 && p.noise <= 1000.0)) invalid("Noise level must be between 0 and 1000");
+  if (p.lateralSlip < 0 || p.lateralSlip > p.width / 4) invalid("Lateral slip must be between 0 and a quarter of the width");
+  if (static_cast<int>(p.badFrames.size()) > p.frames - 1) invalid("Too few frames for the bad frames");
+}
+
+std::vector<double> logGreyOf(const std::vector<double>& reflectivity, double floor, std::vector<double>* mean) {
+  std::vector<double> grey(reflectivity.size());
+  if (mean) mean->resize(reflectivity.size());
+  for (std::size_t i = 0; i < reflectivity.size(); ++i) {
+    const double mu = reflectivity[i] + floor;
+    if (mean) (*mean)[i] = mu;
+    grey[i] = mu > 0.0 ? kGain * std::log(mu) + kOffset : -std::numeric_limits<double>::infinity();
+  }
+  return grey;
 }
 
 }  // namespace
+
+std::string_view badFrameName(BadFrame kind) {
+  switch (kind) {
+    case BadFrame::Blink: return "blink";
+    case BadFrame::Section: return "section";
+    case BadFrame::Lateral: return "lateral";
+    case BadFrame::Dropout: return "dropout";
+  }
+  return "blink";
+}
+
+std::optional<BadFrame> badFrameFromName(std::string_view name) {
+  for (BadFrame k : {BadFrame::Blink, BadFrame::Section, BadFrame::Lateral, BadFrame::Dropout}) {
+    if (badFrameName(k) == name) return k;
+  }
+  return std::nullopt;
+}
 
 std::string_view motionName(Motion motion) {
   switch (motion) {
@@ -306,13 +341,46 @@ BScanSimulator::BScanSimulator(const SimulationParameters& parameters)
   validate(parameters_);
   const std::vector<double> reflectivity = buildReflectivity(parameters_, margin_);
   const double floor = parameters_.noise * kNoiseFloor;
-  meanIntensity_.resize(reflectivity.size());
-  logGrey_.resize(reflectivity.size());
-  for (std::size_t i = 0; i < reflectivity.size(); ++i) {
-    const double mu = reflectivity[i] + floor;
-    meanIntensity_[i] = mu;
-    logGrey_[i] = mu > 0.0 ? kGain * std::log(mu) + kOffset : -std::numeric_limits<double>::infinity();
+  logGrey_ = logGreyOf(reflectivity, floor, &meanIntensity_);
+  if (parameters_.badFrames.empty()) return;
+  // Distinct frames, drawn in the order the kinds are listed.
+  RandomStream rng(parameters_.seed, {kBadFrames});
+  for (const BadFrame kind : parameters_.badFrames) {
+    int frame = 0;
+    bool taken = true;
+    while (taken) {
+      frame = rng.integer(1, parameters_.frames - 1);
+      taken = false;
+      for (const auto& b : bad_) taken = taken || b.first == frame;
+    }
+    bad_.emplace_back(frame, kind);
+    if (kind == BadFrame::Section && otherLogGrey_.empty()) {
+      // Another section of the same eye: the same model, another anatomy.
+      SimulationParameters other = parameters_;
+      other.seed = parameters_.seed ^ 0x9e3779b97f4a7c15ULL;
+      otherLogGrey_ = logGreyOf(buildReflectivity(other, margin_), floor, nullptr);
+    }
   }
+}
+
+std::optional<BadFrame> BScanSimulator::badFrame(int index) const {
+  checkIndex(index);
+  for (const auto& b : bad_) {
+    if (b.first == index) return b.second;
+  }
+  return std::nullopt;
+}
+
+int BScanSimulator::lateralShift(int index) const {
+  checkIndex(index);
+  const std::optional<BadFrame> bad = badFrame(index);
+  if (index == 0 || (parameters_.lateralSlip == 0 && bad != BadFrame::Lateral)) return 0;
+  RandomStream rng(parameters_.seed, {kLateral, static_cast<std::uint64_t>(index)});
+  const int slip = rng.integer(-parameters_.lateralSlip, parameters_.lateralSlip);
+  if (bad != BadFrame::Lateral) return slip;
+  // Far beyond the ordinary slips: a tenth of the width, at least 8 columns.
+  const int far = std::max(8, parameters_.width / 10) + parameters_.lateralSlip;
+  return rng.uniform() < 0.5 ? -far : far;
 }
 
 void BScanSimulator::checkIndex(int index) const {
@@ -362,15 +430,37 @@ velIPL::GImage BScanSimulator::frame(int index) const {
   const int w = parameters_.width;
   const int h = parameters_.height;
   const std::vector<int> d = displacement(index);
+  const std::optional<BadFrame> bad = badFrame(index);
+  const int t = lateralShift(index);
+  const std::vector<double>& logGrey = bad == BadFrame::Section ? otherLogGrey_ : logGrey_;
+  int dropFirst = 0, dropEnd = 0;
+  if (bad == BadFrame::Dropout) {
+    RandomStream band(parameters_.seed, {kBadFrames, static_cast<std::uint64_t>(index)});
+    const int length = std::max(2, w / 8);
+    dropFirst = band.integer(0, std::max(0, w - length));
+    dropEnd = std::min(w, dropFirst + length);
+  }
+  const double floorGrey = parameters_.noise > 0.0 ? kGain * std::log(parameters_.noise * kNoiseFloor) + kOffset
+                                                   : -std::numeric_limits<double>::infinity();
   RandomStream rng(parameters_.seed, {kSpeckle, static_cast<std::uint64_t>(index)});
   velIPL::GImage image(w, h, 0);
   for (int y = 0; y < h; ++y) {
     unsigned char* row = image.row(y);
     for (int x = 0; x < w; ++x) {
+      // Column x of the frame shows column x + t of the section.
+      const int xs = std::clamp(x + t, 0, w - 1);
       // Content displaced d rows down: frame row y shows section row y - d.
-      const std::size_t at = static_cast<std::size_t>(y - d[x] + margin_) * w + x;
+      const std::size_t at = static_cast<std::size_t>(y - d[xs] + margin_) * w + xs;
+      double mean = logGrey[at];
+      if (bad == BadFrame::Blink) {
+        const double floor = parameters_.noise * kNoiseFloor;
+        const double mu = (meanIntensity_[at] - floor) * kBlinkFactor + floor;
+        mean = mu > 0.0 ? kGain * std::log(mu) + kOffset : -std::numeric_limits<double>::infinity();
+      } else if (x >= dropFirst && x < dropEnd) {
+        mean = floorGrey;
+      }
       // Intensity mu * E with E ~ Exp(1), taken in the log domain.
-      const double grey = logGrey_[at] + kGain * std::log(-std::log(rng.open()));
+      const double grey = mean + kGain * std::log(-std::log(rng.open()));
       row[x] = grey < 0.5 ? 0 : (grey >= 254.5 ? 255 : static_cast<unsigned char>(grey + 0.5));
     }
   }

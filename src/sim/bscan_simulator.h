@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "ipl/images.h"
@@ -41,6 +42,16 @@ std::string_view motionName(Motion motion);
 // The motion of that name, or nothing for an unknown name.
 std::optional<Motion> motionFromName(std::string_view name);
 
+// Frames a real series has and a clean simulation lacks: a blink (the
+// frame nearly dark), a frame of a neighbouring section (another anatomy),
+// a frame slipped far sideways, and a dropout (no signal in a band of
+// columns).
+enum class BadFrame { Blink, Section, Lateral, Dropout };
+
+// "blink", "section", "lateral", "dropout".
+std::string_view badFrameName(BadFrame kind);
+std::optional<BadFrame> badFrameFromName(std::string_view name);
+
 struct SimulationParameters {
   int frames = 8;             // 1 .. 10000
   int width = 512;            // columns (A-scans), 1 .. 4096
@@ -49,6 +60,11 @@ struct SimulationParameters {
   int maxShift = 12;          // largest axial motion in rows, 0 .. height / 2
   Motion motion = Motion::Mixed;
   double noise = 1.0;         // detector noise floor, 1 = typical, 0 = none
+  // One bad frame of each kind listed (a kind listed twice gives two), at
+  // frames drawn from the seed among 1 .. frames - 1.
+  std::vector<BadFrame> badFrames;
+  // Every frame but 0 slipped sideways by up to this many columns, 0 .. width / 4.
+  int lateralSlip = 0;
 };
 
 class BScanSimulator {
@@ -65,6 +81,14 @@ public:
   // sign convention: adding frame row y - s[x] to reference row y lines the
   // two up. All zero for frame 0. Throws std::out_of_range like frame().
   mathORN::RowVector trueShifts(int index) const;
+
+  // The bad frame index is, if any; and its sideways slip in the merge
+  // engine's convention: column x - t of the frame shows what column x of
+  // frame 0 shows (columns beyond the section repeat its edge column).
+  std::optional<BadFrame> badFrame(int index) const;
+  int lateralShift(int index) const;
+  // Every bad frame, by frame index.
+  const std::vector<std::pair<int, BadFrame>>& badFrames() const { return bad_; }
 
   // The expected grey value of every pixel of frame 0 under the model: what
   // an infinite, perfectly registered average converges to. Takes a few
@@ -91,6 +115,9 @@ private:
   // intensity, and the grey value the log compression gives it.
   std::vector<double> meanIntensity_;
   std::vector<double> logGrey_;
+  // The neighbouring section's grey, when a section frame is asked for.
+  std::vector<double> otherLogGrey_;
+  std::vector<std::pair<int, BadFrame>> bad_;
 };
 
 }  // namespace lumifold

@@ -130,6 +130,29 @@ void writeSeries(const BScanSimulator& simulator, const std::string& directory,
   }
   truth.close();
   if (!truth) throw velIPL::IPLException("Can't write file");
+
+  auto writeTable = [&](const char* name, const std::string& text) {
+    const std::string path = (truthDir / name).string();
+    announce(path);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) throw velIPL::IPLException("Can't write file");
+  };
+  if (!simulator.badFrames().empty()) {
+    std::vector<std::pair<int, BadFrame>> bad = simulator.badFrames();
+    std::sort(bad.begin(), bad.end());
+    std::string text = "frame,kind\n";
+    for (const auto& b : bad) text += std::to_string(b.first) + ',' + std::string(badFrameName(b.second)) + '\n';
+    writeTable(kBadFramesFile, text);
+  }
+  bool slipped = false;
+  for (int i = 0; i < p.frames; ++i) slipped = slipped || simulator.lateralShift(i) != 0;
+  if (slipped) {
+    std::string text = "frame,lateral\n";
+    for (int i = 0; i < p.frames; ++i) text += std::to_string(i) + ',' + std::to_string(simulator.lateralShift(i)) + '\n';
+    writeTable(kLateralFile, text);
+  }
 }
 
 }  // namespace lumifold

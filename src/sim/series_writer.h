@@ -35,6 +35,11 @@ std::vector<std::string> seriesFileNames(SeriesFormat format, int frameCount);
 
 // The subfolder of a written series that holds what a merge is judged by.
 inline constexpr const char* kTruthFolder = "truth";
+// Beside truth.csv, when the series has them: the bad frames ("frame,kind",
+// kinds by badFrameName) and every frame's sideways slip ("frame,lateral",
+// in the merge engine's convention).
+inline constexpr const char* kBadFramesFile = "bad_frames.csv";
+inline constexpr const char* kLateralFile = "lateral.csv";
 
 // Writes into directory (created when missing) the frames under
 // seriesFileNames, so the folder holds the series and nothing else; and into

@@ -43,14 +43,16 @@ GImage Merger::correlationFast() {
     correlator.prepare(grey, index % 2);
   });
   startAccumulator(reference);
+  startMeasuring(reference.grey, RegistrationKind::Correlation);
   for (int j = 1; j < imageCount_; ++j) {
     currentImage_ = j;
     const FramePixels frame = frames.take();
     requireReferenceDepth(frame);
     requireReferenceSize(frame.grey);
     RowVector s = correlator.shifts(j % 2);
+    const RowVector raw = s;
     smoothProfile(s);
-    acceptPooled(j, frame, s, pool);
+    acceptPooled(j, frame, raw, s, s, pool);
   }
   return resultPooled(pool);
 }
@@ -66,6 +68,7 @@ GImage Merger::anteriorEdgeFast() {
   WorkerPool pool(1);
   const RowVector referenceEdges = anteriorEdges(reference.grey);
   startAccumulator(reference);
+  startMeasuring(reference.grey, RegistrationKind::AnteriorEdge);
   for (int j = 1; j < imageCount_; ++j) {
     currentImage_ = j;
     const FramePixels frame = frames.take();
@@ -73,25 +76,29 @@ GImage Merger::anteriorEdgeFast() {
     // A different width is reported by the difference of the edge profiles.
     RowVector s = -(anteriorEdges(frame.grey, pool) - referenceEdges);
     requireReferenceSize(frame.grey);
+    const RowVector raw = s;
     smoothProfile(s);
+    const RowVector smoothed = s;
     correctOutliersInLanes(s);
-    acceptPooled(j, frame, s, pool);
+    acceptPooled(j, frame, raw, smoothed, s, pool);
   }
   return resultPooled(pool);
 }
 
 GImage Merger::resultPooled(WorkerPool& pool) const {
-  return view_ ? result() : averageResult(accumulator_, imageCount_, pool);
+  return view_ ? result() : averageResult(accumulator_, divisor_, pool);
 }
 
-void Merger::acceptPooled(int index, const FramePixels& frame, const RowVector& shifts, WorkerPool& pool) {
+void Merger::acceptPooled(int index, const FramePixels& frame, const RowVector& raw, const RowVector& smoothed,
+                          const RowVector& shifts, WorkerPool& pool) {
   if (frame.bitsPerSample == 16) {
     // The 16-bit sums are added literally: each pixel still receives the
     // one addition the pooled runs would make.
-    accept(index, frame, shifts);
+    accept(index, frame, raw, smoothed, shifts);
     return;
   }
   if (observer_) observer_(index, shifts);
+  measure(index, frame, raw, smoothed, shifts);
   accumulateShifted(accumulator_, frame.grey, shifts, pool);
   stepProgress();
 }

@@ -1,0 +1,273 @@
+#include "merge/frame_quality.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+
+#include "math/col_vector.h"
+#include "merge/accumulation.h"
+#include "merge/anterior_edge.h"
+#include "merge/column_transform.h"
+#include "merge/series_alignment.h"
+
+namespace lumifold {
+
+using mathORN::CplxVector;
+using mathORN::RowVector;
+using velIPL::GImage;
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Columns whose correlation peak is measured: enough for a stable median,
+// few enough that measuring stays a small part of a fast merge.
+constexpr int kPeakColumns = 12;
+// The side of the blocks whose means the correlation compares.
+constexpr int kBlock = 4;
+
+double share(int count, int of) { return of > 0 ? static_cast<double>(count) / of : 0.0; }
+
+double medianOf(std::vector<double> v) {
+  if (v.empty()) return kNaN;
+  std::sort(v.begin(), v.end());
+  const std::size_t n = v.size();
+  return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+}  // namespace
+
+CplxVector columnSpectrum(const GImage& image, int x) {
+  // Column x and its two neighbours alone give column 1 the same signal as
+  // column x has in the whole image, so the literal transform is reused.
+  GImage strip(3, image.height(), 0);
+  for (int y = 0; y < image.height(); ++y) {
+    for (int c = 0; c < 3; ++c) strip.at(c, y) = image.at(x - 1 + c, y);
+  }
+  velIPL::CImage spectra;
+  columnSpectra(strip, spectra);
+  CplxVector column(spectra.height());
+  for (int k = 0; k < spectra.height(); ++k) column[k] = spectra.at(1, k);
+  return column;
+}
+
+FrameQualityMeter::FrameQualityMeter(const GImage& reference, RegistrationKind kind)
+    : reference_(reference), kind_(kind), referenceProfile_(lateralProfile(reference)) {
+  if (kind_ == RegistrationKind::AnteriorEdge) {
+    referenceEdges_ = anteriorEdges(reference);
+    return;
+  }
+  const int w = reference.width();
+  if (w < 3 || reference.height() < 2) return;
+  const int count = std::min(kPeakColumns, w - 2);
+  for (int i = 0; i < count; ++i) {
+    // Evenly over the interior columns, centred in their share.
+    const int x = 1 + static_cast<int>((static_cast<long long>(2 * i + 1) * (w - 2)) / (2 * count));
+    sampleColumns_.push_back(x);
+    referenceSpectra_.push_back(columnSpectrum(reference, x));
+  }
+  const int m = transformLength(reference.height());
+  weights_ = frequencyWeights(m);
+  inverse_ = CplxVector(m);
+  inverseTwiddles(inverse_);
+}
+
+FrameQuality FrameQualityMeter::measure(int index, const GImage& frame, const RowVector& raw,
+                                        const RowVector& smoothed, const RowVector& final, int firstColumn,
+                                        int endColumn) const {
+  FrameQuality q;
+  q.frame = index;
+  const int w = frame.width();
+  const int h = frame.height();
+
+  int kept = 0;
+  int replaced = 0;
+  int withEdge = 0;
+  for (int x = 0; x < w; ++x) {
+    if (kind_ == RegistrationKind::Correlation) {
+      if (raw[x] == final[x]) ++kept;
+    } else {
+      if (raw[x] == smoothed[x]) ++kept;
+      if (final[x] != smoothed[x]) ++replaced;
+      // The raw shift is the reference's edge minus the frame's.
+      const double edge = referenceEdges_[x] - raw[x];
+      if (edge > 0.0 || frame.at(x, 0) >= kEdgeGrey) ++withEdge;
+    }
+  }
+  q.keptShare = share(kept, w);
+  if (kind_ == RegistrationKind::Correlation) {
+    q.edgeShare = kNaN;
+    q.replacedShare = kNaN;
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < sampleColumns_.size(); ++i) {
+      const mathORN::ColVector c =
+          crossCorrelate(referenceSpectra_[i], columnSpectrum(frame, sampleColumns_[i]), weights_, inverse_);
+      double peak = 0.0;
+      double sum = 0.0;
+      for (int k = 0; k < c.size(); ++k) {
+        peak = std::max(peak, c[k]);
+        sum += c[k];
+      }
+      ratios.push_back(sum > 0.0 ? peak / (sum / c.size()) : 0.0);
+    }
+    q.peakRatio = medianOf(ratios);
+  } else {
+    q.peakRatio = kNaN;
+    q.edgeShare = share(withEdge, w);
+    q.replacedShare = share(replaced, w);
+  }
+
+  // Sums over blocks of kBlock x kBlock pixels of what the shifted frame
+  // shares with the reference: the correlation of block means sees the
+  // section's structure through the speckle, which limits a pixel-wise
+  // correlation of single frames to about 0.75 however well they agree.
+  // Integer sums, so exact and the same in any order.
+  firstColumn = std::max(firstColumn, 0);
+  endColumn = std::min(endColumn, w);
+  const int bw = (w + kBlock - 1) / kBlock, bh = (h + kBlock - 1) / kBlock;
+  std::vector<std::int64_t> blockA(static_cast<std::size_t>(bw) * bh, 0), blockB(blockA.size(), 0);
+  std::vector<int> blockN(blockA.size(), 0);
+  std::vector<long long> shift(static_cast<std::size_t>(w), 0);
+  for (int x = firstColumn; x < endColumn; ++x) shift[x] = static_cast<long long>(clampedShift(final[x], h));
+  std::int64_t sa = 0, sb = 0;
+  for (int y = 0; y < h; ++y) {
+    const unsigned char* a = reference_.row(y);
+    const std::size_t rowBlock = static_cast<std::size_t>(y / kBlock) * bw;
+    for (int x = firstColumn; x < endColumn; ++x) {
+      const long long src = y - shift[x];
+      if (src < 0 || src >= h) continue;
+      const std::int64_t va = a[x];
+      const std::int64_t vb = frame.at(x, static_cast<int>(src));
+      const std::size_t at = rowBlock + static_cast<std::size_t>(x / kBlock);
+      blockA[at] += va;
+      blockB[at] += vb;
+      ++blockN[at];
+      sa += va;
+      sb += vb;
+    }
+  }
+  q.relativeIntensity = sa > 0 ? static_cast<double>(sb) / static_cast<double>(sa) : kNaN;
+  // Only whole blocks, so that every block mean averages as many pixels.
+  double n = 0, ma = 0, mb = 0;
+  for (std::size_t i = 0; i < blockA.size(); ++i) {
+    if (blockN[i] != kBlock * kBlock) continue;
+    n += 1;
+    ma += static_cast<double>(blockA[i]);
+    mb += static_cast<double>(blockB[i]);
+  }
+  double va = 0, vb = 0, cov = 0;
+  if (n > 0) {
+    ma /= n;
+    mb /= n;
+    for (std::size_t i = 0; i < blockA.size(); ++i) {
+      if (blockN[i] != kBlock * kBlock) continue;
+      const double da = static_cast<double>(blockA[i]) - ma, db = static_cast<double>(blockB[i]) - mb;
+      va += da * da;
+      vb += db * db;
+      cov += da * db;
+    }
+  }
+  q.correlation = (va > 0.0 && vb > 0.0) ? cov / std::sqrt(va * vb) : 0.0;
+  q.profileCorrelation = profileCorrelation(referenceProfile_, lateralProfile(frame), firstColumn, endColumn);
+  return q;
+}
+
+namespace {
+
+// One measure the rule looks at: its value, the least distance below the
+// series' median that makes a frame an outlier, and its absolute floor.
+struct Criterion {
+  const char* name;
+  double (*value)(const FrameQuality&);
+  // A clean series can agree so closely that its median absolute deviation
+  // alone would call ordinary differences outliers; below this gap no
+  // frame is one.
+  double minimumGap;
+  // How many scaled median absolute deviations below the median a frame
+  // must lie; 0: the gap alone decides.
+  double deviations;
+  double floor;
+};
+
+// A frame is an outlier when it lies further below the median than both
+// the criterion's gap and its number of scaled median absolute deviations:
+// 8, beyond what the good frames of the simulated series reach (their
+// spread has long tails: a frame whose motion carries part of the section
+// out of view).
+constexpr double kOutlierDeviations = 8.0;
+// Fewer registered frames than this give no median worth trusting: only the
+// floors apply.
+constexpr int kMinimumForSpread = 4;
+
+// The block correlation with the reference sees blinks, dropouts and slips;
+// the intensity blinks and dropouts; the profile correlation what an axial
+// registration can bend into place, another section or a slip; the edge
+// share the frames the anterior edge cannot register. The gaps lie between
+// the largest distance of a good frame and the smallest of a bad one on
+// simulated series (docs/quality.md). The kept share and the peak ratio vary
+// too much between good frames to separate them and are only reported.
+const Criterion kCorrelationCriteria[] = {
+    {"correlation", [](const FrameQuality& q) { return q.correlation; }, 0.04, kOutlierDeviations, 0.2},
+    {"relative intensity", [](const FrameQuality& q) { return q.relativeIntensity; }, 0.03, kOutlierDeviations, 0.5},
+    // Its spread between good frames of a small series is wide and
+    // unrelated to how far a bad frame falls: the gap alone.
+    {"profile correlation", [](const FrameQuality& q) { return q.profileCorrelation; }, 0.25, 0.0, -1.0},
+};
+
+const Criterion kEdgeCriteria[] = {
+    {"correlation", [](const FrameQuality& q) { return q.correlation; }, 0.04, kOutlierDeviations, 0.2},
+    {"relative intensity", [](const FrameQuality& q) { return q.relativeIntensity; }, 0.03, kOutlierDeviations, 0.5},
+    // Its spread between good frames of a small series is wide and
+    // unrelated to how far a bad frame falls: the gap alone.
+    {"profile correlation", [](const FrameQuality& q) { return q.profileCorrelation; }, 0.25, 0.0, -1.0},
+    {"edge share", [](const FrameQuality& q) { return q.edgeShare; }, 0.1, kOutlierDeviations, 0.5},
+};
+
+std::string describe(const char* name, double value, const char* relation, double limit) {
+  char text[160];
+  std::snprintf(text, sizeof text, "%s %.4g %s %.4g", name, value, relation, limit);
+  return text;
+}
+
+}  // namespace
+
+void rejectOutliers(std::vector<FrameQuality>& frames, RegistrationKind kind) {
+  const Criterion* begin = kind == RegistrationKind::Correlation ? std::begin(kCorrelationCriteria)
+                                                                 : std::begin(kEdgeCriteria);
+  const Criterion* end = kind == RegistrationKind::Correlation ? std::end(kCorrelationCriteria)
+                                                               : std::end(kEdgeCriteria);
+  const bool robust = static_cast<int>(frames.size()) >= kMinimumForSpread;
+  for (const Criterion* c = begin; c != end; ++c) {
+    std::vector<double> values;
+    for (const FrameQuality& q : frames) {
+      const double v = c->value(q);
+      if (!std::isnan(v)) values.push_back(v);
+    }
+    double limit = -std::numeric_limits<double>::infinity();
+    if (robust && !values.empty()) {
+      const double med = medianOf(values);
+      std::vector<double> deviations;
+      for (double v : values) deviations.push_back(std::fabs(v - med));
+      limit = med - std::max(c->deviations * 1.4826 * medianOf(deviations), c->minimumGap);
+    }
+    for (FrameQuality& q : frames) {
+      const double v = c->value(q);
+      if (q.dropped) continue;
+      // A measure that cannot be taken (a black frame) counts as failed.
+      if (std::isnan(v)) {
+        q.dropped = true;
+        q.reason = std::string(c->name) + " not measurable";
+      } else if (v < c->floor) {
+        q.dropped = true;
+        q.reason = describe(c->name, v, "below the floor", c->floor);
+      } else if (v < limit) {
+        q.dropped = true;
+        q.reason = describe(c->name, v, "below the series' limit", limit);
+      }
+    }
+  }
+}
+
+}  // namespace lumifold

@@ -1,0 +1,84 @@
+// Frame quality: how far each registered frame of a merge can be trusted,
+// measured from what both implementations already have (the frame, the
+// reference, the shift profile before and after the median passes), so the
+// two give the same measures to the bit; and the robust-outlier rule that
+// drops the frames a series does not agree with. docs/quality.md gives the
+// definitions and the reasons for every threshold.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "ipl/images.h"
+#include "math/cplx_vector.h"
+#include "math/row_vector.h"
+
+namespace lumifold {
+
+// Which registration the shifts came from; the agreement measures differ.
+enum class RegistrationKind { Correlation, AnteriorEdge };
+
+// The measures of one frame. A measure the registration does not have is
+// NaN (the report writes null).
+struct FrameQuality {
+  int frame = 0;  // index in the merge's list
+  // Share of columns whose raw shift the running median kept.
+  double keptShare = 1.0;
+  // Correlation: median over sampled columns of the correlation peak
+  // divided by the mean magnitude of the correlation.
+  double peakRatio = 0.0;
+  // Anterior edge: share of columns with an edge, and share the outlier
+  // pass replaced.
+  double edgeShare = 0.0;
+  double replacedShare = 0.0;
+  // Mean grey of the frame over the pixels it shares with the reference
+  // after its shifts, divided by the reference's over the same pixels.
+  double relativeIntensity = 1.0;
+  // Normalised cross-correlation with the reference over those pixels, of
+  // their means in blocks of 4 x 4 pixels.
+  double correlation = 1.0;
+  // Normalised correlation of the frame's depth-summed lateral profile with
+  // the reference's (series_alignment.h): what no axial shift can make
+  // agree, such as vessel shadows of another section.
+  double profileCorrelation = 1.0;
+  // The whole-pixel sideways shift applied before the axial registration.
+  int lateralShift = 0;
+  // Filled by the rejection: dropped, and why.
+  bool dropped = false;
+  std::string reason;
+};
+
+class FrameQualityMeter {
+public:
+  // reference: the 8-bit reference the frames are registered to.
+  FrameQualityMeter(const velIPL::GImage& reference, RegistrationKind kind);
+
+  // The measures of frame index (8-bit, of the reference's size) from its
+  // raw shifts, the shifts after the running median (smoothed) and the
+  // final ones. Only columns firstColumn .. endColumn - 1 are compared
+  // (a frame moved sideways covers no more).
+  FrameQuality measure(int index, const velIPL::GImage& frame, const mathORN::RowVector& raw,
+                       const mathORN::RowVector& smoothed, const mathORN::RowVector& final, int firstColumn,
+                       int endColumn) const;
+
+private:
+  const velIPL::GImage& reference_;
+  RegistrationKind kind_;
+  mathORN::RowVector referenceEdges_;
+  std::vector<double> referenceProfile_;
+  // The correlation's sampled columns and the reference's spectra there.
+  std::vector<int> sampleColumns_;
+  std::vector<mathORN::CplxVector> referenceSpectra_;
+  mathORN::CplxVector weights_;
+  mathORN::CplxVector inverse_;
+};
+
+// The spectrum (columnSpectra's) of column x of image, 1 <= x <= width - 2.
+mathORN::CplxVector columnSpectrum(const velIPL::GImage& image, int x);
+
+// The rejection: marks every frame of the series (the reference is not in
+// the list) that is a robust outlier or below an absolute floor, with its
+// reason. docs/quality.md lists the rule.
+void rejectOutliers(std::vector<FrameQuality>& frames, RegistrationKind kind);
+
+}  // namespace lumifold

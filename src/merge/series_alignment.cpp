@@ -1,0 +1,156 @@
+#include "merge/series_alignment.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace lumifold {
+
+namespace {
+
+// The window of the trend removed from a lateral profile: wide enough to
+// keep vessel shadows and layer texture, narrow enough to drop the
+// section's curvature and the fall-off towards its edges.
+constexpr int kTrendWindow = 31;
+
+double correlationOf(const double* a, const double* b, int n, int strideA, int strideB) {
+  double sa = 0, sb = 0;
+  for (int i = 0; i < n; ++i) {
+    sa += a[i * strideA];
+    sb += b[i * strideB];
+  }
+  const double ma = sa / n, mb = sb / n;
+  double aa = 0, bb = 0, ab = 0;
+  for (int i = 0; i < n; ++i) {
+    const double da = a[i * strideA] - ma, db = b[i * strideB] - mb;
+    aa += da * da;
+    bb += db * db;
+    ab += da * db;
+  }
+  return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0.0;
+}
+
+template <typename Image>
+Thumbnail thumbnailOf(const Image& image) {
+  Thumbnail t;
+  const int w = image.width(), h = image.height();
+  t.width = std::min(w, kThumbnailColumns);
+  t.height = std::min(h, kThumbnailRows);
+  t.values.assign(static_cast<std::size_t>(t.width) * t.height, 0.0);
+  std::vector<int> count(t.values.size(), 0);
+  for (int y = 0; y < h; ++y) {
+    const int ty = static_cast<int>(static_cast<long long>(y) * t.height / h);
+    for (int x = 0; x < w; ++x) {
+      const int tx = static_cast<int>(static_cast<long long>(x) * t.width / w);
+      const std::size_t at = static_cast<std::size_t>(ty) * t.width + tx;
+      t.values[at] += image.at(x, y);
+      ++count[at];
+    }
+  }
+  for (std::size_t i = 0; i < t.values.size(); ++i) t.values[i] /= count[i];
+  return t;
+}
+
+}  // namespace
+
+double profileCorrelation(const std::vector<double>& a, const std::vector<double>& b, int first, int end) {
+  if (end - first < 2) return 0.0;
+  return correlationOf(a.data() + first, b.data() + first, end - first, 1, 1);
+}
+
+int lateralRange(int width) { return std::clamp(width / 8, 1, 64); }
+
+std::vector<double> lateralProfile(const velIPL::GImage& image) {
+  const int w = image.width();
+  std::vector<double> sums(static_cast<std::size_t>(w), 0.0);
+  for (int y = 0; y < image.height(); ++y) {
+    const unsigned char* row = image.row(y);
+    for (int x = 0; x < w; ++x) sums[x] += row[x];
+  }
+  std::vector<double> profile(sums.size());
+  const int half = kTrendWindow / 2;
+  for (int x = 0; x < w; ++x) {
+    const int a = std::max(0, x - half), b = std::min(w - 1, x + half);
+    double mean = 0;
+    for (int i = a; i <= b; ++i) mean += sums[i];
+    profile[x] = sums[x] - mean / (b - a + 1);
+  }
+  return profile;
+}
+
+int estimateLateralShift(const std::vector<double>& reference, const std::vector<double>& frame, int range) {
+  const int w = static_cast<int>(reference.size());
+  int best = 0;
+  double bestValue = -2.0;
+  // 0, -1, 1, -2, 2, ...: a strictly larger value is needed to move away
+  // from the smaller slip.
+  for (int k = 0; k <= 2 * range; ++k) {
+    const int t = k % 2 ? -(k + 1) / 2 : k / 2;
+    // Reference column x against frame column x - t, for x in [x0, x1).
+    const int x0 = std::max(0, t), x1 = std::min(w, w + t);
+    if (x1 - x0 < 2) continue;
+    const double c = correlationOf(reference.data() + x0, frame.data() + x0 - t, x1 - x0, 1, 1);
+    if (c > bestValue) {
+      bestValue = c;
+      best = t;
+    }
+  }
+  return best;
+}
+
+Thumbnail makeThumbnail(const velIPL::GImage& image) { return thumbnailOf(image); }
+Thumbnail makeThumbnail(const velIPL::G16Image& image) { return thumbnailOf(image); }
+
+double thumbnailSimilarity(const Thumbnail& a, const Thumbnail& b) {
+  const int w = a.width, h = a.height;
+  const int reach = h / 8;
+  double best = -1.0;
+  for (int d = -reach; d <= reach; ++d) {
+    // Row y of a against row y - d of b.
+    const int y0 = std::max(0, d), y1 = std::min(h, h + d);
+    if (y1 <= y0) continue;
+    const int n = (y1 - y0) * w;
+    const double c = correlationOf(a.values.data() + static_cast<std::size_t>(y0) * w,
+                                   b.values.data() + static_cast<std::size_t>(y0 - d) * w, n, 1, 1);
+    best = std::max(best, c);
+  }
+  return best;
+}
+
+int mostTypical(const std::vector<Thumbnail>& thumbnails) {
+  const int n = static_cast<int>(thumbnails.size());
+  if (n < 3) return 0;
+  std::vector<std::vector<double>> similarity(n, std::vector<double>(n, 0.0));
+  for (int i = 0; i < n; ++i) {
+    for (int j = i + 1; j < n; ++j) similarity[i][j] = similarity[j][i] = thumbnailSimilarity(thumbnails[i], thumbnails[j]);
+  }
+  int best = 0;
+  double bestValue = -2.0;
+  for (int i = 0; i < n; ++i) {
+    std::vector<double> others;
+    for (int j = 0; j < n; ++j) {
+      if (j != i) others.push_back(similarity[i][j]);
+    }
+    std::sort(others.begin(), others.end());
+    const std::size_t m = others.size();
+    const double med = m % 2 ? others[m / 2] : 0.5 * (others[m / 2 - 1] + others[m / 2]);
+    if (med > bestValue) {
+      bestValue = med;
+      best = i;
+    }
+  }
+  return best;
+}
+
+std::vector<int> referenceCandidates(int frameCount) {
+  std::vector<int> frames;
+  if (frameCount <= kReferenceCandidates) {
+    for (int i = 0; i < frameCount; ++i) frames.push_back(i);
+    return frames;
+  }
+  for (int i = 0; i < kReferenceCandidates; ++i) {
+    frames.push_back(static_cast<int>(static_cast<long long>(i) * (frameCount - 1) / (kReferenceCandidates - 1)));
+  }
+  return frames;
+}
+
+}  // namespace lumifold
