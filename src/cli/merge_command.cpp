@@ -15,6 +15,7 @@
 #include "cli/frame_selection.h"
 #include "cli/output_name.h"
 #include "cli/picture_output.h"
+#include "cli/quality_report.h"
 #include "cli/progress_reporter.h"
 #include "cli/safe_file.h"
 #include "color/color_scales.h"
@@ -75,6 +76,7 @@ void checkOutputs(MergePlan& plan, const MergeOptions& o) {
   if (!o.grey.empty()) plan.grey = outputPictureName(o.grey);
   if (!o.average.empty()) plan.average = averageName(o.average);
   plan.shifts = o.shifts;
+  plan.report = o.report;
 
   struct Output {
     const std::string& path;
@@ -84,6 +86,7 @@ void checkOutputs(MergePlan& plan, const MergeOptions& o) {
   if (!plan.grey.empty()) outputs.push_back({plan.grey, "--grey"});
   if (!plan.average.empty()) outputs.push_back({plan.average, "--average"});
   if (!plan.shifts.empty()) outputs.push_back({plan.shifts, "--shifts"});
+  if (!plan.report.empty()) outputs.push_back({plan.report, "--report"});
   for (std::size_t i = 0; i < outputs.size(); ++i) {
     for (std::size_t j = 0; j < i; ++j) {
       if (sameFile(outputs[i].path, outputs[j].path)) {
@@ -156,6 +159,26 @@ velIPL::GImage checkedNoiseFree(const std::string& path, const SeriesSize& size)
   return image;
 }
 
+// The list index of the frame --reference names by its number.
+int referenceIndex(const MergePlan& plan, const std::string& reference) {
+  if (reference.empty()) return 0;
+  if (reference == "auto") return Merger::kAutoReference;
+  std::size_t used = 0;
+  int number = -1;
+  try {
+    number = std::stoi(reference, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used != reference.size() || number < 0) {
+    throw UsageError("--reference takes auto or a frame number, not '" + reference + "'");
+  }
+  for (std::size_t i = 0; i < plan.frameNumbers.size(); ++i) {
+    if (plan.frameNumbers[i] == number) return static_cast<int>(i);
+  }
+  throw UsageError("--reference " + reference + " names a frame that is not merged");
+}
+
 ProgressReporter::Mode progressMode(const MergeOptions& o, const CliEnvironment& env) {
   using Mode = ProgressReporter::Mode;
   if (o.quiet) return Mode::Silent;
@@ -195,6 +218,7 @@ MergePlan checkMerge(const MergeOptions& o) {
   // or to write.
   if (plan.size.width == 0 || plan.size.height == 0) throw CliError(plan.paths.front(), "Empty image");
   listFrames(plan, o.frames);
+  plan.reference = referenceIndex(plan, o.reference);
   if (!o.truth.empty()) plan.truth = checkedTruth(o.truth, plan.frameNumbers, plan.size.width);
   if (!o.noiseFree.empty()) plan.noiseFree = checkedNoiseFree(o.noiseFree, plan.size);
   return plan;
@@ -218,6 +242,16 @@ MergeOutcome mergeSeries(const MergePlan& plan, const MergeOptions& o, CliEnviro
     outcome.shifts.record(plan.frameNumbers[static_cast<std::size_t>(index)], s);
   });
 
+  if (o.measuresQuality()) {
+    Merger::QualityOptions quality;
+    quality.reject = o.reject == "auto";
+    quality.reference = plan.reference;
+    quality.lateral = o.lateral;
+    merger.setQualityOptions(quality);
+    // An observer makes the merge measure; the measures are read at the end.
+    merger.setQualityObserver([](const FrameQuality&) {});
+  }
+
   const double start = seconds();
   try {
     outcome.merged = methodFor(o.algorithm).run(merger);
@@ -236,6 +270,12 @@ MergeOutcome mergeSeries(const MergePlan& plan, const MergeOptions& o, CliEnviro
     throw CliError(plan.framePaths.front(), kChangedSizeReason);
   }
   outcome.bitsPerSample = merger.bitsPerSample();
+  if (merger.measured()) {
+    outcome.measured = true;
+    outcome.qualities = merger.frameQualities();
+    outcome.reference = merger.referenceIndex();
+    outcome.imageQuality = merger.imageQuality();
+  }
   if (outcome.bitsPerSample == 16) outcome.grey16 = merger.average16();
   if (!plan.average.empty()) outcome.average = merger.average();
   return outcome;
@@ -249,6 +289,7 @@ void writeMergeResults(const MergePlan& plan, const MergeOutcome& outcome, const
   }
   if (!plan.average.empty()) writeAveragePicture(outcome.average, plan.average, spacing);
   if (!plan.shifts.empty()) writeFileSafely(plan.shifts, outcome.shifts.toCsv(plan.frameNames));
+  if (!plan.report.empty()) writeFileSafely(plan.report, qualityReportJson(plan, outcome, o));
 }
 
 void printMergeSummary(const MergePlan& plan, const MergeOutcome& outcome, const MergeOptions& o, CliEnvironment& env,
@@ -270,6 +311,8 @@ void printMergeSummary(const MergePlan& plan, const MergeOutcome& outcome, const
     out << "Wrote " << plan.shifts << " (shifts of " << registered << " registered "
         << (registered == 1 ? "frame" : "frames") << ")\n";
   }
+  if (!plan.report.empty()) out << "Wrote " << plan.report << " (frame quality report)\n";
+  if (outcome.measured) printQualitySummary(plan, outcome, o, out);
   if (plan.truth) {
     const ShiftRecovery r = outcome.shifts.compare(*plan.truth, plan.size.width, kTruthMargin);
     if (r.compared == 0) {
@@ -313,6 +356,16 @@ void addMergeOptions(CLI::App& command, MergeOptions& options) {
   command.add_option("--frames", options.frames,
                      "Merge only these frames, numbered from 0 across all inputs: e.g. 1-40 or 0,2,5-9");
   command.add_flag("--sort", options.sort, "Sort all inputs by name (case-insensitive) instead of keeping their order");
+  command.add_option("--reject", options.reject,
+                     "auto: leave out the frames the series does not agree with (never the reference); none: "
+                     "average every frame")
+      ->check(CLI::IsMember({"none", "auto"}))
+      ->capture_default_str();
+  command.add_option("--reference", options.reference,
+                     "auto: register to the frame most like the others; N: to frame N (numbered as for --frames); "
+                     "default: the first frame");
+  command.add_flag("--lateral", options.lateral,
+                   "Find and undo each frame's whole-pixel sideways slip before the axial registration");
 }
 
 MergeCommand::MergeCommand(CLI::App& app) {
@@ -337,6 +390,9 @@ MergeCommand::MergeCommand(CLI::App& app) {
   command_->add_option("--average", options_.average,
                        "Also write the unrounded average as a 32-bit floating-point TIFF (extension .tif)");
   command_->add_option("--shifts", options_.shifts, "Write every registered frame's column shifts as CSV");
+  command_->add_option("--report", options_.report,
+                       "Write the frame quality report as JSON: every frame's measures, the dropped frames and why, "
+                       "the reference, the sideways slips, SNR, CNR and ENL (docs/quality.md)");
   command_->add_option("--truth", options_.truth, "truth.csv from 'simulate': report how many shifts are right");
   command_->add_option("--noise-free", options_.noiseFree,
                        "noise_free.bmp from 'simulate': report the PSNR of frame 0 and of the average");

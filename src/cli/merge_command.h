@@ -30,7 +30,8 @@ namespace lumifold {
 class CliEnvironment;
 
 // Everything a merge is asked for. The options that decide how a series is
-// merged (registration, colour scale, frames, order) are added to a command
+// merged (registration, colour scale, frames, order, and the frame-quality
+// options --reject, --reference, --lateral) are added to a command
 // line by addMergeOptions, so that every command merging series offers them
 // alike; the files to read and write are each command's own.
 struct MergeOptions {
@@ -49,6 +50,14 @@ struct MergeOptions {
   int threads = 0;
   bool progress = false;
   bool quiet = false;
+  // Frame quality (docs/quality.md): "none" or "auto"; "" (frame 0),
+  // "auto" or a frame number; the sideways slips; the JSON report to write.
+  std::string reject = "none";
+  std::string reference;
+  bool lateral = false;
+  std::string report;
+  // True when the merge measures frame quality: an option or a report asks.
+  bool measuresQuality() const { return reject != "none" || !reference.empty() || lateral || !report.empty(); }
 };
 
 // What checkMerge found: the files to merge, the frames of them to merge,
@@ -70,6 +79,9 @@ struct MergePlan {
   std::string grey;
   std::string average;
   std::string shifts;
+  std::string report;
+  // The reference's index in frames: 0, or Merger::kAutoReference.
+  int reference = 0;
   std::optional<ShiftTruth> truth;
   std::optional<velIPL::GImage> noiseFree;
 };
@@ -83,6 +95,13 @@ struct MergeOutcome {
   velIPL::DImage average;
   ShiftTable shifts;
   double seconds = 0.0;  // the merge alone
+  // When the options ask for frame quality: every registered frame's
+  // measures and verdict, the reference's index in the plan's frames, and
+  // the image-quality figures.
+  bool measured = false;
+  std::vector<FrameQuality> qualities;
+  int reference = 0;
+  ImageQuality imageQuality;
 };
 
 // Expands the inputs, refuses outputs that are folders, collide with each

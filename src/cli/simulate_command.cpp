@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <new>
 #include <optional>
+#include <sstream>
+#include <utility>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -22,6 +24,12 @@ int runSimulate(SimulateOptions o, CliEnvironment& env) {
   o.parameters.motion = *motionFromName(o.motion);
   // The default motion must fit a small frame; a given one is checked as is.
   if (!o.maxShiftGiven) o.parameters.maxShift = std::min(o.parameters.maxShift, o.parameters.height / 2);
+  std::stringstream kinds(o.bad);
+  for (std::string kind; std::getline(kinds, kind, ',');) {
+    const std::optional<BadFrame> k = badFrameFromName(kind);
+    if (!k) throw UsageError("simulate: --bad takes blink, section, lateral and dropout, not '" + kind + "'");
+    o.parameters.badFrames.push_back(*k);
+  }
   std::optional<BScanSimulator> simulator;
   try {
     simulator.emplace(o.parameters);
@@ -51,6 +59,16 @@ int runSimulate(SimulateOptions o, CliEnvironment& env) {
       env.out() << " (" << p.frames << " frames)";
     }
     env.out() << ", " << kTruthFolder << "/noise_free.bmp and " << kTruthFolder << "/truth.csv\n";
+    if (!simulator->badFrames().empty()) {
+      std::vector<std::pair<int, BadFrame>> bad = simulator->badFrames();
+      std::sort(bad.begin(), bad.end());
+      env.out() << "Bad frames:";
+      for (const auto& b : bad) env.out() << ' ' << b.first << " (" << badFrameName(b.second) << ')';
+      env.out() << ", listed in " << kTruthFolder << '/' << kBadFramesFile << '\n';
+    }
+    bool slipped = false;
+    for (int i = 0; i < p.frames; ++i) slipped = slipped || simulator->lateralShift(i) != 0;
+    if (slipped) env.out() << "Sideways slips of every frame in " << kTruthFolder << '/' << kLateralFile << '\n';
   }
   return kExitOk;
 }
@@ -81,6 +99,14 @@ SimulateCommand::SimulateCommand(CLI::App& app) {
   std::vector<std::string> formats(seriesFormatNames().begin(), seriesFormatNames().end());
   command_->add_option("--format", options_.format, "How the frames are written")
       ->check(CLI::IsMember(formats))
+      ->capture_default_str();
+  command_->add_option("--bad", options_.bad,
+                       "Insert bad frames, one per kind listed (comma-separated; a kind twice gives two): blink "
+                       "(nearly dark), section (another section), lateral (slipped far sideways), dropout (no signal "
+                       "in a band of columns); their frames go to truth/bad_frames.csv");
+  command_->add_option("--lateral-slip", p.lateralSlip,
+                       "Slip every frame but the first sideways by up to this many columns (truth/lateral.csv)")
+      ->check(CLI::NonNegativeNumber)
       ->capture_default_str();
   command_->add_flag("-q,--quiet", options_.quiet, "No summary");
 }

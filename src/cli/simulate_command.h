@@ -21,6 +21,7 @@ struct SimulateOptions {
   SimulationParameters parameters;
   std::string motion = "mixed";
   std::string format = "bmp";  // a name of seriesFormatNames()
+  std::string bad;             // --bad: kinds of bad frames, comma-separated
   bool maxShiftGiven = false;
   bool quiet = false;
 };

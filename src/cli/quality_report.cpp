@@ -1,0 +1,143 @@
+#include "cli/quality_report.h"
+
+#include <cmath>
+#include <cstdio>
+#include <algorithm>
+#include <cstdlib>
+#include <sstream>
+
+namespace lumifold {
+
+namespace {
+
+std::string number(double v) {
+  if (!std::isfinite(v)) return "null";
+  char text[40];
+  std::snprintf(text, sizeof text, "%.6g", v);
+  return text;
+}
+
+std::string quoted(const std::string& s) {
+  std::string out = "\"";
+  for (const char c : s) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (u < 0x20) {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\u%04x", u);
+      out += esc;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+int frameNumber(const MergePlan& plan, int index) { return plan.frameNumbers[static_cast<std::size_t>(index)]; }
+
+const std::string& frameName(const MergePlan& plan, int index) {
+  return plan.frameNames[static_cast<std::size_t>(frameNumber(plan, index))];
+}
+
+std::string frameJson(const MergePlan& plan, const FrameQuality& q) {
+  std::ostringstream o;
+  o << "{\"frame\": " << frameNumber(plan, q.frame) << ", \"name\": " << quoted(frameName(plan, q.frame))
+    << ", \"kept\": " << (q.dropped ? "false" : "true")
+    << ", \"reason\": " << (q.dropped ? quoted(q.reason) : std::string("null"))
+    << ", \"correlation\": " << number(q.correlation) << ", \"profileCorrelation\": " << number(q.profileCorrelation)
+    << ", \"relativeIntensity\": " << number(q.relativeIntensity) << ", \"keptShare\": " << number(q.keptShare)
+    << ", \"peakRatio\": " << number(q.peakRatio) << ", \"edgeShare\": " << number(q.edgeShare)
+    << ", \"replacedShare\": " << number(q.replacedShare) << ", \"lateralShift\": " << q.lateralShift << "}";
+  return o.str();
+}
+
+std::string figuresJson(const QualityFigures& f) {
+  std::ostringstream o;
+  o << "{\"snrDb\": " << number(f.snrDb) << ", \"cnr\": " << number(f.cnr) << ", \"enl\": " << number(f.enl)
+    << ", \"tissueMean\": " << number(f.tissueMean) << ", \"tissueDeviation\": " << number(f.tissueDeviation)
+    << ", \"backgroundMean\": " << number(f.backgroundMean)
+    << ", \"backgroundDeviation\": " << number(f.backgroundDeviation) << "}";
+  return o.str();
+}
+
+const char* referenceChoice(const MergeOptions& o) {
+  if (o.reference.empty()) return "first";
+  return o.reference == "auto" ? "auto" : "given";
+}
+
+}  // namespace
+
+std::string qualityReportJson(const MergePlan& plan, const MergeOutcome& outcome, const MergeOptions& o) {
+  std::ostringstream j;
+  int dropped = 0;
+  for (const FrameQuality& q : outcome.qualities) dropped += q.dropped ? 1 : 0;
+  const int frames = static_cast<int>(plan.frames.size());
+  j << "{\n  \"version\": 1,\n  \"algorithm\": " << quoted(o.algorithm) << ",\n  \"frames\": " << frames
+    << ",\n  \"kept\": " << frames - dropped << ",\n  \"reject\": " << quoted(o.reject)
+    << ",\n  \"lateral\": " << (o.lateral ? "true" : "false") << ",\n  \"reference\": {\"frame\": "
+    << frameNumber(plan, outcome.reference) << ", \"name\": " << quoted(frameName(plan, outcome.reference))
+    << ", \"choice\": " << quoted(referenceChoice(o)) << "},\n  \"dropped\": [";
+  bool first = true;
+  for (const FrameQuality& q : outcome.qualities) {
+    if (!q.dropped) continue;
+    j << (first ? "\n    " : ",\n    ") << frameJson(plan, q);
+    first = false;
+  }
+  j << (first ? "]" : "\n  ]") << ",\n  \"frameQuality\": [";
+  first = true;
+  for (const FrameQuality& q : outcome.qualities) {
+    j << (first ? "\n    " : ",\n    ") << frameJson(plan, q);
+    first = false;
+  }
+  const ImageQuality& iq = outcome.imageQuality;
+  const QualityRegions& r = iq.regions;
+  int withEdge = 0;
+  for (const int e : r.edges) withEdge += e >= 0 ? 1 : 0;
+  j << (first ? "]" : "\n  ]") << ",\n  \"imageQuality\": {\n    \"regions\": {\"edgeThreshold\": "
+    << number(r.edgeThreshold) << ", \"columnsWithEdge\": " << withEdge << ", \"backgroundGapRows\": "
+    << r.backgroundGap << ", \"backgroundPixels\": " << r.backgroundPixels << ", \"tissueBandRows\": " << r.bandRows
+    << ", \"tissuePixels\": " << r.tissuePixels << ", \"homogeneousPixels\": " << r.homogeneousPixels
+    << "},\n    \"average\": " << figuresJson(iq.average) << ",\n    \"reference\": " << figuresJson(iq.reference)
+    << ",\n    \"snrGainDb\": " << number(iq.snrGainDb) << "\n  }\n}\n";
+  return j.str();
+}
+
+void printQualitySummary(const MergePlan& plan, const MergeOutcome& outcome, const MergeOptions& o,
+                         std::ostream& out) {
+  if (!o.reference.empty()) {
+    out << "Reference: frame " << frameNumber(plan, outcome.reference) << " " << frameName(plan, outcome.reference)
+        << (o.reference == "auto" ? " (the most like the others)" : " (as given)") << '\n';
+  }
+  int dropped = 0;
+  for (const FrameQuality& q : outcome.qualities) {
+    if (!q.dropped) continue;
+    ++dropped;
+    out << "Dropped frame " << frameNumber(plan, q.frame) << " " << frameName(plan, q.frame) << ": " << q.reason
+        << '\n';
+  }
+  if (o.reject == "auto") {
+    const int frames = static_cast<int>(plan.frames.size());
+    out << "Kept " << frames - dropped << " of " << frames << (frames == 1 ? " frame" : " frames") << " ("
+        << dropped << " dropped)\n";
+  }
+  if (o.lateral) {
+    int slipped = 0;
+    int largest = 0;
+    for (const FrameQuality& q : outcome.qualities) {
+      if (q.lateralShift != 0) ++slipped;
+      largest = std::max(largest, std::abs(q.lateralShift));
+    }
+    out << "Sideways slips: " << slipped << " of " << outcome.qualities.size() << " registered frames moved, largest "
+        << largest << (largest == 1 ? " column" : " columns") << '\n';
+  }
+  const ImageQuality& iq = outcome.imageQuality;
+  char text[200];
+  std::snprintf(text, sizeof text, "SNR %.1f dB (reference %.1f dB, gain %.1f dB), CNR %.2f (reference %.2f), ENL %.1f (reference %.1f)\n",
+                iq.average.snrDb, iq.reference.snrDb, iq.snrGainDb, iq.average.cnr, iq.reference.cnr, iq.average.enl,
+                iq.reference.enl);
+  out << text;
+}
+
+}  // namespace lumifold
