@@ -34,6 +34,9 @@ struct FrameQuality {
   // Mean grey of the frame over the pixels it shares with the reference
   // after its shifts, divided by the reference's over the same pixels.
   double relativeIntensity = 1.0;
+  // The same ratio in the darkest of 16 bands of columns: a dropout darkens
+  // one band and hardly the whole frame.
+  double weakestBand = 1.0;
   // Normalised cross-correlation with the reference over those pixels, of
   // their means in blocks of 4 x 4 pixels.
   double correlation = 1.0;
@@ -62,6 +65,9 @@ public:
                        int endColumn) const;
 
 private:
+  // The spectrum columnSpectra gives column x of image, 1 <= x <= width - 2.
+  mathORN::CplxVector columnSpectrum(const velIPL::GImage& image, int x) const;
+
   const velIPL::GImage& reference_;
   RegistrationKind kind_;
   mathORN::RowVector referenceEdges_;
@@ -69,12 +75,12 @@ private:
   // The correlation's sampled columns and the reference's spectra there.
   std::vector<int> sampleColumns_;
   std::vector<mathORN::CplxVector> referenceSpectra_;
+  std::vector<int> source_;
+  std::vector<double> window_;
+  mathORN::CplxVector forward_;
   mathORN::CplxVector weights_;
   mathORN::CplxVector inverse_;
 };
-
-// The spectrum (columnSpectra's) of column x of image, 1 <= x <= width - 2.
-mathORN::CplxVector columnSpectrum(const velIPL::GImage& image, int x);
 
 // The rejection: marks every frame of the series (the reference is not in
 // the list) that is a robust outlier or below an absolute floor, with its

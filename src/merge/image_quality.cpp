@@ -10,6 +10,7 @@ namespace {
 // Rows smoothed when looking for the edge, so that one bright speckle in
 // the vitreous does not count as tissue.
 constexpr int kEdgeSmoothing = 5;
+constexpr long long kPercentileStep = 7;
 
 double percentile(std::vector<double> v, double p) {
   if (v.empty()) return 0.0;
@@ -39,9 +40,12 @@ struct Moments {
 QualityRegions findQualityRegions(const velIPL::DImage& image) {
   QualityRegions r;
   const int w = image.width(), h = image.height();
+  // The percentiles from every kPercentileStep-th pixel: as exact as the
+  // threshold needs, at a fraction of the cost.
   std::vector<double> all;
-  all.reserve(static_cast<std::size_t>(w) * h);
-  for (int y = 0; y < h; ++y) all.insert(all.end(), image.row(y), image.row(y) + w);
+  for (long long i = 0; i < static_cast<long long>(w) * h; i += kPercentileStep) {
+    all.push_back(image.at(static_cast<int>(i % w), static_cast<int>(i / w)));
+  }
   const double low = percentile(all, 0.10), high = percentile(all, 0.99);
   r.edgeThreshold = low + 0.5 * (high - low);
   r.backgroundGap = std::max(4, h / 50);
@@ -55,22 +59,24 @@ QualityRegions findQualityRegions(const velIPL::DImage& image) {
   std::vector<double> found;
   for (int x = 0; x < w; ++x) {
     int edge = -1;
-    for (int y = 0; y + kEdgeSmoothing <= h && edge < 0; ++y) {
-      double s = 0.0;
-      for (int k = 0; k < kEdgeSmoothing; ++k) s += image.at(x, y + k);
-      if (s / kEdgeSmoothing >= r.edgeThreshold) edge = y;
+    double window = 0.0;
+    for (int y = 0; y < h && edge < 0; ++y) {
+      window += image.at(x, y);
+      if (y >= kEdgeSmoothing) window -= image.at(x, y - kEdgeSmoothing);
+      if (y >= kEdgeSmoothing - 1 && window / kEdgeSmoothing >= r.edgeThreshold) edge = y - (kEdgeSmoothing - 1);
     }
     if (edge < r.backgroundGap + 1 || edge + r.bandRows > h) continue;
     r.edges[x] = edge;
     r.backgroundPixels += edge - r.backgroundGap;
     double best = -1.0;
     int top = edge;
-    for (int y = edge; y + r.bandRows <= h; ++y) {
-      double s = 0.0;
-      for (int k = 0; k < r.bandRows; ++k) s += image.at(x, y + k);
-      if (s > best) {
-        best = s;
-        top = y;
+    double band = 0.0;
+    for (int y = edge; y < h; ++y) {
+      band += image.at(x, y);
+      if (y - edge >= r.bandRows) band -= image.at(x, y - r.bandRows);
+      if (y - edge >= r.bandRows - 1 && band > best) {
+        best = band;
+        top = y - (r.bandRows - 1);
       }
     }
     r.tissueTop[x] = top;
@@ -90,9 +96,17 @@ QualityRegions findQualityRegions(const velIPL::DImage& image) {
 
 QualityFigures measureQuality(const velIPL::DImage& image, const QualityRegions& r) {
   Moments tissue, background, homogeneous;
+  // The background's noise is its spread about each row's own mean: the
+  // rows near the top, which frames moved down leave with fewer
+  // contributions, are darker as a whole, and that is no noise.
+  const int h = image.height();
+  std::vector<Moments> rows(static_cast<std::size_t>(h));
   for (int x = 0; x < image.width() && x < static_cast<int>(r.edges.size()); ++x) {
     if (r.edges[x] < 0) continue;
-    for (int y = 0; y < r.edges[x] - r.backgroundGap; ++y) background.add(image.at(x, y));
+    for (int y = 0; y < r.edges[x] - r.backgroundGap; ++y) {
+      background.add(image.at(x, y));
+      rows[static_cast<std::size_t>(y)].add(image.at(x, y));
+    }
     for (int k = 0; k < r.bandRows; ++k) {
       const double v = image.at(x, r.tissueTop[x] + k);
       tissue.add(v);
@@ -103,7 +117,14 @@ QualityFigures measureQuality(const velIPL::DImage& image, const QualityRegions&
   f.tissueMean = tissue.mean();
   f.tissueDeviation = std::sqrt(tissue.variance());
   f.backgroundMean = background.mean();
-  f.backgroundDeviation = std::sqrt(background.variance());
+  double pooled = 0.0;
+  long long pooledCount = 0;
+  for (const Moments& row : rows) {
+    if (row.n < 2) continue;
+    pooled += row.variance() * row.n;
+    pooledCount += row.n;
+  }
+  f.backgroundDeviation = pooledCount ? std::sqrt(pooled / pooledCount) : 0.0;
   if (f.backgroundDeviation > 0.0 && f.tissueMean > 0.0) f.snrDb = 20.0 * std::log10(f.tissueMean / f.backgroundDeviation);
   const double noise = std::sqrt(tissue.variance() + background.variance());
   if (noise > 0.0) f.cnr = (f.tissueMean - f.backgroundMean) / noise;
