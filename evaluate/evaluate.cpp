@@ -232,9 +232,9 @@ void cost(int repeats) {
 int main(int argc, char** argv) {
   const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
   const int seeds = quick ? 5 : 20;
-  if (!(argc > 2)) { rejection(seeds);
+  rejection(seeds);
   lateral(seeds);
-  snrGain(quick ? 1 : 3);}
+  snrGain(quick ? 1 : 3);
   cost(quick ? 3 : 7);
   std::size_t width = 6;
   for (const Row& r : rows) width = std::max(width, r.target.size());

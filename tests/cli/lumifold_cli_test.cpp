@@ -378,3 +378,47 @@ TEST_F(LumifoldCli, SimulatesASeriesWithItsTruth) {
 }
 
 }  // namespace
+
+TEST_F(LumifoldCli, NamesTheBadFramesItDropsInTheSummaryAndTheReport) {
+  CliRun run = cli({"simulate", "bad", "--frames", "12", "--width", "160", "--height", "128", "--max-shift", "6",
+                    "--seed", "5", "--bad", "blink,section,dropout", "--lateral-slip", "3"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("listed in truth/bad_frames.csv"), std::string::npos) << run.out;
+  const std::vector<std::string> table = lines(readAll(at("bad/truth/bad_frames.csv")));
+  ASSERT_EQ(table.size(), 4u);
+  EXPECT_EQ(table[0], "frame,kind");
+  EXPECT_EQ(lines(readAll(at("bad/truth/lateral.csv"))).size(), 13u);
+
+  run = cli({"merge", "bad", "--reject", "auto", "--reference", "auto", "--lateral", "--report", "r.json"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string report = readAll(at("r.json"));
+  for (std::size_t i = 1; i < table.size(); ++i) {
+    const std::string frame = splitCsv(table[i])[0];
+    const std::string name = "bad/" + std::string("frame_0") + (frame.size() == 1 ? "0" : "") + frame + ".bmp";
+    EXPECT_NE(run.out.find("Dropped frame " + frame + " " + name + ": "), std::string::npos) << run.out;
+    EXPECT_NE(report.find("{\"frame\": " + frame + ", \"name\": \"" + name + "\", \"kept\": false"),
+              std::string::npos)
+        << frame;
+  }
+  EXPECT_NE(run.out.find("Kept 9 of 12 frames (3 dropped)"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Wrote r.json (frame quality report)"), std::string::npos);
+  for (const char* field : {"\"reference\": {\"frame\": ", "\"choice\": \"auto\"", "\"snrGainDb\": ",
+                            "\"regions\": {\"edgeThreshold\": ", "\"lateralShift\": "}) {
+    EXPECT_NE(report.find(field), std::string::npos) << field;
+  }
+
+  // Without the options the summary is today's.
+  run = cli({"merge", "bad"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out.find("Dropped"), std::string::npos);
+  EXPECT_EQ(run.out.find("SNR"), std::string::npos);
+
+  for (const char* reference : {"12", "x", "-1"}) {
+    run = cli({"merge", "bad", "--reference", reference});
+    EXPECT_EQ(run.status, 2) << reference;
+    EXPECT_NE(run.err.find("--reference"), std::string::npos) << run.err;
+  }
+  run = cli({"simulate", "worse", "--bad", "wink"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("not 'wink'"), std::string::npos) << run.err;
+}

@@ -232,3 +232,54 @@ TEST(BScanSimulator, MotionNamesRoundTrip) {
   EXPECT_FALSE(motionFromName("Tilt").has_value());
   EXPECT_FALSE(motionFromName("").has_value());
 }
+
+TEST(BScanSimulator, BadFramesReplaceFramesAtKnownPlacesAndLeaveTheOthers) {
+  SimulationParameters clean;
+  clean.width = 96;
+  clean.height = 80;
+  clean.frames = 10;
+  clean.seed = 4;
+  clean.maxShift = 6;
+  SimulationParameters bad = clean;
+  bad.badFrames = {lumifold::BadFrame::Blink, lumifold::BadFrame::Section, lumifold::BadFrame::Lateral,
+                   lumifold::BadFrame::Dropout};
+  const BScanSimulator plain(clean), spoilt(bad);
+  ASSERT_EQ(spoilt.badFrames().size(), 4u);
+  const auto meanOf = [](const GImage& g) {
+    double sum = 0.0;
+    for (int y = 0; y < g.height(); ++y) {
+      for (int x = 0; x < g.width(); ++x) sum += g.at(x, y);
+    }
+    return sum / (g.width() * g.height());
+  };
+  for (int i = 0; i < bad.frames; ++i) {
+    const auto kind = spoilt.badFrame(i);
+    const GImage a = plain.frame(i), b = spoilt.frame(i);
+    if (kind != lumifold::BadFrame::Lateral) EXPECT_EQ(spoilt.lateralShift(i), 0);
+    if (!kind) {
+      EXPECT_TRUE(testutil::samePixels(a, b)) << i;
+      continue;
+    }
+    EXPECT_NE(i, 0);
+    EXPECT_FALSE(testutil::samePixels(a, b)) << i;
+    if (kind == lumifold::BadFrame::Blink) EXPECT_LT(meanOf(b), 0.7 * meanOf(a));
+    if (kind == lumifold::BadFrame::Lateral) EXPECT_GE(std::abs(spoilt.lateralShift(i)), 8);
+  }
+  for (const auto& name : {"blink", "section", "lateral", "dropout"}) {
+    EXPECT_EQ(lumifold::badFrameName(*lumifold::badFrameFromName(name)), name);
+  }
+  EXPECT_FALSE(lumifold::badFrameFromName("wink"));
+
+  SimulationParameters slipping = clean;
+  slipping.lateralSlip = 5;
+  const BScanSimulator slips(slipping);
+  EXPECT_EQ(slips.lateralShift(0), 0);
+  bool moved = false;
+  for (int i = 1; i < slipping.frames; ++i) {
+    EXPECT_LE(std::abs(slips.lateralShift(i)), 5);
+    moved = moved || slips.lateralShift(i) != 0;
+  }
+  EXPECT_TRUE(moved);
+  slipping.badFrames.assign(10, lumifold::BadFrame::Blink);
+  EXPECT_THROW(BScanSimulator{slipping}, std::invalid_argument);
+}

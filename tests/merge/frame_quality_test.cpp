@@ -1,0 +1,106 @@
+// The rejection rule on measures chosen by hand, and the image-quality
+// figures on an image whose regions and noise are known.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "merge/frame_quality.h"
+#include "merge/image_quality.h"
+
+using lumifold::FrameQuality;
+using lumifold::RegistrationKind;
+
+namespace {
+
+std::vector<FrameQuality> series(int n) {
+  std::vector<FrameQuality> frames(static_cast<std::size_t>(n));
+  for (int i = 0; i < n; ++i) {
+    FrameQuality& q = frames[static_cast<std::size_t>(i)];
+    q.frame = i + 1;
+    // A little spread, as real frames have.
+    q.correlation = 0.95 + 0.002 * (i % 3);
+    q.relativeIntensity = 1.0 + 0.003 * (i % 2);
+    q.weakestBand = 0.96;
+    q.profileCorrelation = 0.8 + 0.01 * (i % 4);
+    q.edgeShare = 0.99;
+  }
+  return frames;
+}
+
+}  // namespace
+
+TEST(FrameQuality, RejectionDropsOutliersAndFloorsOnly) {
+  struct Case {
+    const char* what;
+    int frames;
+    double FrameQuality::*measure;
+    double value;
+    RegistrationKind kind;
+    bool dropped;
+    const char* reason;  // the start of it
+  };
+  const Case cases[] = {
+      {"ordinary", 10, &FrameQuality::correlation, 0.95, RegistrationKind::Correlation, false, ""},
+      {"dropout band", 10, &FrameQuality::weakestBand, 0.6, RegistrationKind::Correlation, true, "weakest band"},
+      {"band within the gap", 10, &FrameQuality::weakestBand, 0.75, RegistrationKind::Correlation, false, ""},
+      {"another section", 10, &FrameQuality::profileCorrelation, 0.4, RegistrationKind::Correlation, true,
+       "profile correlation"},
+      {"dark", 10, &FrameQuality::relativeIntensity, 0.8, RegistrationKind::AnteriorEdge, true, "relative intensity"},
+      {"no edge", 10, &FrameQuality::edgeShare, 0.2, RegistrationKind::AnteriorEdge, true, "edge share"},
+      {"edge share is no criterion of the correlation", 10, &FrameQuality::edgeShare, 0.2,
+       RegistrationKind::Correlation, false, ""},
+      {"too few for a spread: the floor", 3, &FrameQuality::relativeIntensity, 0.4, RegistrationKind::Correlation,
+       true, "relative intensity 0.4 below the floor"},
+      {"too few for a spread: no outlier", 3, &FrameQuality::weakestBand, 0.6, RegistrationKind::Correlation,
+       false, ""},
+      {"not measurable", 10, &FrameQuality::relativeIntensity, std::nan(""), RegistrationKind::Correlation, true,
+       "relative intensity not measurable"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<FrameQuality> frames = series(c.frames);
+    frames[1].*c.measure = c.value;
+    lumifold::rejectOutliers(frames, c.kind);
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+      EXPECT_EQ(frames[i].dropped, i == 1 && c.dropped) << i;
+    }
+    EXPECT_EQ(frames[1].reason.rfind(c.reason, 0), 0u) << frames[1].reason;
+  }
+}
+
+TEST(ImageQuality, FindsTheRegionsAndComputesTheFigures) {
+  // Rows 0-39 background alternating 10 and 14 (mean 12, deviation 2 within
+  // each row), tissue from row 40: rows 60-67 the brightest band at 200,
+  // the rest 150.
+  const int w = 64, h = 160;
+  velIPL::DImage image(w, h, 150.0);
+  for (int y = 0; y < 40; ++y) {
+    for (int x = 0; x < w; ++x) image.at(x, y) = (x % 2) ? 14.0 : 10.0;
+  }
+  for (int y = 60; y < 68; ++y) {
+    for (int x = 0; x < w; ++x) image.at(x, y) = 200.0;
+  }
+  const lumifold::QualityRegions r = lumifold::findQualityRegions(image);
+  for (int x = 0; x < w; ++x) {
+    EXPECT_NEAR(r.edges[x], 40, 1) << x;
+    EXPECT_GE(r.tissueTop[x], 60);
+    EXPECT_LE(r.tissueTop[x] + r.bandRows, 68);
+  }
+  const lumifold::QualityFigures f = lumifold::measureQuality(image, r);
+  EXPECT_DOUBLE_EQ(f.tissueMean, 200.0);
+  EXPECT_DOUBLE_EQ(f.backgroundMean, 12.0);
+  EXPECT_DOUBLE_EQ(f.backgroundDeviation, 2.0);
+  EXPECT_NEAR(f.snrDb, 20.0 * std::log10(100.0), 1e-9);
+  EXPECT_NEAR(f.cnr, 188.0 / 2.0, 1e-9);
+  // A uniform band has no variance to give looks.
+  EXPECT_EQ(f.enl, 0.0);
+
+  // Halving the background's noise gains 20 log10 2 dB.
+  velIPL::DImage quieter = image;
+  for (int y = 0; y < 40; ++y) {
+    for (int x = 0; x < w; ++x) quieter.at(x, y) = (x % 2) ? 13.0 : 11.0;
+  }
+  const lumifold::ImageQuality q = lumifold::assessMerge(quieter, image);
+  EXPECT_NEAR(q.snrGainDb, 20.0 * std::log10(2.0), 1e-9);
+}

@@ -1,0 +1,190 @@
+// Frame quality in whole merges: measuring changes no result and both
+// implementations measure alike; rejection drops exactly the simulated bad
+// frames and leaves the merge of the good ones; another reference is the
+// merge of the list with that frame first; sideways slips are undone.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <initializer_list>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include "merge/merger.h"
+#include "sim/bscan_simulator.h"
+
+using lumifold::BadFrame;
+using lumifold::BScanSimulator;
+using lumifold::FrameQuality;
+using lumifold::MergeFrame;
+using lumifold::Merger;
+using lumifold::SimulationParameters;
+using Implementation = lumifold::Merger::Implementation;
+using velIPL::GImage;
+
+namespace {
+
+bool same(const GImage& a, const GImage& b) {
+  if (a.width() != b.width() || a.height() != b.height()) return false;
+  for (int y = 0; y < a.height(); ++y) {
+    if (std::memcmp(a.row(y), b.row(y), static_cast<std::size_t>(a.width())) != 0) return false;
+  }
+  return true;
+}
+
+// Equal to the bit, NaN equal to NaN.
+bool sameValue(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+bool sameMeasures(const FrameQuality& a, const FrameQuality& b) {
+  return a.frame == b.frame && sameValue(a.keptShare, b.keptShare) && sameValue(a.peakRatio, b.peakRatio) &&
+         sameValue(a.edgeShare, b.edgeShare) && sameValue(a.replacedShare, b.replacedShare) &&
+         sameValue(a.relativeIntensity, b.relativeIntensity) && sameValue(a.weakestBand, b.weakestBand) &&
+         sameValue(a.correlation, b.correlation) && sameValue(a.profileCorrelation, b.profileCorrelation) &&
+         a.lateralShift == b.lateralShift && a.dropped == b.dropped && a.reason == b.reason;
+}
+
+std::vector<MergeFrame> framesOf(const BScanSimulator& sim) {
+  std::vector<MergeFrame> frames;
+  for (int i = 0; i < sim.parameters().frames; ++i) frames.emplace_back(sim.frame(i));
+  return frames;
+}
+
+SimulationParameters smallSeries(unsigned seed) {
+  SimulationParameters p;
+  p.width = 160;
+  p.height = 128;
+  p.frames = 12;
+  p.seed = seed;
+  p.maxShift = 8;
+  return p;
+}
+
+struct Merged {
+  GImage merged;
+  std::vector<FrameQuality> observed;
+  std::vector<FrameQuality> qualities;
+  int reference = 0;
+};
+
+Merged merge(const std::vector<MergeFrame>& frames, bool correlation, Implementation implementation,
+          const Merger::QualityOptions* options, bool observe) {
+  Merger merger(frames);
+  merger.setImplementation(implementation);
+  Merged run;
+  if (observe) merger.setQualityObserver([&](const FrameQuality& q) { run.observed.push_back(q); });
+  if (options) merger.setQualityOptions(*options);
+  run.merged = correlation ? merger.mergeByCorrelation() : merger.mergeByAnteriorEdge();
+  run.qualities = merger.frameQualities();
+  run.reference = merger.referenceIndex();
+  return run;
+}
+
+}  // namespace
+
+TEST(MergerQuality, MeasuringChangesNothingAndBothImplementationsMeasureAlike) {
+  SimulationParameters p = smallSeries(3);
+  p.badFrames = {BadFrame::Blink, BadFrame::Dropout};
+  p.lateralSlip = 4;
+  const std::vector<MergeFrame> frames = framesOf(BScanSimulator(p));
+  Merger::QualityOptions all;
+  all.reject = true;
+  all.reference = Merger::kAutoReference;
+  all.lateral = true;
+  for (const bool correlation : {true, false}) {
+    SCOPED_TRACE(correlation ? "correlation" : "anterior edge");
+    const Merged plain = merge(frames, correlation, Implementation::Straightforward, nullptr, false);
+    for (const Merger::QualityOptions* options : std::initializer_list<const Merger::QualityOptions*>{nullptr, &all}) {
+      const Merged literal = merge(frames, correlation, Implementation::Straightforward, options, true);
+      const Merged fast = merge(frames, correlation, Implementation::Fast, options, true);
+      if (!options) EXPECT_TRUE(same(literal.merged, plain.merged));
+      EXPECT_TRUE(same(literal.merged, fast.merged));
+      EXPECT_EQ(literal.reference, fast.reference);
+      ASSERT_EQ(literal.qualities.size(), static_cast<std::size_t>(p.frames - 1));
+      ASSERT_EQ(literal.qualities.size(), fast.qualities.size());
+      ASSERT_EQ(literal.observed.size(), literal.qualities.size());
+      for (std::size_t i = 0; i < literal.qualities.size(); ++i) {
+        EXPECT_TRUE(sameMeasures(literal.qualities[i], fast.qualities[i])) << i;
+        EXPECT_EQ(literal.observed[i].frame, literal.qualities[i].frame);
+      }
+    }
+  }
+}
+
+TEST(MergerQuality, RejectionDropsTheBadFramesAndMergesTheGoodOnes) {
+  SimulationParameters p = smallSeries(5);
+  p.badFrames = {BadFrame::Blink, BadFrame::Section, BadFrame::Lateral, BadFrame::Dropout};
+  const BScanSimulator sim(p);
+  const std::vector<MergeFrame> frames = framesOf(sim);
+  std::vector<MergeFrame> good;
+  for (int i = 0; i < p.frames; ++i) {
+    if (!sim.badFrame(i)) good.push_back(frames[static_cast<std::size_t>(i)]);
+  }
+  Merger::QualityOptions reject;
+  reject.reject = true;
+  for (const bool correlation : {true, false}) {
+    SCOPED_TRACE(correlation ? "correlation" : "anterior edge");
+    const Merged run = merge(frames, correlation, Implementation::Fast, &reject, false);
+    for (const FrameQuality& q : run.qualities) {
+      EXPECT_EQ(q.dropped, sim.badFrame(q.frame).has_value()) << q.frame << " " << q.reason;
+      EXPECT_EQ(q.reason.empty(), !q.dropped);
+    }
+    EXPECT_TRUE(same(run.merged, merge(good, correlation, Implementation::Fast, nullptr, false).merged));
+  }
+}
+
+TEST(MergerQuality, AnotherReferenceMergesAsTheListWithItFirst) {
+  const SimulationParameters p = smallSeries(9);
+  const std::vector<MergeFrame> frames = framesOf(BScanSimulator(p));
+  std::vector<MergeFrame> reordered{frames[4]};
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    if (i != 4) reordered.push_back(frames[i]);
+  }
+  Merger::QualityOptions given;
+  given.reference = 4;
+  for (const bool correlation : {true, false}) {
+    const Merged run = merge(frames, correlation, Implementation::Straightforward, &given, false);
+    EXPECT_EQ(run.reference, 4);
+    EXPECT_TRUE(same(run.merged, merge(reordered, correlation, Implementation::Straightforward, nullptr, false).merged));
+  }
+  Merger::QualityOptions outside;
+  outside.reference = 12;
+  EXPECT_THROW(merge(frames, true, Implementation::Fast, &outside, false), std::invalid_argument);
+}
+
+TEST(MergerQuality, AutomaticReferenceAvoidsABlinkAndSlipsAreUndone) {
+  SimulationParameters p = smallSeries(11);
+  p.badFrames = {BadFrame::Blink};
+  p.lateralSlip = 10;
+  const BScanSimulator sim(p);
+  std::vector<MergeFrame> frames = framesOf(sim);
+  // The blink first, where it would be the reference by default.
+  const int blink = sim.badFrames().front().first;
+  std::swap(frames[0], frames[static_cast<std::size_t>(blink)]);
+  Merger::QualityOptions auto_;
+  auto_.reference = Merger::kAutoReference;
+  EXPECT_NE(merge(frames, true, Implementation::Fast, &auto_, false).reference, 0);
+
+  const std::vector<MergeFrame> slipped = framesOf(BScanSimulator([] {
+    SimulationParameters s = smallSeries(13);
+    s.lateralSlip = 10;
+    return s;
+  }()));
+  Merger::QualityOptions lateral;
+  lateral.lateral = true;
+  const BScanSimulator truth([] {
+    SimulationParameters s = smallSeries(13);
+    s.lateralSlip = 10;
+    return s;
+  }());
+  int exact = 0;
+  const Merged run = merge(slipped, true, Implementation::Fast, &lateral, false);
+  for (const FrameQuality& q : run.qualities) exact += q.lateralShift == truth.lateralShift(q.frame) ? 1 : 0;
+  EXPECT_GE(exact, static_cast<int>(run.qualities.size()) - 1);
+
+  // With nothing slipped the sideways search moves nothing, and the merge is
+  // the plain one.
+  const std::vector<MergeFrame> still = framesOf(BScanSimulator(smallSeries(13)));
+  const Merged steady = merge(still, true, Implementation::Fast, &lateral, false);
+  for (const FrameQuality& q : steady.qualities) EXPECT_EQ(q.lateralShift, 0) << q.frame;
+  EXPECT_TRUE(same(steady.merged, merge(still, true, Implementation::Fast, nullptr, false).merged));
+}
