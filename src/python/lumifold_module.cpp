@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -192,23 +193,131 @@ const RegistrationMethod& methodFor(const std::string& algorithm) {
   return *method;
 }
 
+// What merge() asks beyond a plain merge (docs/quality.md): frame quality
+// measured, and the options that use it. reference is the reference's index,
+// or Merger::kAutoReference.
+struct QualityRequest {
+  bool measure = false;
+  bool reject = false;
+  int reference = 0;
+  bool lateral = false;
+};
+
+QualityRequest qualityRequest(bool quality, const std::string& reject, py::object reference, bool lateral,
+                              std::size_t count) {
+  QualityRequest q;
+  if (reject != "none" && reject != "auto") throw py::value_error("reject is 'none' or 'auto', not '" + reject + "'");
+  q.reject = reject == "auto";
+  q.lateral = lateral;
+  if (py::isinstance<py::str>(reference)) {
+    const std::string text = reference.cast<std::string>();
+    if (text != "auto") throw py::value_error("reference is 'auto', a frame index or None, not '" + text + "'");
+    q.reference = Merger::kAutoReference;
+  } else if (!reference.is_none()) {
+    if (py::isinstance<py::bool_>(reference) || !py::isinstance<py::int_>(reference)) {
+      throw py::type_error("reference is 'auto', a frame index or None");
+    }
+    const long long index = reference.cast<long long>();
+    if (index < 0 || index >= static_cast<long long>(count)) {
+      throw py::value_error("reference " + std::to_string(index) + " is not a frame of the " + std::to_string(count) +
+                            " merged");
+    }
+    q.reference = static_cast<int>(index);
+  }
+  q.measure = quality || q.reject || q.reference != 0 || q.lateral;
+  return q;
+}
+
+py::dict figuresDict(const lumifold::QualityFigures& f) {
+  py::dict d;
+  d["snr_db"] = f.snrDb;
+  d["cnr"] = f.cnr;
+  d["enl"] = f.enl;
+  d["tissue_mean"] = f.tissueMean;
+  d["tissue_deviation"] = f.tissueDeviation;
+  d["background_mean"] = f.backgroundMean;
+  d["background_deviation"] = f.backgroundDeviation;
+  return d;
+}
+
+// The measures and figures of a merge that measured, into the result.
+void addQuality(py::dict& result, const Merger& merger, std::size_t count) {
+  py::list frames;
+  py::list dropped;
+  py::array_t<std::int32_t> lateral(static_cast<py::ssize_t>(count));
+  std::fill(lateral.mutable_data(), lateral.mutable_data() + count, 0);
+  for (const lumifold::FrameQuality& q : merger.frameQualities()) {
+    py::dict d;
+    d["frame"] = q.frame;
+    d["kept"] = !q.dropped;
+    d["reason"] = q.dropped ? py::object(py::str(q.reason)) : py::object(py::none());
+    d["correlation"] = q.correlation;
+    d["profile_correlation"] = q.profileCorrelation;
+    d["relative_intensity"] = q.relativeIntensity;
+    d["weakest_band"] = q.weakestBand;
+    d["kept_share"] = q.keptShare;
+    d["peak_ratio"] = q.peakRatio;
+    d["edge_share"] = q.edgeShare;
+    d["replaced_share"] = q.replacedShare;
+    d["lateral_shift"] = q.lateralShift;
+    frames.append(d);
+    if (q.dropped) dropped.append(q.frame);
+    lateral.mutable_data()[q.frame] = q.lateralShift;
+  }
+  result["frame_quality"] = py::tuple(frames);
+  result["dropped"] = py::tuple(dropped);
+  result["reference"] = merger.referenceIndex();
+  result["lateral_shifts"] = lateral;
+  const lumifold::ImageQuality& iq = merger.imageQuality();
+  py::dict figures;
+  figures["average"] = figuresDict(iq.average);
+  figures["reference"] = figuresDict(iq.reference);
+  figures["snr_gain_db"] = iq.snrGainDb;
+  int withEdge = 0;
+  for (const int e : iq.regions.edges) withEdge += e >= 0 ? 1 : 0;
+  py::dict regions;
+  regions["edge_threshold"] = iq.regions.edgeThreshold;
+  regions["columns_with_edge"] = withEdge;
+  regions["background_gap_rows"] = iq.regions.backgroundGap;
+  regions["background_pixels"] = iq.regions.backgroundPixels;
+  regions["tissue_band_rows"] = iq.regions.bandRows;
+  regions["tissue_pixels"] = iq.regions.tissuePixels;
+  regions["homogeneous_pixels"] = iq.regions.homogeneousPixels;
+  figures["regions"] = regions;
+  result["image_quality"] = figures;
+}
+
 // Runs the merge without the GIL and gathers what the result holds. Engine
 // failures go to onFailure(currentImage, message), which raises.
 template <typename OnFailure>
 py::dict runMerge(std::vector<MergeFrame> frames, int width, const std::string& algorithm, py::object callback,
-                  OnFailure onFailure) {
+                  const QualityRequest& quality, OnFailure onFailure) {
   const RegistrationMethod& method = methodFor(algorithm);
   const std::size_t count = frames.size();
   PythonProgress progress(std::move(callback));
   Merger merger(std::move(frames), &progress);
+  if (quality.measure) {
+    Merger::QualityOptions options;
+    options.reject = quality.reject;
+    options.reference = quality.reference;
+    options.lateral = quality.lateral;
+    merger.setQualityOptions(options);
+    merger.setQualityObserver([](const lumifold::FrameQuality&) {});
+  }
   std::vector<std::int32_t> shifts((count - 1) * static_cast<std::size_t>(width), 0);
   bool sizeChanged = false;
+  // Each frame but the reference has its row, in list order; the reference
+  // is frame 0 unless chosen otherwise.
+  int reference = quality.reference;
   merger.setShiftObserver([&](int index, const mathORN::RowVector& s) {
-    if (index < 1 || static_cast<std::size_t>(index) >= count || static_cast<int>(s.size()) != width) {
+    if (reference == Merger::kAutoReference) reference = merger.referenceIndex();
+    if (index < 0 || index == reference || static_cast<std::size_t>(index) >= count ||
+        static_cast<int>(s.size()) != width) {
       sizeChanged = true;
       return;
     }
-    std::int32_t* row = shifts.data() + static_cast<std::size_t>(index - 1) * static_cast<std::size_t>(width);
+    const std::size_t rowIndex = static_cast<std::size_t>(index < reference ? index : index - 1);
+    std::int32_t* row = shifts.data() + rowIndex * static_cast<std::size_t>(width);
     for (int x = 0; x < width; ++x) row[x] = static_cast<std::int32_t>(s[x]);
   });
 
@@ -245,14 +354,17 @@ py::dict runMerge(std::vector<MergeFrame> frames, int width, const std::string& 
   if (!shifts.empty()) std::memcpy(shiftArray.mutable_data(), shifts.data(), shifts.size() * sizeof(std::int32_t));
   result["shifts"] = shiftArray;
   result["algorithm"] = method.key;
+  if (quality.measure) addQuality(result, merger, count);
   return result;
 }
 
 // frames: 2-D arrays, checked here and lent to the engine, which copies each
 // one when it reaches it, as it copies every frame.
-py::dict mergeArrays(const std::vector<py::array>& frames, const std::string& algorithm, py::object progress) {
+py::dict mergeArrays(const std::vector<py::array>& frames, const std::string& algorithm, py::object progress,
+                     bool quality, const std::string& reject, py::object reference, bool lateral) {
   if (frames.empty()) throw py::value_error("merge needs at least one frame, got none");
   methodFor(algorithm);
+  const QualityRequest request = qualityRequest(quality, reject, reference, lateral, frames.size());
   std::vector<MergeFrame> list;
   list.reserve(frames.size());
   // The arrays lent, alive until the merge ends (a native-order copy where
@@ -292,7 +404,7 @@ py::dict mergeArrays(const std::vector<py::array>& frames, const std::string& al
     borrowed.bitsPerSample = bits;
     list.emplace_back(borrowed);
   }
-  return runMerge(std::move(list), static_cast<int>(width), algorithm, std::move(progress),
+  return runMerge(std::move(list), static_cast<int>(width), algorithm, std::move(progress), request,
                   [](int current, const std::string& message) {
                     throw py::value_error("frame " + std::to_string(current) + ": " + message);
                   });
@@ -335,11 +447,12 @@ MergePlan planSeries(const std::vector<std::string>& inputs, bool sort) {
 }
 
 py::dict mergeFiles(const std::vector<std::string>& inputs, const std::string& algorithm, py::object progress,
-                    bool sort) {
+                    bool sort, bool quality, const std::string& reject, py::object reference, bool lateral) {
   if (inputs.empty()) throw py::value_error("merge needs at least one frame, got none");
   methodFor(algorithm);
   const MergePlan plan = planSeries(inputs, sort);
-  return runMerge(plan.frames, plan.size.width, algorithm, std::move(progress),
+  const QualityRequest request = qualityRequest(quality, reject, reference, lateral, plan.frames.size());
+  return runMerge(plan.frames, plan.size.width, algorithm, std::move(progress), request,
                   [&](int current, const std::string& message) {
                     const CliError e = mergeFailureError(plan, current < 0 ? 0 : current, message);
                     const std::string& path = plan.framePaths[static_cast<std::size_t>(current < 0 ? 0 : current)];
@@ -521,7 +634,7 @@ void writeImage(const std::string& path, const py::array& given, double spacingX
 }
 
 py::tuple simulate(int frames, int width, int height, std::uint64_t seed, int maxShift, const std::string& motion,
-                   double noise) {
+                   double noise, const std::vector<std::string>& bad, int lateralSlip) {
   const std::optional<Motion> kind = motionFromName(motion);
   if (!kind) throw py::value_error("unknown motion '" + motion + "'; one of: none, global, tilt, jitter, mixed");
   SimulationParameters p;
@@ -532,6 +645,12 @@ py::tuple simulate(int frames, int width, int height, std::uint64_t seed, int ma
   p.maxShift = maxShift;
   p.motion = *kind;
   p.noise = noise;
+  for (const std::string& name : bad) {
+    const std::optional<lumifold::BadFrame> k = lumifold::badFrameFromName(name);
+    if (!k) throw py::value_error("unknown bad frame '" + name + "'; one of: blink, section, lateral, dropout");
+    p.badFrames.push_back(*k);
+  }
+  p.lateralSlip = lateralSlip;
   std::optional<BScanSimulator> sim;
   try {
     sim.emplace(p);
@@ -568,7 +687,13 @@ py::tuple simulate(int frames, int width, int height, std::uint64_t seed, int ma
                   static_cast<std::size_t>(width) * sizeof(double));
     }
   }
-  return py::make_tuple(images, shifts, section);
+  std::vector<std::pair<int, lumifold::BadFrame>> inserted = sim->badFrames();
+  std::sort(inserted.begin(), inserted.end());
+  py::list badFrames;
+  for (const auto& b : inserted) badFrames.append(py::make_tuple(b.first, std::string(lumifold::badFrameName(b.second))));
+  py::array_t<std::int32_t> lateral(n);
+  for (int i = 0; i < frames; ++i) lateral.mutable_data()[i] = sim->lateralShift(i);
+  return py::make_tuple(images, shifts, section, py::tuple(badFrames), lateral);
 }
 
 }  // namespace
@@ -601,12 +726,17 @@ PYBIND11_MODULE(_lumifold, m) {
   for (const RegistrationMethod& r : kRegistrationMethods) algorithms.append(r.key);
   m.attr("ALGORITHMS") = py::tuple(algorithms);
 
-  m.def("merge_arrays", &mergeArrays, py::arg("frames"), py::arg("algorithm"), py::arg("progress"));
-  m.def("merge_files", &mergeFiles, py::arg("paths"), py::arg("algorithm"), py::arg("progress"), py::arg("sort"));
+  m.def("merge_arrays", &mergeArrays, py::arg("frames"), py::arg("algorithm"), py::arg("progress"),
+        py::arg("quality") = false, py::arg("reject") = "none", py::arg("reference") = py::none(),
+        py::arg("lateral") = false);
+  m.def("merge_files", &mergeFiles, py::arg("paths"), py::arg("algorithm"), py::arg("progress"), py::arg("sort"),
+        py::arg("quality") = false, py::arg("reject") = "none", py::arg("reference") = py::none(),
+        py::arg("lateral") = false);
   m.def("read", &readFile, py::arg("path"));
   m.def("read_series", &readSeries, py::arg("inputs"), py::arg("sort"));
   m.def("colorize", &colorize, py::arg("grey"), py::arg("scale"));
   m.def("write", &writeImage, py::arg("path"), py::arg("image"), py::arg("spacing_x"), py::arg("spacing_y"));
   m.def("simulate", &simulate, py::arg("frames"), py::arg("width"), py::arg("height"), py::arg("seed"),
-        py::arg("max_shift"), py::arg("motion"), py::arg("noise"));
+        py::arg("max_shift"), py::arg("motion"), py::arg("noise"), py::arg("bad") = std::vector<std::string>(),
+        py::arg("lateral_slip") = 0);
 }

@@ -226,3 +226,51 @@ def test_progress_and_interruption():
     assert steps[-1] < 30
     # Nothing is left behind: the next merge runs as ever.
     assert lumifold.merge(frames).shifts.shape == (29, 96)
+
+
+def test_quality_rejection_reference_and_slips():
+    sim = lumifold.simulate(frames=12, width=160, height=128, seed=5, max_shift=6,
+                            bad=["blink", "section", "dropout"], lateral_slip=4)
+    assert len(sim.bad_frames) == 3 and {kind for _, kind in sim.bad_frames} == {"blink", "section", "dropout"}
+    bad = sorted(i for i, _ in sim.bad_frames)
+    assert sim.lateral_shifts.shape == (12,) and sim.lateral_shifts[0] == 0
+
+    plain = lumifold.merge(sim.frames)
+    assert plain.frame_quality == () and plain.image_quality is None
+
+    result = lumifold.merge(sim.frames, reject="auto", reference="auto", lateral=True)
+    assert sorted(result.dropped) == bad
+    assert result.reference not in result.dropped
+    assert len(result.frame_quality) == 11
+    assert result.shifts.shape == (11, 160)
+    for q in result.frame_quality:
+        assert q["kept"] == (q["frame"] not in bad)
+        assert (q["reason"] is None) == q["kept"]
+        assert np.isnan(q["edge_share"]) and q["peak_ratio"] > 0
+    good = [i for i in range(12) if i not in bad]
+    slips = result.lateral_shifts[good]
+    assert np.mean(slips == sim.lateral_shifts[good]) >= 0.9
+    figures = result.image_quality
+    assert figures["snr_gain_db"] == pytest.approx(
+        figures["average"]["snr_db"] - figures["reference"]["snr_db"])
+    assert figures["snr_gain_db"] > 5
+
+    # Rejection alone, on frames that do not slip, merges exactly the good ones.
+    still = lumifold.simulate(frames=12, width=160, height=128, seed=5, max_shift=6,
+                              bad=["blink", "section", "dropout"])
+    kept = lumifold.merge(still.frames, reject="auto")
+    assert sorted(kept.dropped) == bad
+    alone = lumifold.merge(still.frames[good])
+    assert np.array_equal(kept.grey, alone.grey)
+
+    # Measuring alone changes nothing.
+    measured = lumifold.merge(sim.frames, quality=True)
+    assert np.array_equal(measured.grey, plain.grey) and np.array_equal(measured.shifts, plain.shifts)
+    assert measured.dropped == () and len(measured.frame_quality) == 11
+
+    with pytest.raises(ValueError, match="reject"):
+        lumifold.merge(sim.frames, reject="always")
+    with pytest.raises(ValueError, match="reference 12"):
+        lumifold.merge(sim.frames, reference=12)
+    with pytest.raises(ValueError, match="bad frame 'wink'"):
+        lumifold.simulate(frames=4, width=64, height=48, bad=["wink"])

@@ -17,7 +17,7 @@ from __future__ import annotations
 import inspect
 import os
 from dataclasses import dataclass
-from typing import Callable, NamedTuple, Optional, Sequence, Tuple, Union
+from typing import Any, Callable, Dict, NamedTuple, Optional, Sequence, Tuple, Union
 
 import numpy as np
 
@@ -66,8 +66,29 @@ class MergeResult:
         bits: the frames' depth, 8 or 16.
         algorithm: the registration used.
 
-    Later additions (per-frame quality, a report) come as further fields
-    with defaults, so code that reads these keeps working.
+    When frame quality was measured (``quality=True``, or any of
+    ``reject``, ``reference``, ``lateral``; docs/quality.md):
+
+        reference: the reference's index among the frames (0 unless
+            chosen); ``shifts`` then has a row for every other frame, in
+            order.
+        dropped: the indices of the frames rejection left out.
+        frame_quality: one dict per frame but the reference, in order:
+            ``frame``, ``kept``, ``reason`` (None when kept),
+            ``correlation``, ``profile_correlation``, ``relative_intensity``,
+            ``weakest_band``, ``kept_share``, ``peak_ratio``, ``edge_share``,
+            ``replaced_share`` (NaN where the registration has none) and
+            ``lateral_shift``; the fields of ``--report``.
+        lateral_shifts: ``(n,)`` ``int32``: each frame's sideways slip
+            (0 for the reference, and everywhere without ``lateral``).
+        image_quality: ``{"average": {...}, "reference": {...},
+            "snr_gain_db": ..., "regions": {...}}``, each figure dict with
+            ``snr_db``, ``cnr``, ``enl``, ``tissue_mean``,
+            ``tissue_deviation``, ``background_mean``,
+            ``background_deviation``.
+
+    Otherwise these keep their defaults (``frame_quality`` empty,
+    ``image_quality`` None).
     """
 
     grey: np.ndarray
@@ -76,6 +97,11 @@ class MergeResult:
     shifts: np.ndarray
     bits: int
     algorithm: str
+    reference: int = 0
+    dropped: Tuple[int, ...] = ()
+    frame_quality: Tuple[Dict[str, Any], ...] = ()
+    lateral_shifts: Optional[np.ndarray] = None
+    image_quality: Optional[Dict[str, Any]] = None
 
     def picture(self, scale: str = "rainbow") -> np.ndarray:
         """The coloured picture, ``(height, width, 3)`` ``uint8``, as ``--output`` writes it.
@@ -99,11 +125,15 @@ class Simulation(NamedTuple):
             n - 1, in the convention of :attr:`MergeResult.shifts`.
         noise_free: ``(height, width)`` ``float64``: the expected grey value of
             every pixel of frame 0, what a perfect average converges to.
+        bad_frames: the inserted bad frames as (index, kind), by index.
+        lateral_shifts: ``(n,)`` ``int32``: each frame's sideways slip.
     """
 
     frames: np.ndarray
     shifts: np.ndarray
     noise_free: np.ndarray
+    bad_frames: Tuple[Tuple[int, str], ...] = ()
+    lateral_shifts: Optional[np.ndarray] = None
 
 
 def _is_path(x: object) -> bool:
@@ -134,7 +164,8 @@ def _progress_callable(progress: Optional[Progress]) -> Optional[Callable[[int, 
 
 
 def merge(frames: Frames, algorithm: str = "correlation", progress: Optional[Progress] = None, *,
-          sort: bool = False) -> MergeResult:
+          sort: bool = False, reject: str = "none", reference: Union[None, str, int] = None,
+          lateral: bool = False, quality: bool = False) -> MergeResult:
     """Register every frame to frame 0 and average them.
 
     Args:
@@ -148,6 +179,15 @@ def merge(frames: Frames, algorithm: str = "correlation", progress: Optional[Pro
             with ``(done, total)``; a callable of one argument, such as a
             ``tqdm`` bar's ``update``, is called with the increment 1.
         sort: for files, sort the whole list by name first (``--sort``).
+        reject: ``"auto"`` leaves out the frames the series does not agree
+            with, never the reference (``--reject auto``); ``"none"``
+            averages every frame.
+        reference: ``"auto"`` registers to the frame most like the others,
+            an index to that frame, None to frame 0 (``--reference``).
+        lateral: find and undo each frame's whole-pixel sideways slip first
+            (``--lateral``).
+        quality: measure frame quality and the image-quality figures even
+            with the three options off (they measure anyway).
 
     Returns:
         a :class:`MergeResult`: the same images and shifts as
@@ -168,13 +208,14 @@ def merge(frames: Frames, algorithm: str = "correlation", progress: Optional[Pro
         ((496, 512), (7, 512))
     """
     callback = _progress_callable(progress)
+    options = dict(quality=quality, reject=reject, reference=reference, lateral=lateral)
     if _is_path(frames):
         frames = [frames]
     if isinstance(frames, np.ndarray):
         if frames.ndim != 3:
             raise ValueError(f"frames has {frames.ndim} dimensions; merge takes a 3-D array "
                              "(n, height, width) or a sequence of 2-D frames")
-        return MergeResult(**_lumifold.merge_arrays(list(frames), algorithm, callback))
+        return MergeResult(**_lumifold.merge_arrays(list(frames), algorithm, callback, **options))
     try:
         items = list(frames)
     except TypeError:
@@ -184,10 +225,11 @@ def merge(frames: Frames, algorithm: str = "correlation", progress: Optional[Pro
         raise ValueError("merge needs at least one frame, got none")
     paths = [_is_path(x) for x in items]
     if all(paths):
-        return MergeResult(**_lumifold.merge_files([os.fspath(x) for x in items], algorithm, callback, sort))
+        return MergeResult(**_lumifold.merge_files([os.fspath(x) for x in items], algorithm, callback, sort,
+                                                   **options))
     if any(paths):
         raise TypeError("frames mixes paths and arrays")
-    return MergeResult(**_lumifold.merge_arrays([np.asarray(x) for x in items], algorithm, callback))
+    return MergeResult(**_lumifold.merge_arrays([np.asarray(x) for x in items], algorithm, callback, **options))
 
 
 def read(path: PathLike) -> np.ndarray:
@@ -251,13 +293,18 @@ def write(path: PathLike, image: np.ndarray, *, spacing: Optional[Tuple[float, f
 
 
 def simulate(frames: int = 8, width: int = 512, height: int = 496, seed: int = 1, max_shift: Optional[int] = None,
-             motion: str = "mixed", noise: float = 1.0) -> Simulation:
+             motion: str = "mixed", noise: float = 1.0, *, bad: Sequence[str] = (),
+             lateral_slip: int = 0) -> Simulation:
     """A simulated B-scan series with its true shifts, as ``lumifold-cli simulate`` makes it.
 
     ``max_shift`` (rows) defaults to 12, or height // 2 when smaller;
     ``motion`` is "none", "global", "tilt", "jitter" or "mixed"; ``noise``
-    the detector noise floor (1 typical, 0 none). The same parameters give
-    the same series on every machine.
+    the detector noise floor (1 typical, 0 none). ``bad`` inserts one bad
+    frame per kind listed ("blink", "section", "lateral", "dropout", as
+    ``--bad``), listed in ``bad_frames`` as (index, kind); ``lateral_slip``
+    slips every frame but the first sideways by up to that many columns,
+    each frame's slip in ``lateral_shifts``. The same parameters give the
+    same series on every machine.
 
     >>> sim = lumifold.simulate(frames=8, seed=1)
     >>> result = lumifold.merge(sim.frames)
@@ -266,4 +313,5 @@ def simulate(frames: int = 8, width: int = 512, height: int = 496, seed: int = 1
     """
     if max_shift is None:
         max_shift = min(12, height // 2)
-    return Simulation(*_lumifold.simulate(frames, width, height, seed, max_shift, motion, noise))
+    return Simulation(*_lumifold.simulate(frames, width, height, seed, max_shift, motion, noise, list(bad),
+                                          lateral_slip))
