@@ -20,6 +20,13 @@
 //   by MergerImplementations.* (tests/merge/merger_implementations_test.cpp):
 //     the same image byte for byte, the same failing file after the same
 //     progress; the merge fuzz target compares the two on fuzzed files.
+// fastRegistrar (frame_registrar_fast.cpp, declared in
+// src/merge/frame_registrar.h)
+//   = literalRegistrar (frame_registrar.cpp): the same raw, smoothed and
+//     final profiles, from the same steps as the two loops above
+//   by MergerQuality.MeasuringChangesNothingAndBothImplementationsMeasureAlike
+//     (tests/merge/merger_quality_test.cpp): with every quality option on,
+//     the same image and the same measures to the bit
 // FramePrefetcher::take (frame_prefetcher.h)
 //   = reading the frames one after the other, as Merger::load does
 //   by MergerImplementations.FailAtTheSameFileAfterTheSameProgress
