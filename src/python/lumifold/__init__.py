@@ -173,7 +173,8 @@ def merge(frames: Frames, algorithm: str = "correlation", progress: Optional[Pro
             or a sequence of image files and folders (or one of them), taken
             as ``lumifold-cli merge`` takes them: every frame of every file,
             folders' image files in name order. Arrays are ``uint8`` or
-            ``uint16``, any strides; each frame is copied once into the engine.
+            ``uint16``, any strides; lent to the engine, which copies each
+            frame only when it reaches it.
         algorithm: ``"correlation"`` or ``"anterior-edge"`` (:data:`ALGORITHMS`).
         progress: called after the reference and after each further frame,
             with ``(done, total)``; a callable of one argument, such as a
