@@ -13,6 +13,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <type_traits>
@@ -111,12 +112,13 @@ private:
     stride_ = stride;
   }
 
+  // Row by row: T is trivially copyable, so a row's bytes are its elements.
   void copyFrom(const ImageBase& other) {
     allocate(other.width_, other.height_, nullptr);
+    const std::size_t rowBytes = static_cast<std::size_t>(width_) * sizeof(T);
+    if (rowBytes == 0) return;
     for (int c = 0; c < C; ++c) {
-      for (int y = 0; y < height_; ++y) {
-        for (int x = 0; x < width_; ++x) ::new (static_cast<void*>(row(y, c) + x)) T(other.at(x, y, c));
-      }
+      for (int y = 0; y < height_; ++y) std::memcpy(row(y, c), other.row(y, c), rowBytes);
     }
   }
 
