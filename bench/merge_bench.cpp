@@ -171,6 +171,30 @@ void registerMerge(Size size, const RegistrationMethod& method, Implementation i
       ->Unit(benchmark::kMillisecond);
 }
 
+// The fast merge from files with frame quality measured (an observer set):
+// what measuring costs, against the plain merge of the same files.
+std::string measuredMergeName(Size size, const RegistrationMethod& method) {
+  return "merge-measured/" + std::string(method.key) + "/fast/" + size.tag();
+}
+
+void registerMeasuredMerge(Size size, const RegistrationMethod& method) {
+  benchmark::RegisterBenchmark(measuredMergeName(size, method).c_str(),
+                               [=](benchmark::State& state) {
+                                 const std::vector<std::string> files = firstFrames(size, kFrames);
+                                 for (auto _ : state) {
+                                   Merger merger(files);
+                                   merger.setQualityObserver([](const lumifold::FrameQuality&) {});
+                                   benchmark::DoNotOptimize(method.run(merger));
+                                 }
+                                 state.counters["frames"] = kFrames;
+                               })
+      ->Iterations(1)
+      ->Repetitions(repetitions(Implementation::Fast))
+      ->ReportAggregatesOnly(true)
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
+}
+
 // The same merge of frames already in memory, read once beforehand: the
 // engine alone, what the Python module's merge of an array is held against.
 std::string memoryMergeName(Size size, const RegistrationMethod& method) {
@@ -516,6 +540,14 @@ void printTable(const Collector& c, double loadBefore, double loadAfter, const P
     std::printf("  %-26s %16s %10.2f %9s %12s %13s\n", (std::string(method->key) + " from memory").c_str(), "",
                 perFrame(memoryMergeName(kClinical, *method), kFrames), "", "", "");
   }
+  // Frame quality measured: the fast merge's time with and without.
+  for (const RegistrationMethod* method : {&kCorrelation, &kAnteriorEdge}) {
+    const double plain = perFrame(mergeName(kClinical, *method, Implementation::Fast), kFrames);
+    const double measured = perFrame(measuredMergeName(kClinical, *method), kFrames);
+    std::printf("  %-26s %16s %10.2f %9s %12s %13s   %+.1f %% (target <= +10 %%)\n",
+                (std::string(method->key) + " measured").c_str(), "", measured, "", "", "",
+                100.0 * (measured / plain - 1.0));
+  }
 
   const std::string t = kClinical.tag();
   const auto line = [](const char* what, double ms, int decimals) {
@@ -626,6 +658,7 @@ int main(int argc, char** argv) {
     registerMerge(kClinical, method, Implementation::Straightforward);
   }
   for (const RegistrationMethod& method : lumifold::kRegistrationMethods) registerMemoryMerge(kClinical, method);
+  for (const RegistrationMethod* method : {&kCorrelation, &kAnteriorEdge}) registerMeasuredMerge(kClinical, *method);
   registerReadAll(kClinical);
   registerPieces(kClinical);
 
