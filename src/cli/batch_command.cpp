@@ -23,6 +23,8 @@
 #include "cli/progress_reporter.h"
 #include "cli/safe_file.h"
 #include "merge/fast/worker_pool.h"
+#include "merge/frame_quality.h"
+#include "merge/image_quality.h"
 
 namespace lumifold {
 
@@ -49,6 +51,7 @@ std::vector<std::string> seriesFiles(const MergeOptions& m) {
   if (!m.grey.empty()) files.push_back(outputPictureName(m.grey));
   if (!m.average.empty()) files.push_back(averageName(m.average));
   if (!m.shifts.empty()) files.push_back(m.shifts);
+  if (!m.report.empty()) files.push_back(m.report);
   return files;
 }
 
@@ -60,10 +63,25 @@ bool allExist(const std::vector<std::string>& files) {
   return true;
 }
 
-std::string formatSecondsField(double s) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.3f", s);
+std::string fixed(double value, int decimals) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
   return text;
+}
+
+// The frame-quality columns of a measured merge.
+void addQuality(SummaryRow& row, const MergePlan& plan, const MergeOutcome& outcome) {
+  int dropped = 0;
+  for (const FrameQuality& q : outcome.qualities) dropped += q.dropped ? 1 : 0;
+  row["frames_used"] = std::to_string(plan.frames.size() - static_cast<std::size_t>(dropped));
+  row["frames_dropped"] = std::to_string(dropped);
+  row["reference"] = std::to_string(plan.frameNumbers[static_cast<std::size_t>(outcome.reference)]);
+  const ImageQuality& iq = outcome.imageQuality;
+  row["snr_db"] = fixed(iq.average.snrDb, 2);
+  row["snr_reference_db"] = fixed(iq.reference.snrDb, 2);
+  row["snr_gain_db"] = fixed(iq.snrGainDb, 2);
+  row["cnr"] = fixed(iq.average.cnr, 3);
+  row["enl"] = fixed(iq.average.enl, 2);
 }
 
 // One series from its first check to its last file; never throws but
@@ -77,6 +95,7 @@ SummaryRow runSeries(const BatchSeries& series, const MergeOptions& m, CliEnviro
     row["frames_used"] = std::to_string(plan.frames.size());
     const MergeOutcome outcome = mergeSeries(plan, m, env);
     writeMergeResults(plan, outcome, m);
+    if (outcome.measured) addQuality(row, plan, outcome);
     row["status"] = "done";
   } catch (const CliError& e) {
     row["status"] = "failed";
@@ -88,7 +107,7 @@ SummaryRow runSeries(const BatchSeries& series, const MergeOptions& m, CliEnviro
     row["status"] = "failed";
     row["error"] = e.what();
   }
-  row["seconds"] = formatSecondsField(seconds() - start);
+  row["seconds"] = fixed(seconds() - start, 3);
   return row;
 }
 
@@ -196,12 +215,16 @@ MergeOptions seriesMergeOptions(const BatchOptions& o, const BatchSeries& series
   if (!series.algorithm.empty()) m.algorithm = series.algorithm;
   if (!series.scale.empty()) m.scale = series.scale;
   if (!series.frames.empty()) m.frames = series.frames;
+  if (!series.reject.empty()) m.reject = series.reject;
+  if (!series.reference.empty()) m.reference = series.reference == "first" ? "" : series.reference;
+  if (!series.lateral.empty()) m.lateral = series.lateral == "yes";
   const fs::path folder(o.outputFolder);
   const std::string extension = o.format == "bmp" ? ".bmp" : (o.format == "png" ? ".png" : ".tif");
   m.output = (folder / (series.name + extension)).string();
   m.grey = o.grey ? (folder / (series.name + "_grey" + extension)).string() : "";
   m.average = o.average ? (folder / (series.name + "_average.tif")).string() : "";
   m.shifts = o.shifts ? (folder / (series.name + "_shifts.csv")).string() : "";
+  m.report = o.report ? (folder / (series.name + "_report.json")).string() : "";
   m.truth.clear();
   m.noiseFree.clear();
   m.progress = false;
@@ -333,11 +356,13 @@ BatchCommand::BatchCommand(CLI::App& app) {
       "multi-frame DICOM, ...) are the series, named after the sub-folder or the file\n"
       "without its extension; or a manifest: a CSV file with the columns name and inputs\n"
       "(separated by ';', relative to the manifest's folder) and optionally algorithm,\n"
-      "scale and frames, which replace the options below for that row.\n"
+      "scale, frames, reject, reference (first, auto or a number) and lateral (yes or\n"
+      "no), which replace the options below for that row.\n"
       "Each series is merged exactly as 'merge' merges it, into OUTDIR/NAME.bmp (or .png,\n"
       ".tif) and the files asked for below. A failed series is reported and the batch goes\n"
       "on; the exit status is 1 when any failed. OUTDIR/summary.csv has one row per series:\n"
-      "name, frames, frames_used, algorithm, seconds, status (done or failed) and error.\n"
+      "name, frames, frames_used, algorithm, seconds, the reference, frames_dropped, SNR,\n"
+      "CNR and ENL when frame quality is measured, status (done or failed) and error.\n"
       "--shard K/N (K from 0 to N-1) takes the series whose name hashes to K, the same on\n"
       "every machine; its summary is OUTDIR/summary-K-of-N.csv. See docs/scaling.md.");
   command_->add_option("INPUT", options_.input, "Folder of series, or manifest (.csv)")->required();
@@ -349,6 +374,8 @@ BatchCommand::BatchCommand(CLI::App& app) {
   command_->add_flag("--grey", options_.grey, "Also write each uncoloured average, NAME_grey.EXT");
   command_->add_flag("--average", options_.average, "Also write each unrounded average, NAME_average.tif");
   command_->add_flag("--shifts", options_.shifts, "Also write each series' shifts, NAME_shifts.csv");
+  command_->add_flag("--report", options_.report,
+                     "Also write each series' frame quality report, NAME_report.json (docs/quality.md)");
   command_->add_option("-j,--jobs", options_.jobs, "Series merged at once (default: every core)")
       ->check(CLI::PositiveNumber);
   command_->add_flag("--resume", options_.resume,

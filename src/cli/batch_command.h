@@ -5,8 +5,8 @@
 // mergeSeries, writeMergeResults with the batch's merge options and the
 // series' own from a manifest), so its files equal those of the same
 // `merge` byte for byte. Its files are named after the series: NAME.EXT
-// (the coloured picture), NAME_grey.EXT, NAME_average.tif and
-// NAME_shifts.csv as asked. A series that fails is reported and the batch
+// (the coloured picture), NAME_grey.EXT, NAME_average.tif, NAME_shifts.csv
+// and NAME_report.json as asked. A series that fails is reported and the batch
 // goes on; the exit status is 1 when any failed. The summary (batch_summary.h)
 // is written safely after series finish (at most about once a second, and
 // at the end), so an interrupted batch keeps what it did; --resume then
@@ -35,12 +35,14 @@ class CliEnvironment;
 struct BatchOptions {
   std::string input;
   std::string outputFolder;
-  // The merge options every series takes (algorithm, scale, frames, order).
+  // The merge options every series takes (algorithm, scale, frames, order,
+  // frame quality).
   MergeOptions merge;
   std::string format = "bmp";  // of the coloured and grey pictures: bmp, png or tif
   bool grey = false;
   bool average = false;
   bool shifts = false;
+  bool report = false;
   int jobs = 0;  // 0: every core the process may use
   bool resume = false;
   std::string shard;    // "K/N"; empty: every series

@@ -61,7 +61,10 @@ std::vector<BatchSeries> folderSeries(const std::string& folder, const std::stri
     const fs::path p(path);
     std::error_code statError;
     const bool isFolder = fs::is_directory(p, statError);
-    series.push_back(BatchSeries{(isFolder ? p.filename() : p.stem()).string(), {path}, {}, {}, {}});
+    BatchSeries s;
+    s.name = (isFolder ? p.filename() : p.stem()).string();
+    s.inputs = {path};
+    series.push_back(std::move(s));
   }
   if (series.empty()) throw CliError(folder, "No series in folder");
   return series;
@@ -105,13 +108,15 @@ std::vector<BatchSeries> readManifest(const std::string& path) {
   }
   if (rows.empty()) throw CliError(path, "Empty manifest: no header line");
 
-  const std::vector<std::string> known{"name", "inputs", "algorithm", "scale", "frames"};
+  const std::vector<std::string> known{"name", "inputs", "algorithm", "scale", "frames", "reject", "reference", "lateral"};
+  std::string knownList;
+  for (const std::string& k : known) knownList += (knownList.empty() ? "" : ", ") + k;
   std::map<std::string, std::size_t> column;
   for (std::size_t i = 0; i < rows[0].fields.size(); ++i) {
     const std::string heading = trimmed(rows[0].fields[i]);
     bool isKnown = false;
     for (const std::string& k : known) isKnown = isKnown || k == heading;
-    if (!isKnown) throw CliError(path, "Unknown column '" + heading + "' (name, inputs, algorithm, scale, frames)");
+    if (!isKnown) throw CliError(path, "Unknown column '" + heading + "' (" + knownList + ")");
     if (!column.emplace(heading, i).second) throw CliError(path, "Column '" + heading + "' given twice");
   }
   for (const char* required : {"name", "inputs"}) {
@@ -152,6 +157,20 @@ std::vector<BatchSeries> readManifest(const std::string& path) {
       throw CliError(path, at + "unknown scale '" + s.scale + "' (" + keysOf(kColorScales) + ")");
     }
     s.frames = field("frames");
+    // Each value from its short list; a frame number is checked by the merge.
+    const auto oneOf = [&](const char* column, std::string value, const std::vector<std::string>& allowed,
+                           bool number) {
+      if (value.empty() || (number && value.find_first_not_of("0123456789") == std::string::npos)) return value;
+      std::string list;
+      for (const std::string& a : allowed) {
+        if (a == value) return value;
+        list += (list.empty() ? "" : ", ") + a;
+      }
+      throw CliError(path, at + "unknown " + column + " '" + value + "' (" + list + (number ? ", a frame number" : "") + ")");
+    };
+    s.reject = oneOf("reject", field("reject"), {"none", "auto"}, false);
+    s.reference = oneOf("reference", field("reference"), {"first", "auto"}, true);
+    s.lateral = oneOf("lateral", field("lateral"), {"yes", "no"}, false);
     series.push_back(std::move(s));
   }
   if (series.empty()) throw CliError(path, "No series in manifest");

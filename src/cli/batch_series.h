@@ -9,9 +9,10 @@
 // own output folder are left out.
 //
 // A manifest is a CSV file (name ending in .csv) with a header line naming
-// its columns: "name" and "inputs" are required; "algorithm", "scale" and
-// "frames" are optional and, where a row fills them, replace the batch's
-// options for that series. Inputs are separated by ';' and taken relative to
+// its columns: "name" and "inputs" are required; "algorithm", "scale",
+// "frames", "reject" (none, auto), "reference" (first, auto, a frame
+// number) and "lateral" (yes, no) are optional and, where a row fills
+// them, replace the batch's options for that series. Inputs are separated by ';' and taken relative to
 // the manifest's folder unless absolute.
 //
 // Everything throws CliError naming the input and the reason, before any
@@ -31,6 +32,9 @@ struct BatchSeries {
   std::string algorithm;
   std::string scale;
   std::string frames;
+  std::string reject;     // none or auto
+  std::string reference;  // first, auto or a frame number
+  std::string lateral;    // yes or no
 };
 
 // The series of input, a folder or a manifest. outputFolder is left out of

@@ -15,8 +15,9 @@
 namespace lumifold {
 
 const std::vector<std::string>& summaryColumns() {
-  static const std::vector<std::string> columns{"name", "frames", "frames_used", "algorithm", "seconds",
-                                                "status", "error"};
+  static const std::vector<std::string> columns{
+      "name",          "frames", "frames_used", "algorithm", "seconds", "reference", "frames_dropped", "snr_db",
+      "snr_reference_db", "snr_gain_db", "cnr", "enl", "status", "error"};
   return columns;
 }
 

@@ -1,10 +1,13 @@
 // summary.csv: one row per series of a batch, as the batch finishes them.
 //
 // The columns, in order: name, frames (every frame of the inputs),
-// frames_used (those merged), algorithm (its --algorithm key), seconds (the
-// series from its first check to its last file), status ("done" or
-// "failed") and error ("PATH: REASON" of a failed series, empty
-// otherwise). Fields are quoted as csvField quotes them. Reading keys
+// frames_used (those averaged: selected by --frames and not dropped),
+// algorithm (its --algorithm key), seconds (the series from its first
+// check to its last file); when the merge measured frame quality
+// (docs/quality.md) the reference's frame number, frames_dropped, and the
+// average's SNR, the reference's SNR and the gain in dB, the average's CNR
+// and ENL (empty otherwise); status ("done" or "failed") and error ("PATH:
+// REASON" of a failed series, empty otherwise). Fields are quoted as csvField quotes them. Reading keys
 // every column by its heading, so a summary written before a column was
 // added still resumes.
 #pragma once

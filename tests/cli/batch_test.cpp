@@ -112,12 +112,17 @@ TEST_F(Batch, FiftySeriesWithTwoBrokenThenResumeDoesOnlyThose) {
 TEST_F(Batch, SeriesFilesEqualThoseOfMerge) {
   simulate("a", 5);
   simulate("b", 6, "tif-stack");
+  ASSERT_EQ(cli({"simulate", "bad", "--frames", "10", "--width", "96", "--height", "80", "--bad", "blink", "--seed",
+                 "4", "-q"})
+                .status,
+            0);
   writeText(at("list.csv"),
-            "name,inputs,algorithm,frames\n"
-            "first,a/frame_000.bmp;a/frame_001.bmp;a/frame_002.bmp,,\n"
-            "\"edge, b\",b/series.tif,anterior-edge,0-1\n");
-  CliRun run = cli({"batch", "list.csv", "-o", "out", "--format", "png", "--grey", "--average", "--shifts", "-s",
-                    "cirrus-like", "--jobs", "2"});
+            "name,inputs,algorithm,frames,reject\n"
+            "first,a/frame_000.bmp;a/frame_001.bmp;a/frame_002.bmp,,,\n"
+            "\"edge, b\",b/series.tif,anterior-edge,0-1,\n"
+            "bad,bad,,,auto\n");
+  CliRun run = cli({"batch", "list.csv", "-o", "out", "--format", "png", "--grey", "--average", "--shifts",
+                    "--report", "-s", "cirrus-like", "--jobs", "2"});
   ASSERT_EQ(run.status, 0) << run.err;
   struct Expected {
     std::string name;
@@ -125,16 +130,17 @@ TEST_F(Batch, SeriesFilesEqualThoseOfMerge) {
   };
   const std::vector<Expected> cases{
       {"first", {"merge", "a/frame_000.bmp", "a/frame_001.bmp", "a/frame_002.bmp"}},
-      {"edge, b", {"merge", "b/series.tif", "-a", "anterior-edge", "--frames", "0-1"}}};
+      {"edge, b", {"merge", "b/series.tif", "-a", "anterior-edge", "--frames", "0-1"}},
+      {"bad", {"merge", "bad", "--reject", "auto"}}};
   for (const Expected& c : cases) {
     std::vector<std::string> args = c.args;
     for (const char* a : {"-s", "cirrus-like", "-o", "m.png", "--grey", "m_grey.png", "--average", "m_average.tif",
-                          "--shifts", "m_shifts.csv", "-q"}) {
+                          "--shifts", "m_shifts.csv", "--report", "m_report.json", "-q"}) {
       args.emplace_back(a);
     }
     run = cli(args);
     ASSERT_EQ(run.status, 0) << run.err;
-    for (const char* suffix : {".png", "_grey.png", "_average.tif", "_shifts.csv"}) {
+    for (const char* suffix : {".png", "_grey.png", "_average.tif", "_shifts.csv", "_report.json"}) {
       const std::string mine = at("out/" + c.name + suffix);
       ASSERT_TRUE(std::filesystem::exists(mine)) << mine;
       EXPECT_EQ(readAll(mine), readAll(at(std::string("m") + suffix))) << mine;
@@ -144,6 +150,12 @@ TEST_F(Batch, SeriesFilesEqualThoseOfMerge) {
   EXPECT_EQ(rows.at("edge, b").at("algorithm"), "anterior-edge");
   EXPECT_EQ(rows.at("edge, b").at("frames"), "3");
   EXPECT_EQ(rows.at("edge, b").at("frames_used"), "2");
+  // The simulated blink is dropped, and the figures come from the report.
+  EXPECT_EQ(rows.at("bad").at("frames"), "10");
+  EXPECT_EQ(rows.at("bad").at("frames_dropped"), "1");
+  EXPECT_EQ(rows.at("bad").at("frames_used"), "9");
+  EXPECT_EQ(rows.at("bad").at("reference"), "0");
+  EXPECT_GT(std::stod(rows.at("bad").at("snr_gain_db")), 3.0);
 
   // A folder holding that stack: the file is a series named by its stem.
   std::filesystem::create_directory(at("stacks"));
@@ -166,6 +178,7 @@ TEST_F(Batch, RefusesAStudyItCannotRun) {
   writeText(at("odd.csv"), "name,inputs,colour\nx,study/x,red\n");
   writeText(at("bad.csv"), "name,inputs,algorithm\nx,study/x,fourier\n");
   writeText(at("slash.csv"), "name,inputs\n../x,study/x\n");
+  writeText(at("which.csv"), "name,inputs,reference\nx,study/x,best\n");
   struct Case {
     std::vector<std::string> args;
     int status;
@@ -174,9 +187,10 @@ TEST_F(Batch, RefusesAStudyItCannotRun) {
   const std::vector<Case> cases{
       {{"clash.csv", "--grey"}, 2, "series 'x' and series 'x_grey' both write out/x_grey.bmp"},
       {{"twice.csv"}, 1, "twice.csv: Line 3: series 'x' already named on line 2"},
-      {{"odd.csv"}, 1, "odd.csv: Unknown column 'colour' (name, inputs, algorithm, scale, frames)"},
+      {{"odd.csv"}, 1, "odd.csv: Unknown column 'colour' (name, inputs, algorithm, scale, frames, reject, reference, lateral)"},
       {{"bad.csv"}, 1, "bad.csv: Line 2: unknown algorithm 'fourier' (correlation, anterior-edge)"},
       {{"slash.csv"}, 1, "slash.csv: Line 2: series name '../x' holds a '/'"},
+      {{"which.csv"}, 1, "which.csv: Line 2: unknown reference 'best' (first, auto, a frame number)"},
       {{"study/x/frame_000.bmp"}, 1, "study/x/frame_000.bmp: Not a folder of series or a manifest (.csv)"},
       {{"study", "--shard", "3/3"}, 2, "--shard takes K/N with 0 <= K < N, not '3/3'"},
       {{"study", "-o", "study"}, 2, "--output study is the study itself"},
