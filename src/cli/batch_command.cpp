@@ -379,11 +379,12 @@ BatchCommand::BatchCommand(CLI::App& app) {
   command_->add_option("-j,--jobs", options_.jobs, "Series merged at once (default: every core)")
       ->check(CLI::PositiveNumber);
   command_->add_flag("--resume", options_.resume,
-                     "Skip the series the summary marks done whose files are all there");
+                     "Skip the series the summary marks done by the same algorithm whose files are all there");
   command_->add_option("--shard", options_.shard, "Take only shard K of N (K from 0): e.g. 3/10");
   command_->add_option("--summary", options_.summary,
                        "Summary file (default OUTDIR/summary.csv, OUTDIR/summary-K-of-N.csv with --shard)");
-  command_->add_flag("!--no-progress", options_.progress, "No line per series when stderr is not a terminal");
+  command_->add_flag_callback(
+      "--no-progress", [this] { options_.progress = false; }, "No line per series when stderr is not a terminal");
   command_->add_flag("-q,--quiet", options_.quiet, "No progress and no closing summary; failures are still named");
 }
 
