@@ -27,6 +27,8 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr int kPeakColumns = 6;
 // The side of the blocks whose means the correlation compares.
 constexpr int kBlock = 4;
+// The fewest columns whose lateral profile is compared.
+constexpr int kMinimumProfileColumns = 64;
 // The bands of columns whose intensities are compared.
 constexpr int kBands = 16;
 
@@ -207,8 +209,11 @@ FrameQuality FrameQualityMeter::measure(int index, const GImage& frame, const Ro
       cov += da * db;
     }
   }
-  q.correlation = (va > 0.0 && vb > 0.0) ? cov / std::sqrt(va * vb) : 0.0;
-  q.profileCorrelation = profileCorrelation(referenceProfile_, lateralProfile(frame), firstColumn, endColumn);
+  q.correlation = n == 0 ? kNaN : ((va > 0.0 && vb > 0.0) ? cov / std::sqrt(va * vb) : 0.0);
+  // Narrower than two trend windows, a profile is mostly noise.
+  q.profileCorrelation = endColumn - firstColumn < kMinimumProfileColumns
+                             ? kNaN
+                             : profileCorrelation(referenceProfile_, lateralProfile(frame), firstColumn, endColumn);
   return q;
 }
 
@@ -297,11 +302,10 @@ void rejectOutliers(std::vector<FrameQuality>& frames, RegistrationKind kind) {
     for (FrameQuality& q : frames) {
       const double v = c->value(q);
       if (q.dropped) continue;
-      // A measure that cannot be taken (a black frame) counts as failed.
-      if (std::isnan(v)) {
-        q.dropped = true;
-        q.reason = std::string(c->name) + " not measurable";
-      } else if (v < c->floor) {
+      // A measure that cannot be taken (a reference without light, a frame
+      // too small for one block) decides nothing.
+      if (std::isnan(v)) continue;
+      if (v < c->floor) {
         q.dropped = true;
         q.reason = describe(c->name, v, "below the floor", c->floor);
       } else if (v < limit) {
