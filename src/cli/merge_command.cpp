@@ -103,10 +103,14 @@ void checkOutputs(MergePlan& plan, const MergeOptions& o) {
   }
 }
 
-// Every registered frame must have a truth of the images' width.
-ShiftTruth checkedTruth(const std::string& path, const std::vector<int>& frameNumbers, int width) {
+// Every registered frame must have a truth of the images' width. With a
+// reference other than the first frame (or auto) that is every frame: the
+// first is registered, and the reference's truth is what the others' is
+// taken relative to.
+ShiftTruth checkedTruth(const std::string& path, const std::vector<int>& frameNumbers, int reference, int width) {
   ShiftTruth truth = readShiftTruth(path);
-  for (std::size_t j = 1; j < frameNumbers.size(); ++j) {
+  for (std::size_t j = 0; j < frameNumbers.size(); ++j) {
+    if (j == 0 && reference == 0) continue;
     const int i = frameNumbers[j];
     const auto it = truth.find(i);
     if (it == truth.end()) throw CliError(path, "No shifts for frame " + std::to_string(i) + " of the series");
@@ -188,16 +192,17 @@ ProgressReporter::Mode progressMode(const MergeOptions& o, const CliEnvironment&
 
 // The reference frame as the merge registers it: its 8-bit grey, or the
 // 8-bit view of a 16-bit one.
-velIPL::GImage readReferenceGrey(const MergePlan& plan) {
-  const std::string& name = plan.frameNames[static_cast<std::size_t>(plan.frameNumbers.front())];
+velIPL::GImage readReferenceGrey(const MergePlan& plan, int reference) {
+  const std::size_t at = static_cast<std::size_t>(reference);
+  const std::string& name = plan.frameNames[static_cast<std::size_t>(plan.frameNumbers[at])];
   try {
     FrameReader reader(plan.frames);
     FramePixels frame;
-    reader.read(0, frame);
+    reader.read(reference, frame);
     if (frame.bitsPerSample == 16) return EightBitView(frame.full).view(frame.full);
     return frame.grey;
   } catch (const velIPL::IPLException& e) {
-    throw CliError(name, reasonFor(e.what(), plan.framePaths.front()));
+    throw CliError(name, reasonFor(e.what(), plan.framePaths[at]));
   }
 }
 
@@ -219,7 +224,7 @@ MergePlan checkMerge(const MergeOptions& o) {
   if (plan.size.width == 0 || plan.size.height == 0) throw CliError(plan.paths.front(), "Empty image");
   listFrames(plan, o.frames);
   plan.reference = referenceIndex(plan, o.reference);
-  if (!o.truth.empty()) plan.truth = checkedTruth(o.truth, plan.frameNumbers, plan.size.width);
+  if (!o.truth.empty()) plan.truth = checkedTruth(o.truth, plan.frameNumbers, plan.reference, plan.size.width);
   if (!o.noiseFree.empty()) plan.noiseFree = checkedNoiseFree(o.noiseFree, plan.size);
   return plan;
 }
@@ -313,25 +318,29 @@ void printMergeSummary(const MergePlan& plan, const MergeOutcome& outcome, const
   }
   if (!plan.report.empty()) out << "Wrote " << plan.report << " (frame quality report)\n";
   if (outcome.measured) printQualitySummary(plan, outcome, o, out);
+  // The merge's reference: the first frame unless --reference chose another.
+  const int reference = outcome.measured ? outcome.reference : 0;
+  const int referenceNumber = plan.frameNumbers[static_cast<std::size_t>(reference)];
   if (plan.truth) {
-    const ShiftRecovery r = outcome.shifts.compare(*plan.truth, plan.size.width, kTruthMargin);
+    const ShiftRecovery r = outcome.shifts.compare(*plan.truth, plan.size.width, kTruthMargin, referenceNumber);
     if (r.compared == 0) {
       out << "Shift recovery: nothing to compare (no registered frames or no interior columns)\n";
     } else {
       out << "Shift recovery: " << r.matched << " of " << r.compared << " interior column shifts ("
           << percentOf(r.matched, r.compared) << ") match the truth, " << percentOf(r.withinOne, r.compared)
           << " within one row; columns " << r.firstColumn << " to " << r.lastColumn << " of " << registered
-          << " registered frames\n";
+          << " registered frames, relative to reference frame " << referenceNumber << '\n';
     }
   }
   if (plan.noiseFree) {
     // Read again, so it may have changed since the merge.
-    const velIPL::GImage first = readReferenceGrey(plan);
-    if (first.width() != plan.size.width || first.height() != plan.size.height) {
-      throw CliError(plan.frameNames[static_cast<std::size_t>(plan.frameNumbers.front())], kChangedSizeReason);
+    const velIPL::GImage single = readReferenceGrey(plan, reference);
+    if (single.width() != plan.size.width || single.height() != plan.size.height) {
+      throw CliError(plan.frameNames[static_cast<std::size_t>(referenceNumber)], kChangedSizeReason);
     }
-    out << "PSNR against " << o.noiseFree << ": frame 0 " << formatDb(peakSignalToNoise(first, *plan.noiseFree))
-        << ", average " << formatDb(peakSignalToNoise(merged, *plan.noiseFree)) << '\n';
+    out << "PSNR against " << o.noiseFree << ": reference frame " << referenceNumber << " "
+        << formatDb(peakSignalToNoise(single, *plan.noiseFree)) << ", average "
+        << formatDb(peakSignalToNoise(merged, *plan.noiseFree)) << '\n';
   }
 }
 
@@ -395,7 +404,7 @@ MergeCommand::MergeCommand(CLI::App& app) {
                        "the reference, the sideways slips, SNR, CNR and ENL (docs/quality.md)");
   command_->add_option("--truth", options_.truth, "truth.csv from 'simulate': report how many shifts are right");
   command_->add_option("--noise-free", options_.noiseFree,
-                       "noise_free.bmp from 'simulate': report the PSNR of frame 0 and of the average");
+                       "noise_free.bmp from 'simulate': report the PSNR of the reference frame and of the average");
   command_->add_flag("--progress", options_.progress, "Print progress lines when stderr is not a terminal");
   command_->add_flag("-q,--quiet", options_.quiet, "No progress and no summary");
 }

@@ -100,8 +100,9 @@ std::string ShiftTable::toCsv(const std::vector<std::string>& paths) const {
   return out;
 }
 
-ShiftRecovery ShiftTable::compare(const ShiftTruth& truth, int width, int margin) const {
+ShiftRecovery ShiftTable::compare(const ShiftTruth& truth, int width, int margin, int reference) const {
   ShiftRecovery result;
+  const auto base = truth.find(reference);
   result.firstColumn = margin;
   result.lastColumn = width - 1 - margin;
   if (result.lastColumn < result.firstColumn) return result;
@@ -112,7 +113,10 @@ ShiftRecovery ShiftTable::compare(const ShiftTruth& truth, int width, int margin
       if (it == truth.end() || x >= static_cast<int>(it->second.size()) || x >= static_cast<int>(row.shifts.size())) {
         continue;
       }
-      const long long error = std::llabs(static_cast<long long>(it->second[x]) - row.shifts[x]);
+      // Frame i moved by t_i from frame 0 and the reference by t_r: the merge
+      // finds i's shift from the reference, t_i - t_r.
+      const long long moved = base == truth.end() || x >= static_cast<int>(base->second.size()) ? 0 : base->second[x];
+      const long long error = std::llabs(static_cast<long long>(it->second[x]) - moved - row.shifts[x]);
       if (error == 0) ++result.matched;
       if (error <= 1) ++result.withinOne;
     }

@@ -45,11 +45,14 @@ public:
   // the shifts.
   std::string toCsv(const std::vector<std::string>& paths) const;
 
-  // Compares every recorded frame i with truth frame i over the interior
+  // Compares every recorded frame i with its true shift relative to truth
+  // frame reference (the merge's reference): truth i minus truth reference,
+  // as the truth gives every frame's shift relative to its frame 0; a
+  // reference missing from the truth counts as unmoved. Over the interior
   // columns, those at least margin columns from either edge, where the
   // median filters see a full window. Frames missing from the truth count as
   // compared and not matched.
-  ShiftRecovery compare(const ShiftTruth& truth, int width, int margin) const;
+  ShiftRecovery compare(const ShiftTruth& truth, int width, int margin, int reference) const;
 
   int frames() const { return static_cast<int>(rows_.size()); }
 

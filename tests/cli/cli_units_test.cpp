@@ -111,16 +111,25 @@ TEST(ShiftTable, ComparesInteriorColumnsWithTheTruth) {
   lumifold::ShiftTruth truth;
   truth[1] = std::vector<int>(10, 2);  // columns 5.. wrong
   truth[2] = std::vector<int>{9, 2, 2, 2, 2, 3, 3, 3, 3, 9};  // only the edges wrong
-  const lumifold::ShiftRecovery r = table.compare(truth, 10, 1);
+  const lumifold::ShiftRecovery r = table.compare(truth, 10, 1, 0);
   EXPECT_EQ(r.firstColumn, 1);
   EXPECT_EQ(r.lastColumn, 8);
   EXPECT_EQ(r.compared, 16);
   EXPECT_EQ(r.matched, 4 + 8);
   EXPECT_EQ(r.withinOne, 8 + 8) << "columns 5.. of frame 1 are one row off";
 
+  // Against reference frame 3, moved by 1 from frame 0 up to column 5 and
+  // by 4 beyond, frame i's shift is truth i minus truth 3.
+  truth[1] = std::vector<int>(10, 3);
+  truth[3] = std::vector<int>{1, 1, 1, 1, 1, 1, 4, 4, 4, 4};
+  const lumifold::ShiftRecovery moved = table.compare(truth, 10, 1, 3);
+  EXPECT_EQ(moved.matched, 4) << "frame 1 in columns 1..4 (3 - 1), frame 2 nowhere";
+  EXPECT_EQ(moved.withinOne, 5 + 5) << "columns 6.. are 4 rows off";
+  EXPECT_EQ(table.compare(truth, 10, 1, 9).matched, 4 + 8) << "a reference missing from the truth did not move";
+
   truth.erase(2);
-  EXPECT_EQ(table.compare(truth, 10, 1).matched, 4) << "a frame missing from the truth matches nothing";
-  EXPECT_EQ(table.compare(truth, 10, 5).compared, 0) << "no interior columns";
+  EXPECT_EQ(table.compare(truth, 10, 1, 0).matched, 4) << "a frame missing from the truth matches nothing";
+  EXPECT_EQ(table.compare(truth, 10, 5, 0).compared, 0) << "no interior columns";
 }
 
 TEST(ShiftTable, ReadsTheSimulatorsTruthAndRefusesAnythingElse) {

@@ -180,15 +180,34 @@ TEST_F(LumifoldCli, RecoversSimulatedShiftsAndReducesNoise) {
   ASSERT_EQ(std::sscanf(report.out.c_str() + recovery, "Shift recovery: %lld of %lld", &matched, &compared), 2);
   EXPECT_EQ(compared, 7LL * (128 - 24));
   EXPECT_GT(matched, 0);
-  // "PSNR against ...: frame 0 A dB, average B dB": averaging must help.
-  const std::size_t psnr = report.out.find("PSNR against series/truth/noise_free.bmp: frame 0 ");
+  // "PSNR against ...: reference frame 0 A dB, average B dB": averaging must help.
+  const std::size_t psnr = report.out.find("PSNR against series/truth/noise_free.bmp: reference frame 0 ");
   ASSERT_NE(psnr, std::string::npos) << report.out;
   double single = 0, average = 0;
-  ASSERT_EQ(std::sscanf(report.out.c_str() + psnr, "PSNR against series/truth/noise_free.bmp: frame 0 %lf dB, average %lf",
+  ASSERT_EQ(std::sscanf(report.out.c_str() + psnr, "PSNR against series/truth/noise_free.bmp: reference frame 0 %lf dB, average %lf",
                         &single, &average),
             2)
       << report.out;
   EXPECT_GT(average, single + 3.0) << report.out;
+
+  // Another reference: the shifts are checked relative to it (truth i minus
+  // truth 3), and the single frame of the PSNR line is it.
+  const CliRun other = cli(concat({"merge", "-o", "m3", "--reference", "3", "--truth", "series/truth/truth.csv",
+                                   "--noise-free", "series/truth/noise_free.bmp"},
+                                  frames));
+  ASSERT_EQ(other.status, 0) << other.err;
+  const std::size_t moved = other.out.find("Shift recovery: ");
+  ASSERT_NE(moved, std::string::npos) << other.out;
+  double withinOne = 0;
+  ASSERT_EQ(std::sscanf(other.out.c_str() + moved, "Shift recovery: %lld of %lld interior column shifts (%*f %%) match the truth, %lf",
+                        &matched, &compared, &withinOne),
+            3)
+      << other.out;
+  EXPECT_EQ(compared, 7LL * (128 - 24));
+  EXPECT_GT(withinOne, 90.0) << other.out;
+  EXPECT_NE(other.out.find("registered frames, relative to reference frame 3\n"), std::string::npos) << other.out;
+  EXPECT_NE(other.out.find("PSNR against series/truth/noise_free.bmp: reference frame 3 "), std::string::npos)
+      << other.out;
 }
 
 TEST_F(LumifoldCli, TakesFolderFilesInNameOrderAndKeepsCommandLineOrder) {
