@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 #include "math/col_vector.h"
@@ -59,6 +60,22 @@ CplxVector FrameQualityMeter::columnSpectrum(const GImage& image, int x) const {
 
 FrameQualityMeter::FrameQualityMeter(const GImage& reference, RegistrationKind kind)
     : reference_(reference), kind_(kind), referenceProfile_(lateralProfile(reference)) {
+  {
+    // The reference's sum over every whole block the measures sample.
+    const int w = reference.width(), h = reference.height();
+    const int sampledColumns = ((w + kBlock - 1) / kBlock + 1) / 2;
+    const int sampledRows = ((h + kBlock - 1) / kBlock + 1) / 2;
+    referenceBlocks_.assign(static_cast<std::size_t>(sampledColumns) * sampledRows, 0);
+    for (int by = 0; by * kBlock + kBlock <= h; by += 2) {
+      for (int bx = 0; bx * kBlock + kBlock <= w; bx += 2) {
+        std::int64_t sum = 0;
+        for (int y = by * kBlock; y < (by + 1) * kBlock; ++y) {
+          for (int x = bx * kBlock; x < (bx + 1) * kBlock; ++x) sum += reference.at(x, y);
+        }
+        referenceBlocks_[static_cast<std::size_t>(by / 2) * sampledColumns + bx / 2] = sum;
+      }
+    }
+  }
   if (kind_ == RegistrationKind::AnteriorEdge) {
     referenceEdges_ = anteriorEdges(reference);
     return;
@@ -79,6 +96,58 @@ FrameQualityMeter::FrameQualityMeter(const GImage& reference, RegistrationKind k
   weights_ = frequencyWeights(m);
   inverse_ = CplxVector(m);
   inverseTwiddles(inverse_);
+}
+
+namespace {
+
+// The sum of the four bytes of v, as 16-bit halves first.
+inline std::uint32_t pairSums(std::uint32_t v) { return (v & 0x00FF00FFu) + ((v >> 8) & 0x00FF00FFu); }
+
+}  // namespace
+
+void FrameQualityMeter::sumSharedBlocks(const GImage& frame, int by, int firstColumn, int endColumn,
+                                        const std::vector<int>& shift, const std::vector<std::ptrdiff_t>& offset,
+                                        std::vector<std::int64_t>& blockA, std::vector<std::int64_t>& blockB,
+                                        std::vector<int>& blockN, std::int64_t& sa, std::int64_t& sb) const {
+  // Rows y0 .. y0 + 3 of a sampled row of blocks, every pixel of which the
+  // frame covers: a block whose four columns share one shift reads four
+  // whole rows of four bytes, the others pixel by pixel.
+  const int y0 = by * kBlock;
+  const int sampledColumns = ((frame.width() + kBlock - 1) / kBlock + 1) / 2;
+  const std::size_t rowBlock = static_cast<std::size_t>(by / 2) * sampledColumns;
+  const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(frame.rowStride());
+  const unsigned char* top = frame.row(0) + static_cast<std::ptrdiff_t>(y0) * stride;
+  for (int bx = (firstColumn / kBlock + 1) / 2 * 2; bx * kBlock < endColumn; bx += 2) {
+    const int x0 = std::max(firstColumn, bx * kBlock);
+    const int x1 = std::min(endColumn, (bx + 1) * kBlock);
+    const std::size_t at = rowBlock + static_cast<std::size_t>(bx / 2);
+    std::int64_t ra = 0, rb = 0;
+    if (x1 - x0 == kBlock && shift[x0] == shift[x0 + 1] && shift[x0] == shift[x0 + 2] && shift[x0] == shift[x0 + 3]) {
+      const unsigned char* p = top + offset[x0];
+      std::uint32_t halves = 0;
+      for (int k = 0; k < kBlock; ++k) {
+        std::uint32_t v;
+        std::memcpy(&v, p + k * stride, sizeof v);
+        halves += pairSums(v);
+      }
+      rb = (halves & 0xFFFFu) + (halves >> 16);
+      ra = referenceBlocks_[at];
+    } else {
+      for (int k = 0; k < kBlock; ++k) {
+        const unsigned char* a = reference_.row(y0 + k);
+        const unsigned char* b = top + k * stride;
+        for (int x = x0; x < x1; ++x) {
+          ra += a[x];
+          rb += b[offset[x]];
+        }
+      }
+    }
+    blockA[at] += ra;
+    blockB[at] += rb;
+    blockN[at] += kBlock * (x1 - x0);
+    sa += ra;
+    sb += rb;
+  }
 }
 
 FrameQuality FrameQualityMeter::measure(int index, const GImage& frame, const RowVector& raw,
@@ -130,53 +199,91 @@ FrameQuality FrameQualityMeter::measure(int index, const GImage& frame, const Ro
   // shares with the reference: the correlation of block means sees the
   // section's structure through the speckle, which limits a pixel-wise
   // correlation of single frames to about 0.75 however well they agree.
-  // Integer sums, so exact and the same in any order.
+  // Every other row of blocks and every other block in it: a quarter of the
+  // pixels tell the correlation as well, at a quarter of the cost. Only
+  // those blocks are kept, in row order. Integer sums, so exact and the
+  // same in any order.
   firstColumn = std::max(firstColumn, 0);
   endColumn = std::min(endColumn, w);
   const int bw = (w + kBlock - 1) / kBlock, bh = (h + kBlock - 1) / kBlock;
-  std::vector<std::int64_t> blockA(static_cast<std::size_t>(bw) * bh, 0), blockB(blockA.size(), 0);
-  std::vector<int> blockN(blockA.size(), 0);
+  const int sampledColumns = (bw + 1) / 2, sampledRows = (bh + 1) / 2;
+  const std::size_t sampled = static_cast<std::size_t>(sampledColumns) * sampledRows;
+  std::vector<std::int64_t> blockA(sampled, 0), blockB(sampled, 0);
+  std::vector<int> blockN(sampled, 0);
   std::vector<int> shift(static_cast<std::size_t>(w), 0);
-  for (int x = firstColumn; x < endColumn; ++x) shift[x] = static_cast<int>(clampedShift(final[x], h));
+  // Row y of the reference meets row y - shift of the frame, inside it for
+  // y in [shift, h + shift): every row from the largest such start to the
+  // smallest such end is shared in every column compared.
+  int sharedFirst = 0, sharedEnd = h;
+  for (int x = firstColumn; x < endColumn; ++x) {
+    shift[x] = static_cast<int>(clampedShift(final[x], h));
+    sharedFirst = std::max(sharedFirst, shift[x]);
+    sharedEnd = std::min(sharedEnd, h + shift[x]);
+  }
+  // Where column x of the frame's row y - shift[x] lies from the start of
+  // its row y.
+  const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(frame.rowStride());
+  std::vector<std::ptrdiff_t> offset(static_cast<std::size_t>(w), 0);
+  for (int x = firstColumn; x < endColumn; ++x) offset[x] = x - static_cast<std::ptrdiff_t>(shift[x]) * stride;
+  const int firstBlock = (firstColumn / kBlock + 1) / 2 * 2;
   std::int64_t sa = 0, sb = 0;
-  for (int y = 0; y < h; ++y) {
-    // Every other row of blocks and every other block in it: a quarter of
-    // the pixels tell the correlation as well, at a quarter of the cost.
-    if ((y / kBlock) % 2) continue;
-    const unsigned char* a = reference_.row(y);
-    const std::size_t rowBlock = static_cast<std::size_t>(y / kBlock) * bw;
-    for (int bx = firstColumn / kBlock; bx * kBlock < endColumn; ++bx) {
-      if (bx % 2) continue;
-      // One block's share of this row at a time.
-      const int x0 = std::max(firstColumn, bx * kBlock);
-      const int x1 = std::min(endColumn, (bx + 1) * kBlock);
-      std::int64_t ra = 0, rb = 0;
-      int rn = 0;
-      for (int x = x0; x < x1; ++x) {
-        const int src = y - shift[x];
-        if (src < 0 || src >= h) continue;
-        ra += a[x];
-        rb += frame.row(src)[x];
-        ++rn;
+  for (int by = 0; by < bh; by += 2) {
+    const int y0 = by * kBlock, y1 = std::min(h, y0 + kBlock);
+    const bool shared = y0 >= sharedFirst && y1 <= sharedEnd;
+    const std::size_t rowBlock = static_cast<std::size_t>(by / 2) * sampledColumns;
+    if (shared && y1 - y0 == kBlock) {
+      sumSharedBlocks(frame, by, firstColumn, endColumn, shift, offset, blockA, blockB, blockN, sa, sb);
+      continue;
+    }
+    for (int y = y0; y < y1; ++y) {
+      const unsigned char* a = reference_.row(y);
+      // The frame's pixel (x, y - shift[x]) at b + offset[x].
+      const unsigned char* b = shared ? frame.row(0) + static_cast<std::ptrdiff_t>(y) * stride : nullptr;
+      for (int bx = firstBlock; bx * kBlock < endColumn; bx += 2) {
+        // One block's share of this row at a time.
+        const int x0 = std::max(firstColumn, bx * kBlock);
+        const int x1 = std::min(endColumn, (bx + 1) * kBlock);
+        std::int64_t ra = 0, rb = 0;
+        int rn = 0;
+        if (shared) {
+          for (int x = x0; x < x1; ++x) {
+            ra += a[x];
+            rb += b[offset[x]];
+          }
+          rn = x1 - x0;
+        } else {
+          for (int x = x0; x < x1; ++x) {
+            const int src = y - shift[x];
+            if (src < 0 || src >= h) continue;
+            ra += a[x];
+            rb += frame.row(src)[x];
+            ++rn;
+          }
+        }
+        const std::size_t at = rowBlock + static_cast<std::size_t>(bx / 2);
+        blockA[at] += ra;
+        blockB[at] += rb;
+        blockN[at] += rn;
+        sa += ra;
+        sb += rb;
       }
-      const std::size_t at = rowBlock + static_cast<std::size_t>(bx);
-      blockA[at] += ra;
-      blockB[at] += rb;
-      blockN[at] += rn;
-      sa += ra;
-      sb += rb;
     }
   }
   q.relativeIntensity = sa > 0 ? static_cast<double>(sb) / static_cast<double>(sa) : kNaN;
   {
     std::vector<std::int64_t> bandA(kBands, 0), bandB(kBands, 0);
     const int span = endColumn - firstColumn;
-    for (int by = 0; by < bh; ++by) {
-      for (int bx = 0; bx < bw; ++bx) {
-        const std::size_t at = static_cast<std::size_t>(by) * bw + bx;
+    // Each sampled column of blocks' band, worked out once.
+    std::vector<int> bandOf(static_cast<std::size_t>(sampledColumns), 0);
+    for (int c = 0; c < sampledColumns && span > 0; ++c) {
+      const int centre = std::min(std::max(2 * c * kBlock, firstColumn), endColumn - 1) - firstColumn;
+      bandOf[static_cast<std::size_t>(c)] = static_cast<int>(static_cast<long long>(centre) * kBands / span);
+    }
+    for (std::size_t row = 0; row < sampled; row += static_cast<std::size_t>(sampledColumns)) {
+      for (int c = 0; c < sampledColumns; ++c) {
+        const std::size_t at = row + static_cast<std::size_t>(c);
         if (blockN[at] == 0) continue;
-        const int centre = std::min(std::max(bx * kBlock, firstColumn), endColumn - 1) - firstColumn;
-        const int band = static_cast<int>(static_cast<long long>(centre) * kBands / span);
+        const int band = bandOf[static_cast<std::size_t>(c)];
         bandA[band] += blockA[at];
         bandB[band] += blockB[at];
       }
@@ -191,7 +298,7 @@ FrameQuality FrameQualityMeter::measure(int index, const GImage& frame, const Ro
   }
   // Only whole blocks, so that every block mean averages as many pixels.
   double n = 0, ma = 0, mb = 0;
-  for (std::size_t i = 0; i < blockA.size(); ++i) {
+  for (std::size_t i = 0; i < sampled; ++i) {
     if (blockN[i] != kBlock * kBlock) continue;
     n += 1;
     ma += static_cast<double>(blockA[i]);
@@ -201,7 +308,7 @@ FrameQuality FrameQualityMeter::measure(int index, const GImage& frame, const Ro
   if (n > 0) {
     ma /= n;
     mb /= n;
-    for (std::size_t i = 0; i < blockA.size(); ++i) {
+    for (std::size_t i = 0; i < sampled; ++i) {
       if (blockN[i] != kBlock * kBlock) continue;
       const double da = static_cast<double>(blockA[i]) - ma, db = static_cast<double>(blockB[i]) - mb;
       va += da * da;

@@ -6,6 +6,8 @@
 // definitions and the reasons for every threshold.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -68,8 +70,18 @@ private:
   // The spectrum columnSpectra gives column x of image, 1 <= x <= width - 2.
   mathORN::CplxVector columnSpectrum(const velIPL::GImage& image, int x) const;
 
+  // The sums of the sampled blocks of rows by * 4 .. by * 4 + 3 (by even),
+  // all of whose pixels the frame covers, into measure's block sums.
+  void sumSharedBlocks(const velIPL::GImage& frame, int by, int firstColumn, int endColumn, const std::vector<int>& shift,
+                       const std::vector<std::ptrdiff_t>& offset, std::vector<std::int64_t>& blockA,
+                       std::vector<std::int64_t>& blockB, std::vector<int>& blockN, std::int64_t& sa,
+                       std::int64_t& sb) const;
+
   const velIPL::GImage& reference_;
   RegistrationKind kind_;
+  // The reference's sum over each whole block the measures sample (every
+  // other block of every other row of blocks, in row order).
+  std::vector<std::int64_t> referenceBlocks_;
   mathORN::RowVector referenceEdges_;
   std::vector<double> referenceProfile_;
   // The correlation's sampled columns and the reference's spectra there.

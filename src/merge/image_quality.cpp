@@ -12,11 +12,21 @@ namespace {
 constexpr int kEdgeSmoothing = 5;
 constexpr long long kPercentileStep = 7;
 
-double percentile(std::vector<double> v, double p) {
-  if (v.empty()) return 0.0;
+// The values at fractions p <= q of the way through v sorted (index
+// floor(fraction * (n - 1))), from one copy of v: the k-th smallest value
+// is the same whichever way it is found.
+void percentiles(std::vector<double> v, double p, double q, double& atP, double& atQ) {
+  if (v.empty()) {
+    atP = atQ = 0.0;
+    return;
+  }
   const std::size_t k = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1));
+  const std::size_t l = static_cast<std::size_t>(q * static_cast<double>(v.size() - 1));
   std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(k), v.end());
-  return v[k];
+  atP = v[k];
+  // Everything after k is at least v[k]: the l-th lies among it.
+  if (l > k) std::nth_element(v.begin() + static_cast<std::ptrdiff_t>(k) + 1, v.begin() + static_cast<std::ptrdiff_t>(l), v.end());
+  atQ = v[l];
 }
 
 struct Moments {
@@ -43,10 +53,19 @@ QualityRegions findQualityRegions(const velIPL::DImage& image) {
   // The percentiles from every kPercentileStep-th pixel: as exact as the
   // threshold needs, at a fraction of the cost.
   std::vector<double> all;
-  for (long long i = 0; i < static_cast<long long>(w) * h; i += kPercentileStep) {
-    all.push_back(image.at(static_cast<int>(i % w), static_cast<int>(i / w)));
+  all.reserve(static_cast<std::size_t>(static_cast<long long>(w) * h / kPercentileStep + 1));
+  // Pixel i of the image in storage order is (i % w, i / w), stepped along
+  // without dividing.
+  for (int x = 0, y = 0; w > 0 && y < h;) {
+    all.push_back(image.at(x, y));
+    x += kPercentileStep;
+    while (x >= w) {
+      x -= w;
+      ++y;
+    }
   }
-  const double low = percentile(all, 0.10), high = percentile(all, 0.99);
+  double low = 0.0, high = 0.0;
+  percentiles(all, 0.10, 0.99, low, high);
   r.edgeThreshold = low + 0.5 * (high - low);
   r.backgroundGap = std::max(4, h / 50);
   r.bandRows = std::max(3, h / 80);
@@ -55,36 +74,64 @@ QualityRegions findQualityRegions(const velIPL::DImage& image) {
   r.homogeneous.assign(static_cast<std::size_t>(w), false);
   if (high <= low) return r;
 
-  std::vector<double> bandMeans(static_cast<std::size_t>(w), 0.0);
-  std::vector<double> found;
-  for (int x = 0; x < w; ++x) {
-    int edge = -1;
-    double window = 0.0;
-    for (int y = 0; y < h && edge < 0; ++y) {
-      window += image.at(x, y);
-      if (y >= kEdgeSmoothing) window -= image.at(x, y - kEdgeSmoothing);
-      if (y >= kEdgeSmoothing - 1 && window / kEdgeSmoothing >= r.edgeThreshold) edge = y - (kEdgeSmoothing - 1);
+  // Every column is searched on its own, as a walk down it would, but all
+  // columns a row at a time: the image is read in storage order, and the
+  // columns' running sums, independent of each other, do not wait on one
+  // another. Each column's sums take the same values in the same order.
+  std::vector<int> edges(static_cast<std::size_t>(w), -1);
+  {
+    std::vector<double> window(static_cast<std::size_t>(w), 0.0);
+    int missing = w;
+    for (int y = 0; y < h && missing > 0; ++y) {
+      const double* row = image.row(y);
+      const double* leaving = y >= kEdgeSmoothing ? image.row(y - kEdgeSmoothing) : nullptr;
+      for (int x = 0; x < w; ++x) {
+        if (edges[x] >= 0) continue;
+        window[x] += row[x];
+        if (leaving) window[x] -= leaving[x];
+        if (y >= kEdgeSmoothing - 1 && window[x] / kEdgeSmoothing >= r.edgeThreshold) {
+          edges[x] = y - (kEdgeSmoothing - 1);
+          --missing;
+        }
+      }
     }
+  }
+  std::vector<int> columns;
+  int firstEdge = h;
+  for (int x = 0; x < w; ++x) {
+    const int edge = edges[x];
     if (edge < r.backgroundGap + 1 || edge + r.bandRows > h) continue;
     r.edges[x] = edge;
     r.backgroundPixels += edge - r.backgroundGap;
-    double best = -1.0;
-    int top = edge;
-    double band = 0.0;
-    for (int y = edge; y < h; ++y) {
-      band += image.at(x, y);
-      if (y - edge >= r.bandRows) band -= image.at(x, y - r.bandRows);
-      if (y - edge >= r.bandRows - 1 && band > best) {
-        best = band;
-        top = y - (r.bandRows - 1);
+    columns.push_back(x);
+    firstEdge = std::min(firstEdge, edge);
+  }
+  std::vector<double> best(static_cast<std::size_t>(w), -1.0), band(static_cast<std::size_t>(w), 0.0);
+  std::vector<int> top(edges);
+  for (int y = firstEdge; y < h; ++y) {
+    const double* row = image.row(y);
+    const double* leaving = y >= r.bandRows ? image.row(y - r.bandRows) : nullptr;
+    for (const int x : columns) {
+      const int edge = r.edges[x];
+      if (y < edge) continue;
+      band[x] += row[x];
+      if (y - edge >= r.bandRows) band[x] -= leaving[x];
+      if (y - edge >= r.bandRows - 1 && band[x] > best[x]) {
+        best[x] = band[x];
+        top[x] = y - (r.bandRows - 1);
       }
     }
-    r.tissueTop[x] = top;
+  }
+  std::vector<double> bandMeans(static_cast<std::size_t>(w), 0.0);
+  std::vector<double> found;
+  for (const int x : columns) {
+    r.tissueTop[x] = top[x];
     r.tissuePixels += r.bandRows;
-    bandMeans[x] = best / r.bandRows;
+    bandMeans[x] = best[x] / r.bandRows;
     found.push_back(bandMeans[x]);
   }
-  const double q1 = percentile(found, 0.25), q3 = percentile(found, 0.75);
+  double q1 = 0.0, q3 = 0.0;
+  percentiles(found, 0.25, 0.75, q1, q3);
   for (int x = 0; x < w; ++x) {
     if (r.tissueTop[x] >= 0 && bandMeans[x] >= q1 && bandMeans[x] <= q3) {
       r.homogeneous[x] = true;

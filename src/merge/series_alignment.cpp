@@ -62,22 +62,35 @@ int lateralRange(int width) { return std::clamp(width / 8, 1, 64); }
 
 std::vector<double> lateralProfile(const velIPL::GImage& image) {
   const int w = image.width();
-  // Integer sums (at most 4096 rows of 255) are exact and add several
-  // columns per instruction.
+  // Integer sums (at most 4096 rows of 255) are exact. 16-bit partial sums
+  // of up to 257 rows cannot overflow and add twice the columns per
+  // instruction.
   std::vector<std::int32_t> counts(static_cast<std::size_t>(w), 0);
-  for (int y = 0; y < image.height(); ++y) {
-    const unsigned char* row = image.row(y);
-    std::int32_t* sum = counts.data();
-    for (int x = 0; x < w; ++x) sum[x] += row[x];
+  std::vector<std::uint16_t> partial(static_cast<std::size_t>(w));
+  constexpr int kPartialRows = 257;
+  for (int y0 = 0; y0 < image.height(); y0 += kPartialRows) {
+    std::fill(partial.begin(), partial.end(), std::uint16_t{0});
+    std::uint16_t* sum = partial.data();
+    const int y1 = std::min(image.height(), y0 + kPartialRows);
+    for (int y = y0; y < y1; ++y) {
+      const unsigned char* row = image.row(y);
+      for (int x = 0; x < w; ++x) sum[x] = static_cast<std::uint16_t>(sum[x] + row[x]);
+    }
+    for (int x = 0; x < w; ++x) counts[x] += sum[x];
   }
-  const std::vector<double> sums(counts.begin(), counts.end());
-  std::vector<double> profile(sums.size());
+  std::vector<double> profile(static_cast<std::size_t>(w));
   const int half = kTrendWindow / 2;
+  // The trend's window sums as integers: every partial sum of whole numbers
+  // below 2^53 is exact, so this is the value a sum of doubles in any order
+  // gives.
+  std::int64_t window = 0;
+  int a = 0, b = -1;
   for (int x = 0; x < w; ++x) {
-    const int a = std::max(0, x - half), b = std::min(w - 1, x + half);
-    double mean = 0;
-    for (int i = a; i <= b; ++i) mean += sums[i];
-    profile[x] = sums[x] - mean / (b - a + 1);
+    const int first = std::max(0, x - half), last = std::min(w - 1, x + half);
+    while (b < last) window += counts[++b];
+    while (a < first) window -= counts[a++];
+    const double mean = static_cast<double>(window);
+    profile[x] = static_cast<double>(counts[x]) - mean / (last - first + 1);
   }
   return profile;
 }
