@@ -105,54 +105,9 @@ inline std::uint32_t pairSums(std::uint32_t v) { return (v & 0x00FF00FFu) + ((v 
 
 }  // namespace
 
-void FrameQualityMeter::sumSharedBlocks(const GImage& frame, int by, int firstColumn, int endColumn,
-                                        const std::vector<int>& shift, const std::vector<std::ptrdiff_t>& offset,
-                                        std::vector<std::int64_t>& blockA, std::vector<std::int64_t>& blockB,
-                                        std::vector<int>& blockN, std::int64_t& sa, std::int64_t& sb) const {
-  // Rows y0 .. y0 + 3 of a sampled row of blocks, every pixel of which the
-  // frame covers: a block whose four columns share one shift reads four
-  // whole rows of four bytes, the others pixel by pixel.
-  const int y0 = by * kBlock;
-  const int sampledColumns = ((frame.width() + kBlock - 1) / kBlock + 1) / 2;
-  const std::size_t rowBlock = static_cast<std::size_t>(by / 2) * sampledColumns;
-  const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(frame.rowStride());
-  const unsigned char* top = frame.row(0) + static_cast<std::ptrdiff_t>(y0) * stride;
-  for (int bx = (firstColumn / kBlock + 1) / 2 * 2; bx * kBlock < endColumn; bx += 2) {
-    const int x0 = std::max(firstColumn, bx * kBlock);
-    const int x1 = std::min(endColumn, (bx + 1) * kBlock);
-    const std::size_t at = rowBlock + static_cast<std::size_t>(bx / 2);
-    std::int64_t ra = 0, rb = 0;
-    if (x1 - x0 == kBlock && shift[x0] == shift[x0 + 1] && shift[x0] == shift[x0 + 2] && shift[x0] == shift[x0 + 3]) {
-      const unsigned char* p = top + offset[x0];
-      std::uint32_t halves = 0;
-      for (int k = 0; k < kBlock; ++k) {
-        std::uint32_t v;
-        std::memcpy(&v, p + k * stride, sizeof v);
-        halves += pairSums(v);
-      }
-      rb = (halves & 0xFFFFu) + (halves >> 16);
-      ra = referenceBlocks_[at];
-    } else {
-      for (int k = 0; k < kBlock; ++k) {
-        const unsigned char* a = reference_.row(y0 + k);
-        const unsigned char* b = top + k * stride;
-        for (int x = x0; x < x1; ++x) {
-          ra += a[x];
-          rb += b[offset[x]];
-        }
-      }
-    }
-    blockA[at] += ra;
-    blockB[at] += rb;
-    blockN[at] += kBlock * (x1 - x0);
-    sa += ra;
-    sb += rb;
-  }
-}
-
 FrameQuality FrameQualityMeter::measure(int index, const GImage& frame, const RowVector& raw,
                                         const RowVector& smoothed, const RowVector& final, int firstColumn,
-                                        int endColumn) const {
+                                        int endColumn, const std::vector<double>* peakRatios) const {
   FrameQuality q;
   q.frame = index;
   const int w = frame.width();
@@ -177,7 +132,8 @@ FrameQuality FrameQualityMeter::measure(int index, const GImage& frame, const Ro
     q.edgeShare = kNaN;
     q.replacedShare = kNaN;
     std::vector<double> ratios;
-    for (std::size_t i = 0; i < sampleColumns_.size(); ++i) {
+    if (peakRatios && peakRatios->size() == sampleColumns_.size()) ratios = *peakRatios;
+    for (std::size_t i = ratios.size(); i < sampleColumns_.size(); ++i) {
       const mathORN::ColVector c =
           crossCorrelate(referenceSpectra_[i], columnSpectrum(frame, sampleColumns_[i]), weights_, inverse_);
       double peak = 0.0;
@@ -211,63 +167,91 @@ FrameQuality FrameQualityMeter::measure(int index, const GImage& frame, const Ro
   std::vector<std::int64_t> blockA(sampled, 0), blockB(sampled, 0);
   std::vector<int> blockN(sampled, 0);
   std::vector<int> shift(static_cast<std::size_t>(w), 0);
-  // Row y of the reference meets row y - shift of the frame, inside it for
-  // y in [shift, h + shift): every row from the largest such start to the
-  // smallest such end is shared in every column compared.
-  int sharedFirst = 0, sharedEnd = h;
-  for (int x = firstColumn; x < endColumn; ++x) {
-    shift[x] = static_cast<int>(clampedShift(final[x], h));
-    sharedFirst = std::max(sharedFirst, shift[x]);
-    sharedEnd = std::min(sharedEnd, h + shift[x]);
-  }
-  // Where column x of the frame's row y - shift[x] lies from the start of
-  // its row y.
+  for (int x = firstColumn; x < endColumn; ++x) shift[x] = static_cast<int>(clampedShift(final[x], h));
   const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(frame.rowStride());
-  std::vector<std::ptrdiff_t> offset(static_cast<std::size_t>(w), 0);
-  for (int x = firstColumn; x < endColumn; ++x) offset[x] = x - static_cast<std::ptrdiff_t>(shift[x]) * stride;
-  const int firstBlock = (firstColumn / kBlock + 1) / 2 * 2;
-  std::int64_t sa = 0, sb = 0;
+  // Each sampled column of blocks, worked out once: its columns and the rows of the reference all its columns
+  // meet inside the frame (row y meets row y - shift, inside it for y in
+  // [shift, h + shift)).
+  struct BlockColumn {
+    int bx, x0, x1;
+    int sharedFirst, sharedEnd;
+  };
+  std::vector<BlockColumn> blockColumns;
+  for (int bx = (firstColumn / kBlock + 1) / 2 * 2; bx * kBlock < endColumn; bx += 2) {
+    BlockColumn c{bx, std::max(firstColumn, bx * kBlock), std::min(endColumn, (bx + 1) * kBlock), 0, h};
+    for (int x = c.x0; x < c.x1; ++x) {
+      c.sharedFirst = std::max(c.sharedFirst, shift[x]);
+      c.sharedEnd = std::min(c.sharedEnd, h + shift[x]);
+    }
+    blockColumns.push_back(c);
+  }
+  // The frame's column sums for its lateral profile are taken along the
+  // way, a few rows ahead of the blocks, so that the rows the blocks read
+  // are still in the cache.
+  int lowestShift = 0;
+  for (int x = firstColumn; x < endColumn; ++x) lowestShift = std::min(lowestShift, shift[x]);
+  std::vector<std::int32_t> columnSums(static_cast<std::size_t>(w), 0);
+  int summed = 0;
   for (int by = 0; by < bh; by += 2) {
     const int y0 = by * kBlock, y1 = std::min(h, y0 + kBlock);
-    const bool shared = y0 >= sharedFirst && y1 <= sharedEnd;
+    // Rows up to y1 - lowestShift - 1 are read by this row of blocks.
+    const int needed = std::min(h, y1 - lowestShift);
+    if (needed > summed) {
+      const int next = std::min(h, std::max(needed, summed + 32));
+      addColumnSums(frame, summed, next, columnSums);
+      summed = next;
+    }
     const std::size_t rowBlock = static_cast<std::size_t>(by / 2) * sampledColumns;
-    if (shared && y1 - y0 == kBlock) {
-      sumSharedBlocks(frame, by, firstColumn, endColumn, shift, offset, blockA, blockB, blockN, sa, sb);
-      continue;
-    }
-    for (int y = y0; y < y1; ++y) {
-      const unsigned char* a = reference_.row(y);
-      // The frame's pixel (x, y - shift[x]) at b + offset[x].
-      const unsigned char* b = shared ? frame.row(0) + static_cast<std::ptrdiff_t>(y) * stride : nullptr;
-      for (int bx = firstBlock; bx * kBlock < endColumn; bx += 2) {
-        // One block's share of this row at a time.
-        const int x0 = std::max(firstColumn, bx * kBlock);
-        const int x1 = std::min(endColumn, (bx + 1) * kBlock);
-        std::int64_t ra = 0, rb = 0;
-        int rn = 0;
-        if (shared) {
-          for (int x = x0; x < x1; ++x) {
-            ra += a[x];
-            rb += b[offset[x]];
+    for (const BlockColumn& c : blockColumns) {
+      const std::size_t at = rowBlock + static_cast<std::size_t>(c.bx / 2);
+      std::int64_t rb = 0;
+      if (y1 - y0 == kBlock && c.x1 - c.x0 == kBlock && y0 >= c.sharedFirst && y1 <= c.sharedEnd) {
+        // A whole block the frame covers: its reference sum is known. Each
+        // run of its columns with one shift reads the block's four bytes
+        // from four rows of the frame, keeping only the run's bytes (byte i
+        // of the word is column x0 + i).
+        std::uint32_t halves = 0;
+        for (int xa = c.x0; xa < c.x1;) {
+          int xb = xa + 1;
+          while (xb < c.x1 && shift[xb] == shift[xa]) ++xb;
+          const std::uint32_t keep = static_cast<std::uint32_t>(((std::uint64_t{1} << (8 * (xb - c.x0))) - 1) &
+                                                                ~((std::uint64_t{1} << (8 * (xa - c.x0))) - 1));
+          const unsigned char* p = frame.row(y0 - shift[xa]) + c.x0;
+          for (int k = 0; k < kBlock; ++k) {
+            std::uint32_t v;
+            std::memcpy(&v, p + k * stride, sizeof v);
+            halves += pairSums(v & keep);
           }
-          rn = x1 - x0;
-        } else {
-          for (int x = x0; x < x1; ++x) {
-            const int src = y - shift[x];
-            if (src < 0 || src >= h) continue;
-            ra += a[x];
-            rb += frame.row(src)[x];
-            ++rn;
-          }
+          xa = xb;
         }
-        const std::size_t at = rowBlock + static_cast<std::size_t>(bx / 2);
-        blockA[at] += ra;
-        blockB[at] += rb;
-        blockN[at] += rn;
-        sa += ra;
-        sb += rb;
+        rb = (halves & 0xFFFFu) + (halves >> 16);
+        blockA[at] = referenceBlocks_[at];
+        blockB[at] = rb;
+        blockN[at] = kBlock * kBlock;
+        continue;
       }
+      std::int64_t ra = 0;
+      int rn = 0;
+      for (int y = y0; y < y1; ++y) {
+        const unsigned char* a = reference_.row(y);
+        for (int x = c.x0; x < c.x1; ++x) {
+          const int src = y - shift[x];
+          if (src < 0 || src >= h) continue;
+          ra += a[x];
+          rb += frame.row(src)[x];
+          ++rn;
+        }
+      }
+      blockA[at] = ra;
+      blockB[at] = rb;
+      blockN[at] = rn;
     }
+  }
+  if (summed < h) addColumnSums(frame, summed, h, columnSums);
+  std::int64_t sa = 0, sb = 0;
+  for (std::size_t i = 0; i < sampled; ++i) {
+    sa += blockA[i];
+    sb += blockB[i];
   }
   q.relativeIntensity = sa > 0 ? static_cast<double>(sb) / static_cast<double>(sa) : kNaN;
   {
@@ -320,7 +304,7 @@ FrameQuality FrameQualityMeter::measure(int index, const GImage& frame, const Ro
   // Narrower than two trend windows, a profile is mostly noise.
   q.profileCorrelation = endColumn - firstColumn < kMinimumProfileColumns
                              ? kNaN
-                             : profileCorrelation(referenceProfile_, lateralProfile(frame), firstColumn, endColumn);
+                             : profileCorrelation(referenceProfile_, lateralProfileOfSums(columnSums), firstColumn, endColumn);
   return q;
 }
 

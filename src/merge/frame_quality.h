@@ -62,20 +62,20 @@ public:
   // raw shifts, the shifts after the running median (smoothed) and the
   // final ones. Only columns firstColumn .. endColumn - 1 are compared
   // (a frame moved sideways covers no more).
+  // peakRatios: the correlation's peak ratio in each of peakColumns(), when
+  // the registration has them already (the fast correlator gives the same
+  // values); measured here when null.
   FrameQuality measure(int index, const velIPL::GImage& frame, const mathORN::RowVector& raw,
                        const mathORN::RowVector& smoothed, const mathORN::RowVector& final, int firstColumn,
-                       int endColumn) const;
+                       int endColumn, const std::vector<double>* peakRatios = nullptr) const;
+
+  // The columns whose correlation peak ratio the correlation's measures
+  // take (none for the anterior edge).
+  const std::vector<int>& peakColumns() const { return sampleColumns_; }
 
 private:
   // The spectrum columnSpectra gives column x of image, 1 <= x <= width - 2.
   mathORN::CplxVector columnSpectrum(const velIPL::GImage& image, int x) const;
-
-  // The sums of the sampled blocks of rows by * 4 .. by * 4 + 3 (by even),
-  // all of whose pixels the frame covers, into measure's block sums.
-  void sumSharedBlocks(const velIPL::GImage& frame, int by, int firstColumn, int endColumn, const std::vector<int>& shift,
-                       const std::vector<std::ptrdiff_t>& offset, std::vector<std::int64_t>& blockA,
-                       std::vector<std::int64_t>& blockB, std::vector<int>& blockN, std::int64_t& sa,
-                       std::int64_t& sb) const;
 
   const velIPL::GImage& reference_;
   RegistrationKind kind_;

@@ -45,9 +45,26 @@ struct Moments {
   }
 };
 
-}  // namespace
+// The values the figures read, as doubles: an image's own, or a running
+// sum's divided by the frames (the value Merger::average() gives).
+template <typename Image>
+struct ValuesOf {
+  const Image& image;
+  int width() const { return image.width(); }
+  int height() const { return image.height(); }
+  double at(int x, int y) const { return image.at(x, y); }
+};
 
-QualityRegions findQualityRegions(const velIPL::DImage& image) {
+struct MeanOf {
+  const velIPL::DImage& sum;
+  int divisor;
+  int width() const { return sum.width(); }
+  int height() const { return sum.height(); }
+  double at(int x, int y) const { return sum.at(x, y) / divisor; }
+};
+
+template <typename Values>
+QualityRegions findRegions(const Values& image) {
   QualityRegions r;
   const int w = image.width(), h = image.height();
   // The percentiles from every kPercentileStep-th pixel: as exact as the
@@ -83,12 +100,10 @@ QualityRegions findQualityRegions(const velIPL::DImage& image) {
     std::vector<double> window(static_cast<std::size_t>(w), 0.0);
     int missing = w;
     for (int y = 0; y < h && missing > 0; ++y) {
-      const double* row = image.row(y);
-      const double* leaving = y >= kEdgeSmoothing ? image.row(y - kEdgeSmoothing) : nullptr;
       for (int x = 0; x < w; ++x) {
         if (edges[x] >= 0) continue;
-        window[x] += row[x];
-        if (leaving) window[x] -= leaving[x];
+        window[x] += image.at(x, y);
+        if (y >= kEdgeSmoothing) window[x] -= image.at(x, y - kEdgeSmoothing);
         if (y >= kEdgeSmoothing - 1 && window[x] / kEdgeSmoothing >= r.edgeThreshold) {
           edges[x] = y - (kEdgeSmoothing - 1);
           --missing;
@@ -109,13 +124,11 @@ QualityRegions findQualityRegions(const velIPL::DImage& image) {
   std::vector<double> best(static_cast<std::size_t>(w), -1.0), band(static_cast<std::size_t>(w), 0.0);
   std::vector<int> top(edges);
   for (int y = firstEdge; y < h; ++y) {
-    const double* row = image.row(y);
-    const double* leaving = y >= r.bandRows ? image.row(y - r.bandRows) : nullptr;
     for (const int x : columns) {
       const int edge = r.edges[x];
       if (y < edge) continue;
-      band[x] += row[x];
-      if (y - edge >= r.bandRows) band[x] -= leaving[x];
+      band[x] += image.at(x, y);
+      if (y - edge >= r.bandRows) band[x] -= image.at(x, y - r.bandRows);
       if (y - edge >= r.bandRows - 1 && band[x] > best[x]) {
         best[x] = band[x];
         top[x] = y - (r.bandRows - 1);
@@ -141,7 +154,8 @@ QualityRegions findQualityRegions(const velIPL::DImage& image) {
   return r;
 }
 
-QualityFigures measureQuality(const velIPL::DImage& image, const QualityRegions& r) {
+template <typename Values>
+QualityFigures measureValues(const Values& image, const QualityRegions& r) {
   Moments tissue, background, homogeneous;
   // The background's noise is its spread about each row's own mean: the
   // rows near the top, which frames moved down leave with fewer
@@ -179,6 +193,26 @@ QualityFigures measureQuality(const velIPL::DImage& image, const QualityRegions&
   return f;
 }
 
+template <typename Reference>
+ImageQuality assess(const MeanOf& average, const Reference& reference) {
+  ImageQuality q;
+  q.regions = findRegions(average);
+  q.average = measureValues(average, q.regions);
+  q.reference = measureValues(reference, q.regions);
+  q.snrGainDb = q.average.snrDb - q.reference.snrDb;
+  return q;
+}
+
+}  // namespace
+
+QualityRegions findQualityRegions(const velIPL::DImage& image) {
+  return findRegions(ValuesOf<velIPL::DImage>{image});
+}
+
+QualityFigures measureQuality(const velIPL::DImage& image, const QualityRegions& regions) {
+  return measureValues(ValuesOf<velIPL::DImage>{image}, regions);
+}
+
 ImageQuality assessMerge(const velIPL::DImage& average, const velIPL::DImage& reference) {
   ImageQuality q;
   q.regions = findQualityRegions(average);
@@ -186,6 +220,14 @@ ImageQuality assessMerge(const velIPL::DImage& average, const velIPL::DImage& re
   q.reference = measureQuality(reference, q.regions);
   q.snrGainDb = q.average.snrDb - q.reference.snrDb;
   return q;
+}
+
+ImageQuality assessMerge(const velIPL::DImage& sum, int divisor, const velIPL::GImage& reference) {
+  return assess(MeanOf{sum, divisor}, ValuesOf<velIPL::GImage>{reference});
+}
+
+ImageQuality assessMerge(const velIPL::DImage& sum, int divisor, const velIPL::G16Image& reference) {
+  return assess(MeanOf{sum, divisor}, ValuesOf<velIPL::G16Image>{reference});
 }
 
 }  // namespace lumifold

@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "ipl/image_decoder.h"
 #include "ipl/images.h"
 
 namespace lumifold {
@@ -55,5 +56,10 @@ struct ImageQuality {
   double snrGainDb = 0.0;
 };
 ImageQuality assessMerge(const velIPL::DImage& average, const velIPL::DImage& reference);
+// The same from a merge's running sum, whose average is sum / divisor (as
+// Merger::average() divides it), and its reference frame's own pixels:
+// the same figures, without making either image of doubles.
+ImageQuality assessMerge(const velIPL::DImage& sum, int divisor, const velIPL::GImage& reference);
+ImageQuality assessMerge(const velIPL::DImage& sum, int divisor, const velIPL::G16Image& reference);
 
 }  // namespace lumifold

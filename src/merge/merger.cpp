@@ -63,7 +63,8 @@ GImage Merger::run(RegistrationKind kind) {
   qualities_.clear();
   referenceIndex_ = 0;
   imageQuality_ = ImageQuality();
-  referenceValues_ = velIPL::DImage();
+  referenceGrey_ = GImage();
+  referenceFull_ = velIPL::G16Image();
   GImage merged;
   const bool fast = implementation_ == Implementation::Fast;
   if (qualityOptionsOn()) {
@@ -75,8 +76,10 @@ GImage Merger::run(RegistrationKind kind) {
   }
   meter_.reset();
   if (measuring_) {
-    imageQuality_ = assessMerge(average(), referenceValues_);
-    referenceValues_ = velIPL::DImage();
+    imageQuality_ = bitsPerSample_ == 16 ? assessMerge(accumulator_, divisor_, referenceFull_)
+                                         : assessMerge(accumulator_, divisor_, referenceGrey_);
+    referenceGrey_ = GImage();
+    referenceFull_ = velIPL::G16Image();
     measured_ = true;
   }
   return merged;
@@ -188,7 +191,13 @@ void Merger::startAccumulator(const FramePixels& reference) {
   }
   divisor_ = imageCount_;
   // The figures compare the average with the reference it started from.
-  if (measuring_) referenceValues_ = accumulator_;
+  if (measuring_) {
+    if (bitsPerSample_ == 16) {
+      referenceFull_ = reference.full;
+    } else {
+      referenceGrey_ = reference.grey;
+    }
+  }
 }
 
 void Merger::requireReferenceDepth(const FramePixels& frame) const {
@@ -206,7 +215,7 @@ void Merger::requireReferenceSize(const GImage& image) const {
 void Merger::measure(int index, const FramePixels& frame, const RowVector& raw, const RowVector& smoothed,
                      const RowVector& shifts) {
   if (!meter_) return;
-  qualities_.push_back(meter_->measure(index, frame.grey, raw, smoothed, shifts, 0, width_));
+  qualities_.push_back(meter_->measure(index, frame.grey, raw, smoothed, shifts, 0, width_, peakRatios_));
   if (qualityObserver_) qualityObserver_(qualities_.back());
 }
 

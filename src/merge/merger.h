@@ -197,7 +197,12 @@ private:
   bool measuring_ = false;
   bool measured_ = false;
   std::unique_ptr<FrameQualityMeter> meter_;
-  velIPL::DImage referenceValues_;
+  // The peak ratios the fast correlator gives the meter, while it runs.
+  const std::vector<double>* peakRatios_ = nullptr;
+  // The reference frame's pixels (8-bit or 16-bit, as the sum holds them),
+  // which the figures compare the average with.
+  velIPL::GImage referenceGrey_;
+  velIPL::G16Image referenceFull_;
   std::vector<FrameQuality> qualities_;
   int referenceIndex_ = 0;
   ImageQuality imageQuality_;

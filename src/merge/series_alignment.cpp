@@ -60,24 +60,39 @@ double profileCorrelation(const std::vector<double>& a, const std::vector<double
 
 int lateralRange(int width) { return std::clamp(width / 8, 1, 64); }
 
-std::vector<double> lateralProfile(const velIPL::GImage& image) {
+namespace {
+
+// Adds rows first .. end - 1 (at most 257 of them, so that 16-bit sums of
+// grey cannot overflow) of image into sum, column by column, built for the
+// widest vector instructions the processor has.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__ELF__)
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+#endif
+void addRows(const velIPL::GImage& image, int first, int end, std::uint16_t* sum) {
+  const int w = image.width();
+  for (int y = first; y < end; ++y) {
+    const unsigned char* row = image.row(y);
+    for (int x = 0; x < w; ++x) sum[x] = static_cast<std::uint16_t>(sum[x] + row[x]);
+  }
+}
+
+}  // namespace
+
+void addColumnSums(const velIPL::GImage& image, int first, int end, std::vector<std::int32_t>& sums) {
   const int w = image.width();
   // Integer sums (at most 4096 rows of 255) are exact. 16-bit partial sums
-  // of up to 257 rows cannot overflow and add twice the columns per
-  // instruction.
-  std::vector<std::int32_t> counts(static_cast<std::size_t>(w), 0);
-  std::vector<std::uint16_t> partial(static_cast<std::size_t>(w));
+  // add twice the columns per instruction.
   constexpr int kPartialRows = 257;
-  for (int y0 = 0; y0 < image.height(); y0 += kPartialRows) {
+  std::vector<std::uint16_t> partial(static_cast<std::size_t>(w));
+  for (int y0 = first; y0 < end; y0 += kPartialRows) {
     std::fill(partial.begin(), partial.end(), std::uint16_t{0});
-    std::uint16_t* sum = partial.data();
-    const int y1 = std::min(image.height(), y0 + kPartialRows);
-    for (int y = y0; y < y1; ++y) {
-      const unsigned char* row = image.row(y);
-      for (int x = 0; x < w; ++x) sum[x] = static_cast<std::uint16_t>(sum[x] + row[x]);
-    }
-    for (int x = 0; x < w; ++x) counts[x] += sum[x];
+    addRows(image, y0, std::min(end, y0 + kPartialRows), partial.data());
+    for (int x = 0; x < w; ++x) sums[x] += partial[x];
   }
+}
+
+std::vector<double> lateralProfileOfSums(const std::vector<std::int32_t>& counts) {
+  const int w = static_cast<int>(counts.size());
   std::vector<double> profile(static_cast<std::size_t>(w));
   const int half = kTrendWindow / 2;
   // The trend's window sums as integers: every partial sum of whole numbers
@@ -93,6 +108,12 @@ std::vector<double> lateralProfile(const velIPL::GImage& image) {
     profile[x] = static_cast<double>(counts[x]) - mean / (last - first + 1);
   }
   return profile;
+}
+
+std::vector<double> lateralProfile(const velIPL::GImage& image) {
+  std::vector<std::int32_t> counts(static_cast<std::size_t>(image.width()), 0);
+  addColumnSums(image, 0, image.height(), counts);
+  return lateralProfileOfSums(counts);
 }
 
 int estimateLateralShift(const std::vector<double>& reference, const std::vector<double>& frame, int range) {

@@ -4,6 +4,7 @@
 // most like the others. docs/quality.md says how each works.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "ipl/image_decoder.h"
@@ -19,6 +20,11 @@ int lateralRange(int width);
 // trend (a running mean of 31 columns) removed: what a sideways slip moves
 // and an axial shift does not change.
 std::vector<double> lateralProfile(const velIPL::GImage& image);
+// The same in two steps, for a caller that reads the image row by row
+// anyway: each column's grey summed over rows first .. end - 1, added into
+// sums (one per column); and the profile from sums over every row.
+void addColumnSums(const velIPL::GImage& image, int first, int end, std::vector<std::int32_t>& sums);
+std::vector<double> lateralProfileOfSums(const std::vector<std::int32_t>& sums);
 
 // The slip t in -range .. range that best lines frame's profile up with the
 // reference's, by normalised correlation over their overlap: column x - t of

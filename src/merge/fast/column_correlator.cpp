@@ -179,11 +179,30 @@ RowVector ColumnCorrelator::shifts(int slot) {
                fft_.reversedOrder(), weights_.data(), m_, laneHypot_);
     fft_.inverse(correlation);
     const int lanes = std::min(kBatchLanes, width_ - x0);
+    for (std::size_t i = 0; i < peakColumns_.size(); ++i) {
+      const int l = peakColumns_[i] - x0;
+      if (l < 0 || l >= lanes) continue;
+      const double divisor = m_;
+      double peak = 0.0;
+      double sum = 0.0;
+      for (int k = 0; k < m_; ++k) {
+        const double* element = correlation + static_cast<std::size_t>(k) * kStride + l;
+        const double magnitude = std::hypot(element[0] / divisor, element[kBatchLanes] / divisor);
+        peak = std::max(peak, magnitude);
+        sum += magnitude;
+      }
+      peakRatios_[i] = sum > 0.0 ? peak / (sum / m_) : 0.0;
+    }
     int lags[kBatchLanes];
     firstLargestLags(correlation, m_, lanes, lags);
     for (int l = 0; l < lanes; ++l) s[x0 + l] = wrapLag(lags[l], m_);
   });
   return s;
+}
+
+void ColumnCorrelator::setPeakColumns(const std::vector<int>& columns) {
+  peakColumns_ = columns;
+  peakRatios_.assign(columns.size(), 0.0);
 }
 
 void ColumnCorrelator::loadSums(const GImage& image, int slot, int first, int end) {

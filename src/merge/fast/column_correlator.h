@@ -51,6 +51,14 @@ public:
   void prepare(const velIPL::GImage& image, int slot);
   mathORN::RowVector shifts(int slot);
 
+  // Frame quality's peak ratios, taken from the correlations shifts()
+  // works out anyway: for each of these columns, the largest magnitude
+  // |c[k] / (M, 0)| divided by their mean, in the order and arithmetic of
+  // FrameQualityMeter's own (frame_quality.cpp), so the same values. After
+  // each shifts(), peakRatios()[i] is column i's.
+  void setPeakColumns(const std::vector<int>& columns);
+  const std::vector<double>& peakRatios() const { return peakRatios_; }
+
 private:
   // Fills sums_[slot] from row first to row end - 1 of image.
   void loadSums(const velIPL::GImage& image, int slot, int first, int end);
@@ -84,6 +92,8 @@ private:
   // Two batches per worker, made on first use: the image spectrum, then the
   // correlation.
   std::vector<BatchBuffer> scratch_;
+  std::vector<int> peakColumns_;
+  std::vector<double> peakRatios_;
   WorkerPool& pool_;
 };
 

@@ -44,6 +44,16 @@ GImage Merger::correlationFast() {
   });
   startAccumulator(reference);
   startMeasuring(reference.grey, RegistrationKind::Correlation);
+  // The meter's peak ratios come from the correlations the shifts are
+  // found from.
+  if (meter_) {
+    correlator.setPeakColumns(meter_->peakColumns());
+    peakRatios_ = &correlator.peakRatios();
+  }
+  struct Forget {
+    const std::vector<double>*& ratios;
+    ~Forget() { ratios = nullptr; }
+  } forget{peakRatios_};
   for (int j = 1; j < imageCount_; ++j) {
     currentImage_ = j;
     const FramePixels frame = frames.take();
