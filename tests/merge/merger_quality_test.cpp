@@ -15,9 +15,12 @@
 
 using lumifold::BadFrame;
 using lumifold::BScanSimulator;
+using lumifold::assessMerge;
 using lumifold::FrameQuality;
+using lumifold::ImageQuality;
 using lumifold::MergeFrame;
 using lumifold::Merger;
+using lumifold::QualityFigures;
 using lumifold::SimulationParameters;
 using Implementation = lumifold::Merger::Implementation;
 using velIPL::GImage;
@@ -59,11 +62,25 @@ SimulationParameters smallSeries(unsigned seed) {
   return p;
 }
 
+bool sameFigures(const QualityFigures& a, const QualityFigures& b) {
+  return sameValue(a.snrDb, b.snrDb) && sameValue(a.cnr, b.cnr) && sameValue(a.enl, b.enl) &&
+         sameValue(a.tissueMean, b.tissueMean) && sameValue(a.tissueDeviation, b.tissueDeviation) &&
+         sameValue(a.backgroundMean, b.backgroundMean) && sameValue(a.backgroundDeviation, b.backgroundDeviation);
+}
+
+bool sameFigures(const ImageQuality& a, const ImageQuality& b) {
+  return sameFigures(a.average, b.average) && sameFigures(a.reference, b.reference) &&
+         sameValue(a.snrGainDb, b.snrGainDb) && a.regions.edges == b.regions.edges &&
+         a.regions.tissueTop == b.regions.tissueTop && a.regions.homogeneous == b.regions.homogeneous;
+}
+
 struct Merged {
   GImage merged;
   std::vector<FrameQuality> observed;
   std::vector<FrameQuality> qualities;
   int reference = 0;
+  ImageQuality figures;
+  velIPL::DImage average;
 };
 
 Merged merge(const std::vector<MergeFrame>& frames, bool correlation, Implementation implementation,
@@ -76,6 +93,8 @@ Merged merge(const std::vector<MergeFrame>& frames, bool correlation, Implementa
   run.merged = correlation ? merger.mergeByCorrelation() : merger.mergeByAnteriorEdge();
   run.qualities = merger.frameQualities();
   run.reference = merger.referenceIndex();
+  run.figures = merger.imageQuality();
+  run.average = merger.average();
   return run;
 }
 
@@ -86,6 +105,12 @@ TEST(MergerQuality, MeasuringChangesNothingAndBothImplementationsMeasureAlike) {
   p.badFrames = {BadFrame::Blink, BadFrame::Dropout};
   p.lateralSlip = 4;
   const std::vector<MergeFrame> frames = framesOf(BScanSimulator(p));
+  // Frame 0 as the figures of a plain merge read it.
+  const GImage first = BScanSimulator(p).frame(0);
+  velIPL::DImage reference(first.width(), first.height(), 0.0);
+  for (int y = 0; y < first.height(); ++y) {
+    for (int x = 0; x < first.width(); ++x) reference.at(x, y) = first.at(x, y);
+  }
   Merger::QualityOptions all;
   all.reject = true;
   all.reference = Merger::kAutoReference;
@@ -97,6 +122,10 @@ TEST(MergerQuality, MeasuringChangesNothingAndBothImplementationsMeasureAlike) {
       const Merged literal = merge(frames, correlation, Implementation::Straightforward, options, true);
       const Merged fast = merge(frames, correlation, Implementation::Fast, options, true);
       if (!options) EXPECT_TRUE(same(literal.merged, plain.merged));
+      // The merge's figures, taken from its running sum, are those of the
+      // images of doubles.
+      if (!options) EXPECT_TRUE(sameFigures(literal.figures, assessMerge(literal.average, reference)));
+      EXPECT_TRUE(sameFigures(literal.figures, fast.figures));
       EXPECT_TRUE(same(literal.merged, fast.merged));
       EXPECT_EQ(literal.reference, fast.reference);
       ASSERT_EQ(literal.qualities.size(), static_cast<std::size_t>(p.frames - 1));
