@@ -68,7 +68,7 @@ FrameQualityMeter::FrameQualityMeter(const GImage& reference, RegistrationKind k
     referenceBlocks_.assign(static_cast<std::size_t>(sampledColumns) * sampledRows, 0);
     for (int by = 0; by * kBlock + kBlock <= h; by += 2) {
       for (int bx = 0; bx * kBlock + kBlock <= w; bx += 2) {
-        std::int64_t sum = 0;
+        std::int32_t sum = 0;
         for (int y = by * kBlock; y < (by + 1) * kBlock; ++y) {
           for (int x = bx * kBlock; x < (bx + 1) * kBlock; ++x) sum += reference.at(x, y);
         }
@@ -164,7 +164,8 @@ FrameQuality FrameQualityMeter::measure(int index, const GImage& frame, const Ro
   const int bw = (w + kBlock - 1) / kBlock, bh = (h + kBlock - 1) / kBlock;
   const int sampledColumns = (bw + 1) / 2, sampledRows = (bh + 1) / 2;
   const std::size_t sampled = static_cast<std::size_t>(sampledColumns) * sampledRows;
-  std::vector<std::int64_t> blockA(sampled, 0), blockB(sampled, 0);
+  // At most 16 x 255 per block.
+  std::vector<std::int32_t> blockA(sampled, 0), blockB(sampled, 0);
   std::vector<int> blockN(sampled, 0);
   std::vector<int> shift(static_cast<std::size_t>(w), 0);
   for (int x = firstColumn; x < endColumn; ++x) shift[x] = static_cast<int>(clampedShift(final[x], h));
@@ -226,7 +227,7 @@ FrameQuality FrameQualityMeter::measure(int index, const GImage& frame, const Ro
         }
         rb = (halves & 0xFFFFu) + (halves >> 16);
         blockA[at] = referenceBlocks_[at];
-        blockB[at] = rb;
+        blockB[at] = static_cast<std::int32_t>(rb);
         blockN[at] = kBlock * kBlock;
         continue;
       }
@@ -242,20 +243,19 @@ FrameQuality FrameQualityMeter::measure(int index, const GImage& frame, const Ro
           ++rn;
         }
       }
-      blockA[at] = ra;
-      blockB[at] = rb;
+      blockA[at] = static_cast<std::int32_t>(ra);
+      blockB[at] = static_cast<std::int32_t>(rb);
       blockN[at] = rn;
     }
   }
   if (summed < h) addColumnSums(frame, summed, h, columnSums);
+  // One pass over the blocks for the totals, the bands and the means of
+  // the whole blocks (only whole blocks, so that every block mean averages
+  // as many pixels); each sum takes its terms in the blocks' order.
   std::int64_t sa = 0, sb = 0;
-  for (std::size_t i = 0; i < sampled; ++i) {
-    sa += blockA[i];
-    sb += blockB[i];
-  }
-  q.relativeIntensity = sa > 0 ? static_cast<double>(sb) / static_cast<double>(sa) : kNaN;
+  std::int64_t bandA[kBands] = {}, bandB[kBands] = {};
+  double n = 0, ma = 0, mb = 0;
   {
-    std::vector<std::int64_t> bandA(kBands, 0), bandB(kBands, 0);
     const int span = endColumn - firstColumn;
     // Each sampled column of blocks' band, worked out once.
     std::vector<int> bandOf(static_cast<std::size_t>(sampledColumns), 0);
@@ -267,27 +267,27 @@ FrameQuality FrameQualityMeter::measure(int index, const GImage& frame, const Ro
       for (int c = 0; c < sampledColumns; ++c) {
         const std::size_t at = row + static_cast<std::size_t>(c);
         if (blockN[at] == 0) continue;
+        const std::int64_t ba = blockA[at], bb = blockB[at];
+        sa += ba;
+        sb += bb;
         const int band = bandOf[static_cast<std::size_t>(c)];
-        bandA[band] += blockA[at];
-        bandB[band] += blockB[at];
+        bandA[band] += ba;
+        bandB[band] += bb;
+        if (blockN[at] != kBlock * kBlock) continue;
+        n += 1;
+        ma += static_cast<double>(ba);
+        mb += static_cast<double>(bb);
       }
     }
-    double weakest = kNaN;
-    for (int b = 0; b < kBands; ++b) {
-      if (bandA[b] == 0) continue;
-      const double ratio = static_cast<double>(bandB[b]) / static_cast<double>(bandA[b]);
-      if (std::isnan(weakest) || ratio < weakest) weakest = ratio;
-    }
-    q.weakestBand = weakest;
   }
-  // Only whole blocks, so that every block mean averages as many pixels.
-  double n = 0, ma = 0, mb = 0;
-  for (std::size_t i = 0; i < sampled; ++i) {
-    if (blockN[i] != kBlock * kBlock) continue;
-    n += 1;
-    ma += static_cast<double>(blockA[i]);
-    mb += static_cast<double>(blockB[i]);
+  q.relativeIntensity = sa > 0 ? static_cast<double>(sb) / static_cast<double>(sa) : kNaN;
+  double weakest = kNaN;
+  for (int b = 0; b < kBands; ++b) {
+    if (bandA[b] == 0) continue;
+    const double ratio = static_cast<double>(bandB[b]) / static_cast<double>(bandA[b]);
+    if (std::isnan(weakest) || ratio < weakest) weakest = ratio;
   }
+  q.weakestBand = weakest;
   double va = 0, vb = 0, cov = 0;
   if (n > 0) {
     ma /= n;

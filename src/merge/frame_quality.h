@@ -81,7 +81,7 @@ private:
   RegistrationKind kind_;
   // The reference's sum over each whole block the measures sample (every
   // other block of every other row of blocks, in row order).
-  std::vector<std::int64_t> referenceBlocks_;
+  std::vector<std::int32_t> referenceBlocks_;
   mathORN::RowVector referenceEdges_;
   std::vector<double> referenceProfile_;
   // The correlation's sampled columns and the reference's spectra there.
