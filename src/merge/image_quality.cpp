@@ -63,6 +63,32 @@ struct MeanOf {
   double at(int x, int y) const { return sum.at(x, y) / divisor; }
 };
 
+// The last few rows of values, each worked out once (a mean divides every
+// value), for the searches that go down every column a row at a time.
+template <typename Values>
+class RecentRows {
+public:
+  RecentRows(const Values& image, int depth)
+      : image_(image), depth_(depth), rows_(static_cast<std::size_t>(depth) * image.width()),
+        held_(static_cast<std::size_t>(depth), -1) {}
+  // Row y, which must be one of the last depth rows asked for, or newer.
+  const double* row(int y) {
+    const std::size_t slot = static_cast<std::size_t>(y % depth_);
+    double* values = rows_.data() + slot * image_.width();
+    if (held_[slot] != y) {
+      for (int x = 0; x < image_.width(); ++x) values[x] = image_.at(x, y);
+      held_[slot] = y;
+    }
+    return values;
+  }
+
+private:
+  const Values& image_;
+  int depth_;
+  std::vector<double> rows_;
+  std::vector<int> held_;
+};
+
 template <typename Values>
 QualityRegions findRegions(const Values& image) {
   QualityRegions r;
@@ -99,11 +125,14 @@ QualityRegions findRegions(const Values& image) {
   {
     std::vector<double> window(static_cast<std::size_t>(w), 0.0);
     int missing = w;
+    RecentRows<Values> rows(image, kEdgeSmoothing + 1);
     for (int y = 0; y < h && missing > 0; ++y) {
+      const double* row = rows.row(y);
+      const double* leaving = y >= kEdgeSmoothing ? rows.row(y - kEdgeSmoothing) : nullptr;
       for (int x = 0; x < w; ++x) {
         if (edges[x] >= 0) continue;
-        window[x] += image.at(x, y);
-        if (y >= kEdgeSmoothing) window[x] -= image.at(x, y - kEdgeSmoothing);
+        window[x] += row[x];
+        if (leaving) window[x] -= leaving[x];
         if (y >= kEdgeSmoothing - 1 && window[x] / kEdgeSmoothing >= r.edgeThreshold) {
           edges[x] = y - (kEdgeSmoothing - 1);
           --missing;
@@ -123,12 +152,15 @@ QualityRegions findRegions(const Values& image) {
   }
   std::vector<double> best(static_cast<std::size_t>(w), -1.0), band(static_cast<std::size_t>(w), 0.0);
   std::vector<int> top(edges);
+  RecentRows<Values> rows(image, r.bandRows + 1);
   for (int y = firstEdge; y < h; ++y) {
+    const double* row = rows.row(y);
+    const double* leaving = y >= r.bandRows ? rows.row(y - r.bandRows) : nullptr;
     for (const int x : columns) {
       const int edge = r.edges[x];
       if (y < edge) continue;
-      band[x] += image.at(x, y);
-      if (y - edge >= r.bandRows) band[x] -= image.at(x, y - r.bandRows);
+      band[x] += row[x];
+      if (y - edge >= r.bandRows) band[x] -= leaving[x];
       if (y - edge >= r.bandRows - 1 && band[x] > best[x]) {
         best[x] = band[x];
         top[x] = y - (r.bandRows - 1);
