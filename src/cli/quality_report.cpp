@@ -47,7 +47,8 @@ std::string frameJson(const MergePlan& plan, const FrameQuality& q) {
     << ", \"kept\": " << (q.dropped ? "false" : "true")
     << ", \"reason\": " << (q.dropped ? quoted(q.reason) : std::string("null"))
     << ", \"correlation\": " << number(q.correlation) << ", \"profileCorrelation\": " << number(q.profileCorrelation)
-    << ", \"relativeIntensity\": " << number(q.relativeIntensity) << ", \"keptShare\": " << number(q.keptShare)
+    << ", \"relativeIntensity\": " << number(q.relativeIntensity) << ", \"weakestBand\": " << number(q.weakestBand)
+    << ", \"keptShare\": " << number(q.keptShare)
     << ", \"peakRatio\": " << number(q.peakRatio) << ", \"edgeShare\": " << number(q.edgeShare)
     << ", \"replacedShare\": " << number(q.replacedShare) << ", \"lateralShift\": " << q.lateralShift << "}";
   return o.str();
