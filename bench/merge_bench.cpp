@@ -150,25 +150,26 @@ std::string formatFile(Size size, const std::string& format, int frames) {
   return path;
 }
 
+// A whole merge (or read) per iteration, repeated, reported as medians.
+void wholeRuns(benchmark::internal::Benchmark* b, Implementation implementation) {
+  b->Iterations(1)->Repetitions(repetitions(implementation))->ReportAggregatesOnly(true)->UseRealTime()->Unit(benchmark::kMillisecond);
+}
+
 std::string mergeName(Size size, const RegistrationMethod& method, Implementation implementation) {
   return "merge/" + std::string(method.key) + "/" + implementationName(implementation) + "/" + size.tag();
 }
 
 void registerMerge(Size size, const RegistrationMethod& method, Implementation implementation) {
   const int frames = implementation == Implementation::Fast ? kFrames : straightforwardFrames(size);
-  benchmark::RegisterBenchmark(mergeName(size, method, implementation).c_str(),
+  wholeRuns(benchmark::RegisterBenchmark(mergeName(size, method, implementation).c_str(),
                                [=](benchmark::State& state) {
                                  const std::vector<std::string> files = firstFrames(size, frames);
                                  for (auto _ : state) {
                                    benchmark::DoNotOptimize(merge(files, method, implementation));
                                  }
                                  state.counters["frames"] = frames;
-                               })
-      ->Iterations(1)
-      ->Repetitions(repetitions(implementation))
-      ->ReportAggregatesOnly(true)
-      ->UseRealTime()
-      ->Unit(benchmark::kMillisecond);
+                               }),
+            implementation);
 }
 
 // The fast merge from files with frame quality measured (an observer set):
@@ -178,7 +179,7 @@ std::string measuredMergeName(Size size, const RegistrationMethod& method) {
 }
 
 void registerMeasuredMerge(Size size, const RegistrationMethod& method) {
-  benchmark::RegisterBenchmark(measuredMergeName(size, method).c_str(),
+  wholeRuns(benchmark::RegisterBenchmark(measuredMergeName(size, method).c_str(),
                                [=](benchmark::State& state) {
                                  const std::vector<std::string> files = firstFrames(size, kFrames);
                                  for (auto _ : state) {
@@ -187,12 +188,8 @@ void registerMeasuredMerge(Size size, const RegistrationMethod& method) {
                                    benchmark::DoNotOptimize(method.run(merger));
                                  }
                                  state.counters["frames"] = kFrames;
-                               })
-      ->Iterations(1)
-      ->Repetitions(repetitions(Implementation::Fast))
-      ->ReportAggregatesOnly(true)
-      ->UseRealTime()
-      ->Unit(benchmark::kMillisecond);
+                               }),
+            Implementation::Fast);
 }
 
 // The same merge of frames already in memory, read once beforehand: the
@@ -202,7 +199,7 @@ std::string memoryMergeName(Size size, const RegistrationMethod& method) {
 }
 
 void registerMemoryMerge(Size size, const RegistrationMethod& method) {
-  benchmark::RegisterBenchmark(memoryMergeName(size, method).c_str(),
+  wholeRuns(benchmark::RegisterBenchmark(memoryMergeName(size, method).c_str(),
                                [=](benchmark::State& state) {
                                  std::vector<lumifold::MergeFrame> frames;
                                  for (const std::string& f : series(size)) frames.emplace_back(GImage(f));
@@ -211,29 +208,21 @@ void registerMemoryMerge(Size size, const RegistrationMethod& method) {
                                    benchmark::DoNotOptimize(method.run(merger));
                                  }
                                  state.counters["frames"] = kFrames;
-                               })
-      ->Iterations(1)
-      ->Repetitions(repetitions(Implementation::Fast))
-      ->ReportAggregatesOnly(true)
-      ->UseRealTime()
-      ->Unit(benchmark::kMillisecond);
+                               }),
+            Implementation::Fast);
 }
 
 // What the anterior-edge merge is held against: reading the same files.
 void registerReadAll(Size size) {
-  benchmark::RegisterBenchmark(("read/all-frames/" + size.tag()).c_str(),
+  wholeRuns(benchmark::RegisterBenchmark(("read/all-frames/" + size.tag()).c_str(),
                                [=](benchmark::State& state) {
                                  const std::vector<std::string>& files = series(size);
                                  for (auto _ : state) {
                                    for (const std::string& f : files) benchmark::DoNotOptimize(GImage(f));
                                  }
                                  state.counters["frames"] = kFrames;
-                               })
-      ->Iterations(1)
-      ->Repetitions(repetitions(Implementation::Fast))
-      ->ReportAggregatesOnly(true)
-      ->UseRealTime()
-      ->Unit(benchmark::kMillisecond);
+                               }),
+            Implementation::Fast);
 }
 
 // One frame's worth of the transforms a correlation merge needs, done by
