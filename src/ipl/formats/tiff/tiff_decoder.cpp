@@ -117,11 +117,14 @@ PageLayout readLayout(TiffIo& io) {
     TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &p.rowsPerStrip);
     if (p.rowsPerStrip == 0 || p.rowsPerStrip > p.height) p.rowsPerStrip = p.height;
   }
-  // Every strip or tile of the page, against what the page decodes to.
+  // Every strip or tile of the page, against what the page decodes to; a
+  // byte count is only believed as far as the file reaches.
+  const std::uint64_t fileBytes = static_cast<std::uint64_t>(TIFFGetSizeProc(tif)(TIFFClientdata(tif)));
   std::uint64_t stored = 0;
   const std::uint32_t striles = p.tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
   for (std::uint32_t i = 0; i < striles && stored <= FrameLimits::expansionFloorBytes; ++i) {
-    stored += TIFFGetStrileByteCount(tif, i);
+    const std::uint64_t offset = TIFFGetStrileOffset(tif, i);
+    if (offset < fileBytes) stored += std::min<std::uint64_t>(TIFFGetStrileByteCount(tif, i), fileBytes - offset);
   }
   if (!plausibleExpansion(std::uint64_t{p.width} * p.height * p.samples * (p.bits == 16 ? 2 : 1), stored)) {
     throw IPLException("Corrupt TIFF file: page claims more pixels than its data can hold");
