@@ -225,8 +225,8 @@ QualityFigures measureValues(const Values& image, const QualityRegions& r) {
   return f;
 }
 
-template <typename Reference>
-ImageQuality assess(const MeanOf& average, const Reference& reference) {
+template <typename Average, typename Reference>
+ImageQuality assess(const Average& average, const Reference& reference) {
   ImageQuality q;
   q.regions = findRegions(average);
   q.average = measureValues(average, q.regions);
@@ -246,12 +246,7 @@ QualityFigures measureQuality(const velIPL::DImage& image, const QualityRegions&
 }
 
 ImageQuality assessMerge(const velIPL::DImage& average, const velIPL::DImage& reference) {
-  ImageQuality q;
-  q.regions = findQualityRegions(average);
-  q.average = measureQuality(average, q.regions);
-  q.reference = measureQuality(reference, q.regions);
-  q.snrGainDb = q.average.snrDb - q.reference.snrDb;
-  return q;
+  return assess(ValuesOf<velIPL::DImage>{average}, ValuesOf<velIPL::DImage>{reference});
 }
 
 ImageQuality assessMerge(const velIPL::DImage& sum, int divisor, const velIPL::GImage& reference) {
