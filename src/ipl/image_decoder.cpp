@@ -63,7 +63,9 @@ const ImageDecoder& decoderFor(const std::string& fileName) {
   return decoderFor(headOf(file), fileName);
 }
 
-bool probeImageFile(const std::string& fileName, ImageFileInfo& info, std::string& message) {
+void ImageFile::readFrame(int, DImage&) { throw IPLException("Not a floating-point image"); }
+
+bool inspectImageFile(const std::string& fileName, ImageFileInfo& info, std::string& message) {
   InputFile file(fileName);
   if (!file.isOpen()) return false;
   try {
@@ -73,6 +75,19 @@ bool probeImageFile(const std::string& fileName, ImageFileInfo& info, std::strin
     message = e.what();
     return false;
   }
+}
+
+bool probeImageFile(const std::string& fileName, ImageFileInfo& info, std::string& message) {
+  ImageFileInfo found;
+  if (!inspectImageFile(fileName, found, message)) return false;
+  // Its values have no fixed range to register or sum on, and merging an
+  // average again would weigh its series as one frame.
+  if (found.floatingPoint) {
+    message = "Unsupported TIFF: floating-point samples; an average is a result, not a frame to merge";
+    return false;
+  }
+  info = found;
+  return true;
 }
 
 bool hasImageExtension(std::string_view fileName) {

@@ -47,6 +47,12 @@ struct ImageFileInfo {
   double pixelSpacingX = 0.0;  // millimetres per column; 0 when not known
   double pixelSpacingY = 0.0;  // millimetres per row; 0 when not known
   std::string modality;        // DICOM's modality; empty elsewhere
+  std::string software;        // the program that wrote the file, where it
+                               // says (PNG "Software" text, TIFF Software
+                               // tag; at most 200 bytes); empty elsewhere
+  bool floatingPoint = false;  // 32-bit float values (bitsPerSample 32), as
+                               // an unrounded average is written: read as
+                               // values, never admitted as frames
 };
 
 // An opened file. Frames are numbered from 0 in file order.
@@ -61,6 +67,10 @@ public:
 
   // Frame index as 16-bit grey; for files of 16 bits per sample.
   virtual void readFrame(int index, G16Image& target) = 0;
+
+  // Frame index as the values it holds; only for floating-point files
+  // (throws "Not a floating-point image" for any other).
+  virtual void readFrame(int index, DImage& target);
 };
 
 class ImageDecoder {
@@ -112,6 +122,12 @@ const ImageDecoder& decoderFor(std::span<const unsigned char> head, std::string_
 // a regular file), so the caller sets its own default text beforehand.
 // Throws nothing but std::bad_alloc.
 bool probeImageFile(const std::string& fileName, ImageFileInfo& info, std::string& message);
+
+// The same check for describing or reading a file rather than merging it:
+// a floating-point file (an average this program wrote) is accepted too,
+// where probeImageFile refuses it as a frame ("Unsupported TIFF:
+// floating-point samples; an average is a result, not a frame to merge").
+bool inspectImageFile(const std::string& fileName, ImageFileInfo& info, std::string& message);
 
 // Whether the name's extension is one of the decoders', in any case; the
 // extension as std::filesystem splits it off (".bmp" alone is a hidden file

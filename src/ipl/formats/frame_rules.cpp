@@ -77,6 +77,14 @@ void FrameFile::readFrame(int index, GImage& target) {
   target.swap(image);
 }
 
+void FrameFile::readFrame(int index, DImage& target) {
+  if (index < 0 || index >= info_.frames) throw IPLException("No such frame");
+  if (!info_.floatingPoint) throw IPLException("Not a floating-point image");
+  DImage image(info_.width, info_.height, 0.0);
+  decodeValues(index, image);
+  target.swap(image);
+}
+
 void FrameFile::readFrame(int index, G16Image& target) {
   check(index, 16);
   G16Image image(info_.width, info_.height, 0);

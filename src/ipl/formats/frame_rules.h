@@ -24,6 +24,7 @@
 
 #include "ipl/bmp_header.h"
 #include "ipl/image_decoder.h"
+#include "ipl/ipl_exception.h"
 
 namespace velIPL {
 
@@ -110,10 +111,15 @@ public:
   const ImageFileInfo& info() const override { return info_; }
   void readFrame(int index, GImage& target) override;
   void readFrame(int index, G16Image& target) override;
+  void readFrame(int index, DImage& target) override;
 
 protected:
   // Exactly one of grey8 and grey16 is given, sized info().width x height.
   virtual void decode(int index, GImage* grey8, G16Image* grey16) = 0;
+
+  // A floating-point frame's values, into values sized info().width x
+  // height; only called when info().floatingPoint.
+  virtual void decodeValues(int, DImage&) { throw IPLException("Not a floating-point image"); }
 
   ImageFileInfo info_;
 

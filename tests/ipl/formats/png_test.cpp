@@ -154,7 +154,7 @@ TEST(PngWriter, ImagesReadBackAsWrittenWithTheirSpacing) {
   const auto grey = testutil::patterned<GImage>(21, 10);
   const auto deep = testutil::patterned<G16Image>(21, 10);
   const auto colour = testutil::patterned<RGBImage>(21, 10);
-  const PngWriter writer({0.0117, 0.0039});
+  const PngWriter writer({0.0117, 0.0039, "Lumifold 9.9"});
   const std::string path = folder.file("out.png");
   writer.writeFile(path, grey);
   GImage back;
@@ -162,6 +162,7 @@ TEST(PngWriter, ImagesReadBackAsWrittenWithTheirSpacing) {
   const ImageFileInfo info = pngDecoder().probe(path);
   EXPECT_NEAR(info.pixelSpacingX, 0.0117, 1e-6);
   EXPECT_NEAR(info.pixelSpacingY, 0.0039, 1e-6);
+  EXPECT_EQ(info.software, "Lumifold 9.9");
   writer.writeFile(path, colour);
   GImage fromColour;
   pngDecoder().open(path)->readFrame(0, fromColour);

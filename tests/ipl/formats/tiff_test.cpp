@@ -223,7 +223,7 @@ std::pair<std::uint32_t, std::uint32_t> firstDirectory(const std::string& bytes)
 
 TEST(TiffDecoder, RefusesWhatItCannotRepresent) {
   testutil::ScratchFolder folder;
-  RawPage floating = page(32, 1, PHOTOMETRIC_MINISBLACK);
+  RawPage floating = page(16, 1, PHOTOMETRIC_MINISBLACK);  // half floats
   floating.format = SAMPLEFORMAT_IEEEFP;
   RawPage signedInts = page(16, 1, PHOTOMETRIC_MINISBLACK);
   signedInts.format = SAMPLEFORMAT_INT;
@@ -270,6 +270,58 @@ TEST(TiffDecoder, RefusesWhatItCannotRepresent) {
   }
   GImage frame;
   EXPECT_EQ(testutil::messageOf<IPLException>([&] { tiffDecoder().open(two)->readFrame(2, frame); }), "No such frame");
+}
+
+TEST(TiffDecoder, SpacingOnlyWhereStatedWritersMarkAndCutStripsNamed) {
+  testutil::ScratchFolder folder;
+  const std::string path = folder.file("page.tif");
+  // Resolution as libtiff writes it: 72 or 96 dpi both ways is a placeholder.
+  const struct {
+    std::uint16_t unit;
+    float x, y;
+    double spacingX;
+  } resolutions[] = {{RESUNIT_INCH, 72, 72, 0.0},           {RESUNIT_INCH, 96, 96, 0.0},
+                     {RESUNIT_INCH, 72, 96, 25.4 / 72},     {RESUNIT_INCH, 2540, 2540, 0.01},
+                     {RESUNIT_CENTIMETER, 72, 72, 10.0 / 72}, {RESUNIT_NONE, 300, 300, 0.0}};
+  for (const auto& r : resolutions) {
+    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    ASSERT_NE(tif, nullptr);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 4u);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 2u);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, r.unit);
+    TIFFSetField(tif, TIFFTAG_XRESOLUTION, r.x);
+    TIFFSetField(tif, TIFFTAG_YRESOLUTION, r.y);
+    const unsigned char row[4] = {1, 2, 3, 4};
+    for (std::uint32_t y = 0; y < 2; ++y) TIFFWriteScanline(tif, const_cast<unsigned char*>(row), y, 0);
+    TIFFClose(tif);
+    EXPECT_NEAR(tiffDecoder().probe(path).pixelSpacingX, r.spacingX, 1e-9) << r.unit << " " << r.x << " " << r.y;
+  }
+
+  TiffWriteOptions marked;
+  marked.software = "Lumifold 9.9";
+  TiffWriter writer(marked);
+  writer.addPage(testutil::patterned<GImage>(19, 11));
+  writer.writeFile(path);
+  EXPECT_EQ(tiffDecoder().probe(path).software, "Lumifold 9.9");
+
+  // The one strip's offset moved to 10 bytes before the end: libtiff's
+  // "Read error at scanline 4294967295" becomes the strip and page.
+  std::string bytes = testutil::readAll(path);
+  const std::uint32_t first = firstDirectory(bytes).first;
+  std::uint16_t entries;
+  std::memcpy(&entries, bytes.data() + first, 2);
+  for (std::uint16_t e = 0; e < entries; ++e) {
+    const std::size_t at = first + 2 + 12u * e;
+    std::uint16_t tag;
+    std::memcpy(&tag, bytes.data() + at, 2);
+    if (tag != TIFFTAG_STRIPOFFSETS) continue;
+    const std::uint32_t offset = static_cast<std::uint32_t>(bytes.size() - 10);
+    std::memcpy(bytes.data() + at + 8, &offset, 4);
+  }
+  EXPECT_EQ(openMessage(testutil::writeText(folder.file("cut_strip.tif"), bytes)),
+            "Corrupt TIFF file: strip 0 of page 1 cannot be read: the file holds 10 of its 209 bytes");
 }
 
 // Reads every strip of a 32-bit float page with libtiff itself.
@@ -337,7 +389,26 @@ TEST(TiffWriter, PagesReadBackAsWritten) {
         ASSERT_EQ(values[static_cast<std::size_t>(y) * 19 + x], static_cast<float>(mean.at(x, y)));
       }
     }
-    EXPECT_EQ(openMessage(path), "Unsupported TIFF: floating-point samples");
+    // Read back as values through every layout and byte order; never as
+    // grey, and never admitted as a frame.
+    TiffWriter tiledMean(options);
+    tiledMean.addPage(mean);
+    tiledMean.writeFile(path);
+    const auto floats = tiffDecoder().open(path);
+    ASSERT_TRUE(floats->info().floatingPoint);
+    EXPECT_EQ(floats->info().bitsPerSample, 32);
+    DImage valuesBack;
+    floats->readFrame(0, valuesBack);
+    for (int y = 0; y < 11; ++y) {
+      for (int x = 0; x < 19; ++x) ASSERT_EQ(valuesBack.at(x, y), static_cast<float>(mean.at(x, y)));
+    }
+    EXPECT_EQ(testutil::messageOf<IPLException>([&] { floats->readFrame(0, back); }), "Not an 8-bit image");
+    EXPECT_EQ(testutil::messageOf<IPLException>([&] { file->readFrame(0, valuesBack); }), "Not a floating-point image");
+    ImageFileInfo info;
+    std::string reason;
+    EXPECT_FALSE(probeImageFile(path, info, reason));
+    EXPECT_EQ(reason, "Unsupported TIFF: floating-point samples; an average is a result, not a frame to merge");
+    EXPECT_TRUE(inspectImageFile(path, info, reason));
   }
   EXPECT_EQ(testutil::messageOf<IPLException>([] { TiffWriter().addPage(GImage()); }), "Empty image");
   EXPECT_EQ(testutil::messageOf<IPLException>([] { TiffWriter().finish(); }), "Empty image");

@@ -30,6 +30,7 @@ struct PngReadState {
   png_size_t rowBytes = 0;
   int significantBits = 0;
   double spacingX = 0;
+  char software[201] = {};  // the "Software" text, cut to 200 bytes
   double spacingY = 0;
 };
 
@@ -77,6 +78,15 @@ bool beginRead(PngReadState* s) {
   if (png_get_pHYs(s->png, s->info, &xPerUnit, &yPerUnit, &unit) && unit == PNG_RESOLUTION_METER) {
     if (xPerUnit > 0) s->spacingX = 1000.0 / xPerUnit;
     if (yPerUnit > 0) s->spacingY = 1000.0 / yPerUnit;
+  }
+  png_textp texts = nullptr;
+  int textCount = 0;
+  if (png_get_text(s->png, s->info, &texts, &textCount) > 0) {
+    for (int i = 0; i < textCount; ++i) {
+      if (texts[i].key && texts[i].text && std::strcmp(texts[i].key, "Software") == 0) {
+        std::snprintf(s->software, sizeof s->software, "%s", texts[i].text);
+      }
+    }
   }
   if (s->colourType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(s->png);
   if (s->colourType == PNG_COLOR_TYPE_GRAY && s->bitDepth < 8) png_set_expand_gray_1_2_4_to_8(s->png);
@@ -137,6 +147,7 @@ public:
     info_.significantBits = state_.significantBits;
     info_.samplesPerPixel = (state_.colourType & PNG_COLOR_MASK_COLOR) ? 3 : 1;
     info_.pixelSpacingX = state_.spacingX;
+    info_.software = state_.software;
     info_.pixelSpacingY = state_.spacingY;
     session_.end();
   }

@@ -30,6 +30,7 @@ struct PngWriteState {
   int colourType = PNG_COLOR_TYPE_GRAY;
   png_uint_32 xPerMetre = 0;
   png_uint_32 yPerMetre = 0;
+  const char* software = nullptr;
 };
 
 // --- Plain functions: nothing with a destructor.
@@ -68,6 +69,13 @@ bool encodePng(PngWriteState* s, png_bytepp rows) {
   png_set_IHDR(s->png, s->info, s->width, s->height, s->bitDepth, s->colourType, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   if (s->xPerMetre && s->yPerMetre) png_set_pHYs(s->png, s->info, s->xPerMetre, s->yPerMetre, PNG_RESOLUTION_METER);
+  if (s->software) {
+    png_text text{};
+    text.compression = PNG_TEXT_COMPRESSION_NONE;
+    text.key = const_cast<png_charp>("Software");
+    text.text = const_cast<png_charp>(s->software);
+    png_set_text(s->png, s->info, &text, 1);
+  }
   png_write_info(s->png, s->info);
   if (s->bitDepth == 16) png_set_swap(s->png);
   png_write_image(s->png, rows);
@@ -138,6 +146,7 @@ std::vector<unsigned char> PngWriter::encodeRows(int width, int height, int bitD
   s.colourType = colour ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY;
   s.xPerMetre = perMetre(options_.pixelSpacingX);
   s.yPerMetre = perMetre(options_.pixelSpacingY);
+  if (!options_.software.empty()) s.software = options_.software.c_str();
   // libpng takes non-const row pointers but only reads them while writing.
   std::vector<png_bytep> rowPointers(rows.size());
   for (std::size_t y = 0; y < rows.size(); ++y) rowPointers[y] = const_cast<png_bytep>(rows[y]);

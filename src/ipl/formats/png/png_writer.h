@@ -21,6 +21,7 @@ namespace velIPL {
 struct PngWriteOptions {
   double pixelSpacingX = 0.0;  // millimetres per column; 0 writes no pHYs
   double pixelSpacingY = 0.0;  // millimetres per row
+  std::string software;        // a "Software" text chunk when not empty
 };
 
 class PngWriter {

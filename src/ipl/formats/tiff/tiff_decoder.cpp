@@ -3,6 +3,7 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <set>
 #include <vector>
@@ -28,7 +29,9 @@ struct PageLayout {
   bool colour = false;           // RGB (or YCbCr decoded as RGB)
   bool palette = false;
   bool whiteIsZero = false;
-  int depth = 8;                 // 8 or 16: the grey the page is read at
+  int depth = 8;                 // 8 or 16: the grey the page is read at;
+                                 // 32 for floating-point values
+  bool floating = false;         // 32-bit IEEE floats, one sample
   int significantBits = 8;
   bool tiled = false;
   std::uint32_t tileWidth = 0;
@@ -45,15 +48,21 @@ PageLayout readLayout(TiffIo& io) {
   PageLayout p;
   std::uint16_t format = SAMPLEFORMAT_UINT;
   TIFFGetField(tif, TIFFTAG_SAMPLEFORMAT, &format);
-  if (format == SAMPLEFORMAT_IEEEFP || format == SAMPLEFORMAT_COMPLEXIEEEFP) unsupported("floating-point samples");
-  if (format != SAMPLEFORMAT_UINT && format != SAMPLEFORMAT_VOID) unsupported("signed samples");
+  if (format == SAMPLEFORMAT_COMPLEXIEEEFP) unsupported("floating-point samples");
+  if (format != SAMPLEFORMAT_UINT && format != SAMPLEFORMAT_VOID && format != SAMPLEFORMAT_IEEEFP) {
+    unsupported("signed samples");
+  }
   if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &p.width) || !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &p.height)) {
     throw IPLException("Corrupt TIFF file: no image size");
   }
   checkFrameSize(p.width, p.height);
   TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &p.bits);
   TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &p.samples);
-  if (p.bits != 1 && p.bits != 2 && p.bits != 4 && p.bits != 8 && p.bits != 16) {
+  if (format == SAMPLEFORMAT_IEEEFP) {
+    // Only what an average is written as: one 32-bit value per pixel.
+    if (p.bits != 32 || p.samples != 1) unsupported("floating-point samples");
+    p.floating = true;
+  } else if (p.bits != 1 && p.bits != 2 && p.bits != 4 && p.bits != 8 && p.bits != 16) {
     unsupported(std::to_string(p.bits) + " bits per sample");
   }
   std::uint16_t extras = 0;
@@ -77,6 +86,7 @@ PageLayout readLayout(TiffIo& io) {
       p.whiteIsZero = p.photometric == PHOTOMETRIC_MINISWHITE;
       break;
     case PHOTOMETRIC_PALETTE:
+      if (p.floating) unsupported("floating-point samples");
       p.palette = true;
       if (p.bits > 8) unsupported(std::to_string(p.bits) + "-bit palette indices");
       if (!TIFFGetField(tif, TIFFTAG_COLORMAP, &p.map[0], &p.map[1], &p.map[2])) {
@@ -84,6 +94,7 @@ PageLayout readLayout(TiffIo& io) {
       }
       break;
     case PHOTOMETRIC_RGB:
+      if (p.floating) unsupported("floating-point samples");
       p.colour = true;
       if (p.bits != 8 && p.bits != 16) unsupported(std::to_string(p.bits) + "-bit colour");
       break;
@@ -91,7 +102,7 @@ PageLayout readLayout(TiffIo& io) {
       unsupported("colour model " + std::to_string(p.photometric));
   }
   if (base != (p.colour ? 3 : 1)) unsupported(std::to_string(p.samples) + " samples per pixel that are not colour");
-  p.depth = p.bits == 16 && !p.palette ? 16 : 8;
+  p.depth = p.floating ? 32 : p.bits == 16 && !p.palette ? 16 : 8;
   p.significantBits = p.depth;
   std::uint16_t maxValue = 0;
   if (p.depth == 16 && TIFFGetField(tif, TIFFTAG_MAXSAMPLEVALUE, &maxValue) && maxValue > 0) {
@@ -126,7 +137,7 @@ PageLayout readLayout(TiffIo& io) {
     const std::uint64_t offset = TIFFGetStrileOffset(tif, i);
     if (offset < fileBytes) stored += std::min<std::uint64_t>(TIFFGetStrileByteCount(tif, i), fileBytes - offset);
   }
-  if (!plausibleExpansion(std::uint64_t{p.width} * p.height * p.samples * (p.bits == 16 ? 2 : 1), stored)) {
+  if (!plausibleExpansion(std::uint64_t{p.width} * p.height * p.samples * std::max(1, p.bits / 8), stored)) {
     throw IPLException("Corrupt TIFF file: page claims more pixels than its data can hold");
   }
   if (p.palette) {
@@ -152,47 +163,13 @@ public:
 
 protected:
   void decode(int index, GImage* grey8, G16Image* grey16) override {
-    TIFF* tif = io_.get();
-    io_.clearError();
-    // Reading in file order steps to the next page; any other order walks
-    // the chain from the first page (a few bytes per page).
-    const tdir_t current = TIFFCurrentDirectory(tif);
-    const tdir_t wanted = pages_[index];
-    const bool moved = current == wanted || (current + 1 == wanted && TIFFReadDirectory(tif)) || TIFFSetDirectory(tif, wanted);
-    if (!moved || TIFFCurrentDirectory(tif) != wanted) io_.fail("Corrupt TIFF file");
-    const PageLayout p = readLayout(io_);
-    if (p.width != static_cast<std::uint32_t>(info_.width) || p.height != static_cast<std::uint32_t>(info_.height) ||
-        p.depth != info_.bitsPerSample) {
-      throw IPLException("Corrupt TIFF file: page changed");
-    }
+    const PageLayout p = openPage(index);
     const std::uint64_t rowBytes = rowBytesOf(p, p.width);
-    if (static_cast<std::uint64_t>(TIFFScanlineSize64(tif)) != rowBytes) unsupported("sample layout");
-    const std::uint32_t bandRows = p.tiled ? p.tileHeight : p.rowsPerStrip;
-    const int planes = p.planar ? p.samples : 1;
-    std::vector<std::vector<unsigned char>> band(planes, std::vector<unsigned char>(rowBytes * bandRows));
-    std::vector<unsigned char> tile;
-    if (p.tiled) {
-      const std::uint64_t tileBytes = rowBytesOf(p, p.tileWidth) * p.tileHeight;
-      if (static_cast<std::uint64_t>(TIFFTileSize64(tif)) != tileBytes) unsupported("tile layout");
-      tile.resize(tileBytes);
-    }
+    // Plain grey of 8 or 16 bits is copied as it is; everything else goes
+    // through samples.
+    const bool plain = !p.palette && !p.colour && !p.whiteIsZero && p.samples == 1 && p.bits == info_.bitsPerSample;
     std::vector<std::uint16_t> samples(std::size_t{p.width} * p.samples);
-    const std::uint32_t bands = (p.height + bandRows - 1) / bandRows;
-    for (std::uint32_t b = 0; b < bands; ++b) {
-      const std::uint32_t top = b * bandRows;
-      const std::uint32_t rows = std::min(bandRows, p.height - top);
-      for (int plane = 0; plane < planes; ++plane) {
-        if (p.tiled) {
-          readTileRow(p, plane, top, rows, rowBytes, tile, band[plane]);
-        } else {
-          const tstrip_t strip = TIFFComputeStrip(tif, top, static_cast<std::uint16_t>(plane));
-          const tmsize_t want = static_cast<tmsize_t>(rowBytes * rows);
-          if (TIFFReadEncodedStrip(tif, strip, band[plane].data(), want) != want) io_.fail("Corrupt TIFF file");
-        }
-      }
-      // Plain grey of 8 or 16 bits is copied as it is; everything else goes
-      // through samples.
-      const bool plain = !p.palette && !p.colour && !p.whiteIsZero && p.samples == 1 && p.bits == info_.bitsPerSample;
+    forEachBand(p, index, [&](std::uint32_t top, std::uint32_t rows, const std::vector<std::vector<unsigned char>>& band) {
       for (std::uint32_t r = 0; r < rows; ++r) {
         const int y = static_cast<int>(top + r);
         if (plain) {
@@ -207,10 +184,93 @@ protected:
           toGrey(p, samples, grey16->row(y));
         }
       }
-    }
+    });
+  }
+
+  void decodeValues(int index, DImage& values) override {
+    const PageLayout p = openPage(index);
+    const std::uint64_t rowBytes = rowBytesOf(p, p.width);
+    std::vector<float> row(p.width);
+    forEachBand(p, index, [&](std::uint32_t top, std::uint32_t rows, const std::vector<std::vector<unsigned char>>& band) {
+      for (std::uint32_t r = 0; r < rows; ++r) {
+        std::memcpy(row.data(), band[0].data() + r * rowBytes, rowBytes);
+        double* out = values.row(static_cast<int>(top + r));
+        for (std::uint32_t x = 0; x < p.width; ++x) out[x] = row[x];
+      }
+    });
   }
 
 private:
+  // Makes frame index the current page and checks it is still the page the
+  // file was opened with.
+  PageLayout openPage(int index) {
+    TIFF* tif = io_.get();
+    io_.clearError();
+    // Reading in file order steps to the next page; any other order walks
+    // the chain from the first page (a few bytes per page).
+    const tdir_t current = TIFFCurrentDirectory(tif);
+    const tdir_t wanted = pages_[index];
+    const bool moved = current == wanted || (current + 1 == wanted && TIFFReadDirectory(tif)) || TIFFSetDirectory(tif, wanted);
+    if (!moved || TIFFCurrentDirectory(tif) != wanted) io_.fail("Corrupt TIFF file");
+    const PageLayout p = readLayout(io_);
+    if (p.width != static_cast<std::uint32_t>(info_.width) || p.height != static_cast<std::uint32_t>(info_.height) ||
+        p.depth != info_.bitsPerSample) {
+      throw IPLException("Corrupt TIFF file: page changed");
+    }
+    return p;
+  }
+
+  // The page's rows a strip (or a row of tiles) at a time: use(top, rows,
+  // band) with one buffer of rows x row bytes per plane.
+  template <typename Use>
+  void forEachBand(const PageLayout& p, int index, Use use) {
+    TIFF* tif = io_.get();
+    const std::uint64_t rowBytes = rowBytesOf(p, p.width);
+    if (static_cast<std::uint64_t>(TIFFScanlineSize64(tif)) != rowBytes) unsupported("sample layout");
+    const std::uint32_t bandRows = p.tiled ? p.tileHeight : p.rowsPerStrip;
+    const int planes = p.planar ? p.samples : 1;
+    std::vector<std::vector<unsigned char>> band(planes, std::vector<unsigned char>(rowBytes * bandRows));
+    std::vector<unsigned char> tile;
+    if (p.tiled) {
+      const std::uint64_t tileBytes = rowBytesOf(p, p.tileWidth) * p.tileHeight;
+      if (static_cast<std::uint64_t>(TIFFTileSize64(tif)) != tileBytes) unsupported("tile layout");
+      tile.resize(tileBytes);
+    }
+    const std::uint32_t bands = (p.height + bandRows - 1) / bandRows;
+    for (std::uint32_t b = 0; b < bands; ++b) {
+      const std::uint32_t top = b * bandRows;
+      const std::uint32_t rows = std::min(bandRows, p.height - top);
+      for (int plane = 0; plane < planes; ++plane) {
+        if (p.tiled) {
+          readTileRow(p, index, plane, top, rows, rowBytes, tile, band[plane]);
+        } else {
+          const tstrip_t strip = TIFFComputeStrip(tif, top, static_cast<std::uint16_t>(plane));
+          const tmsize_t want = static_cast<tmsize_t>(rowBytes * rows);
+          if (TIFFReadEncodedStrip(tif, strip, band[plane].data(), want) != want) failPiece("strip", strip, index);
+        }
+      }
+      use(top, rows, band);
+    }
+  }
+
+  // A strip or tile that cannot be read, named with its page; libtiff's
+  // "Read error at scanline 4294967295" (its way of saying a strip's data
+  // runs past the end of the file) told as the bytes it found.
+  [[noreturn]] void failPiece(const char* kind, std::uint32_t piece, int index) const {
+    std::string message = std::string("Corrupt TIFF file: ") + kind + " " + std::to_string(piece) + " of page " +
+                          std::to_string(index + 1) + " cannot be read";
+    const std::string detail = io_.error();
+    unsigned long got = 0, expected = 0;
+    const std::size_t at = detail.find("got ");
+    if (detail.find("Read error at scanline") != std::string::npos && at != std::string::npos &&
+        std::sscanf(detail.c_str() + at, "got %lu bytes, expected %lu", &got, &expected) == 2) {
+      throw IPLException(message + ": the file holds " + std::to_string(got) + " of its " + std::to_string(expected) +
+                         " bytes");
+    }
+    if (detail.empty()) throw IPLException(message);
+    throw IPLException(message + ": " + libraryDetail(detail));
+  }
+
   void walkPages() {
     TIFF* tif = io_.get();
     std::set<std::uint64_t> seen;
@@ -242,6 +302,11 @@ private:
       info_.height = static_cast<int>(p.height);
       info_.bitsPerSample = p.depth;
       info_.significantBits = p.significantBits;
+      info_.floatingPoint = p.floating;
+      const char* software = nullptr;
+      if (TIFFGetField(io_.get(), TIFFTAG_SOFTWARE, &software) && software) {
+        info_.software.assign(software, strnlen(software, 200));
+      }
       info_.samplesPerPixel = p.colour ? 3 : 1;
       readSpacing();
     } else if (p.width != static_cast<std::uint32_t>(info_.width) || p.height != static_cast<std::uint32_t>(info_.height)) {
@@ -259,18 +324,23 @@ private:
     std::uint16_t unit = RESUNIT_NONE;
     TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
     const double mm = unit == RESUNIT_CENTIMETER ? 10.0 : unit == RESUNIT_INCH ? 25.4 : 0.0;
-    if (mm > 0 && TIFFGetField(tif, TIFFTAG_XRESOLUTION, &x) && x > 0) info_.pixelSpacingX = mm / x;
-    if (mm > 0 && TIFFGetField(tif, TIFFTAG_YRESOLUTION, &y) && y > 0) info_.pixelSpacingY = mm / y;
+    const bool hasX = TIFFGetField(tif, TIFFTAG_XRESOLUTION, &x) && x > 0;
+    const bool hasY = TIFFGetField(tif, TIFFTAG_YRESOLUTION, &y) && y > 0;
+    // 72 or 96 dots per inch both ways is what most software writes when it
+    // knows nothing of the scale: a screen's, not the scan's.
+    if (unit == RESUNIT_INCH && hasX && hasY && x == y && (x == 72.0f || x == 96.0f)) return;
+    if (mm > 0 && hasX) info_.pixelSpacingX = mm / x;
+    if (mm > 0 && hasY) info_.pixelSpacingY = mm / y;
   }
 
-  void readTileRow(const PageLayout& p, int plane, std::uint32_t top, std::uint32_t rows, std::uint64_t rowBytes,
-                   std::vector<unsigned char>& tile, std::vector<unsigned char>& band) {
+  void readTileRow(const PageLayout& p, int index, int plane, std::uint32_t top, std::uint32_t rows,
+                   std::uint64_t rowBytes, std::vector<unsigned char>& tile, std::vector<unsigned char>& band) {
     TIFF* tif = io_.get();
     const std::uint64_t tileRowBytes = rowBytesOf(p, p.tileWidth);
     for (std::uint32_t x = 0; x < p.width; x += p.tileWidth) {
-      const ttile_t index = TIFFComputeTile(tif, x, top, 0, static_cast<std::uint16_t>(plane));
-      if (TIFFReadEncodedTile(tif, index, tile.data(), static_cast<tmsize_t>(tile.size())) < 0) {
-        io_.fail("Corrupt TIFF file");
+      const ttile_t piece = TIFFComputeTile(tif, x, top, 0, static_cast<std::uint16_t>(plane));
+      if (TIFFReadEncodedTile(tif, piece, tile.data(), static_cast<tmsize_t>(tile.size())) < 0) {
+        failPiece("tile", piece, index);
       }
       const std::uint64_t offset = rowBytesOf(p, x);
       const std::uint64_t length = std::min(tileRowBytes, rowBytes - offset);

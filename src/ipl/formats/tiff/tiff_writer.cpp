@@ -82,6 +82,7 @@ void TiffWriter::addRows(int width, int height, int bits, int samples, int forma
   TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, samples == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
   TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
   TIFFSetField(tif, TIFFTAG_COMPRESSION, codecOf(options_.compression));
+  if (!options_.software.empty()) TIFFSetField(tif, TIFFTAG_SOFTWARE, options_.software.c_str());
   // The horizontal predictor helps on B-scans; the floating-point one is
   // left out, as libtiff 4.5 mangles it in big-endian files.
   if ((options_.compression == TiffCompression::lzw || options_.compression == TiffCompression::deflate) &&

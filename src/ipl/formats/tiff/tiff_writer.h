@@ -31,6 +31,7 @@ struct TiffWriteOptions {
   TiffCompression compression = TiffCompression::none;
   bool bigEndian = false;
   int tileSide = 0;  // 0: strips; otherwise tiles of this side (a multiple of 16)
+  std::string software;  // the Software tag of every page when not empty
 };
 
 class TiffWriter {
