@@ -251,7 +251,9 @@ int runBatch(const BatchOptions& o, CliEnvironment& env) {
   }
   // Pictures written into the study would be taken for series next time.
   if (fs::equivalent(o.input, o.outputFolder, ec)) throw UsageError("--output " + o.outputFolder + " is the study itself");
-  const std::vector<BatchSeries> all = listBatchSeries(o.input, o.outputFolder);
+  std::vector<LeftOutFile> leftOut;
+  const std::vector<BatchSeries> all = listBatchSeries(o.input, o.outputFolder, o.merge.exclude, &leftOut);
+  printLeftOut(leftOut, env.err());
   const std::string summary = summaryPath(o);
 
   // Every file of every series, the shard's or not, so that shards sharing

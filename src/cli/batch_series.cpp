@@ -11,6 +11,7 @@
 
 #include "cli/cli_error.h"
 #include "cli/csv_reader.h"
+#include "cli/input_list.h"
 #include "color/color_scales.h"
 #include "ipl/image_decoder.h"
 #include "ipl/ipl_exception.h"
@@ -35,7 +36,29 @@ bool sameFolder(const fs::path& a, const fs::path& b) {
   return fs::equivalent(a, b, ec);
 }
 
-std::vector<BatchSeries> folderSeries(const std::string& folder, const std::string& outputFolder) {
+// Why a sub-folder of a study is not a series, or "": an earlier batch's
+// output folder (it holds the summary a batch writes), or a folder whose
+// image files are all left out (this program's pictures, --exclude).
+std::string notASeries(const std::string& folder, const std::vector<std::string>& exclude) {
+  std::ifstream summary(fs::path(folder) / "summary.csv");
+  std::string header;
+  if (summary && std::getline(summary, header) && header.rfind("name,frames,frames_used,", 0) == 0) {
+    return "an earlier batch's output folder (it holds summary.csv)";
+  }
+  std::error_code ec;
+  int images = 0;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    std::error_code statError;
+    if (!fs::is_regular_file(it->status(statError)) || !velIPL::hasImageExtension(name)) continue;
+    if (leftOutReason(it->path().string(), exclude).empty()) return "";
+    ++images;
+  }
+  return images > 0 ? "every image file in it is left out (this program's pictures or --exclude)" : "";
+}
+
+std::vector<BatchSeries> folderSeries(const std::string& folder, const std::string& outputFolder,
+                                      const std::vector<std::string>& exclude, std::vector<LeftOutFile>* leftOut) {
   std::vector<std::string> entries;
   std::error_code ec;
   fs::directory_iterator it(folder, ec);
@@ -47,11 +70,19 @@ std::vector<BatchSeries> folderSeries(const std::string& folder, const std::stri
     std::error_code statError;
     const fs::file_status status = it->status(statError);
     const std::string path = (fs::path(folder) / name).string();
+    std::string reason;
     if (fs::is_directory(status)) {
       if (!outputFolder.empty() && sameFolder(path, outputFolder)) continue;
-      entries.push_back(path);
+      reason = notASeries(path, exclude);
     } else if (fs::is_regular_file(status) && velIPL::hasImageExtension(name)) {
+      reason = leftOutReason(path, exclude);
+    } else {
+      continue;
+    }
+    if (reason.empty()) {
       entries.push_back(path);
+    } else if (leftOut) {
+      leftOut->push_back({path, reason});
     }
   }
   if (ec) throw CliError(folder, ec.message());
@@ -177,12 +208,13 @@ std::vector<BatchSeries> readManifest(const std::string& path) {
   return series;
 }
 
-std::vector<BatchSeries> listBatchSeries(const std::string& input, const std::string& outputFolder) {
+std::vector<BatchSeries> listBatchSeries(const std::string& input, const std::string& outputFolder,
+                                         const std::vector<std::string>& exclude, std::vector<LeftOutFile>* leftOut) {
   struct stat st {};
   if (::stat(input.c_str(), &st) != 0) throw CliError(input, velIPL::systemErrorText(errno));
   std::vector<BatchSeries> series;
   if (S_ISDIR(st.st_mode)) {
-    series = folderSeries(input, outputFolder);
+    series = folderSeries(input, outputFolder, exclude, leftOut);
   } else if (S_ISREG(st.st_mode) && endsWithCsv(input)) {
     series = readManifest(input);
   } else {

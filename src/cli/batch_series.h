@@ -6,7 +6,10 @@
 // multi-page TIFF or a multi-frame DICOM is one series), named after the
 // sub-folder or the file without its extension, in name order. Entries
 // starting with a dot, files without an image extension and the batch's
-// own output folder are left out.
+// own output folder are left out, and so are, with the reason, this
+// program's own pictures and files matching --exclude (leftOutReason), an
+// earlier batch's output folder (it holds summary.csv) and a folder whose
+// image files are all left out.
 //
 // A manifest is a CSV file (name ending in .csv) with a header line naming
 // its columns: "name" and "inputs" are required; "algorithm", "scale",
@@ -22,6 +25,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "cli/input_list.h"
 
 namespace lumifold {
 
@@ -41,7 +46,9 @@ struct BatchSeries {
 // a folder's entries. Throws CliError for an input that is neither, a
 // folder without series ("No series in folder"), a manifest that cannot be
 // read, and two series of one name.
-std::vector<BatchSeries> listBatchSeries(const std::string& input, const std::string& outputFolder);
+std::vector<BatchSeries> listBatchSeries(const std::string& input, const std::string& outputFolder,
+                                         const std::vector<std::string>& exclude = {},
+                                         std::vector<LeftOutFile>* leftOut = nullptr);
 
 // The manifest's series; relative inputs are taken from the manifest's
 // folder.

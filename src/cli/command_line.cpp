@@ -13,6 +13,7 @@
 #include "cli/probe_command.h"
 #include "cli/scales_command.h"
 #include "cli/simulate_command.h"
+#include "shell/own_outputs.h"
 
 namespace lumifold {
 
@@ -27,11 +28,12 @@ void reportUsage(CliEnvironment& env, const char* message) {
 int runCommandLine(int argc, const char* const* argv, CliEnvironment& env) {
   CLI::App app{
       "Averages a series of OCT B-scans of one retinal section into one low-noise image.\n"
-      "Every frame is registered to the first (one axial shift per column), the registered\n"
-      "frames are averaged, and the average is coloured and saved as a BMP, PNG or TIFF file.\n"
+      "Every frame is registered to a reference frame, the first unless --reference chooses\n"
+      "another (one axial shift per column); the registered frames are averaged, and the\n"
+      "average is coloured and saved as a BMP, PNG or TIFF file.\n"
       "Reads BMP, PNG, TIFF (multi-page too) and DICOM (multi-frame too), 8 or 16 bits.",
       kProgram};
-  app.set_version_flag("--version", std::string(kProgram) + " 1.0.0");
+  app.set_version_flag("--version", std::string(kProgram) + " " + lumifoldVersion());
   app.require_subcommand(1);
   app.footer("Run 'lumifold-cli COMMAND --help' for the options of a command.\n"
              "Exit status: 0 success, 1 failed run, 2 usage error.");

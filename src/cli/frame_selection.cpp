@@ -42,7 +42,13 @@ std::vector<int> selectFrames(const std::string& list, int frameCount) {
                                   " is beyond the last frame of the inputs (" + std::to_string(frameCount) +
                                   (frameCount == 1 ? " frame, numbered from 0)" : " frames, numbered from 0)"));
     }
-    for (long long i = first; i <= last; ++i) chosen[static_cast<std::size_t>(i)] = true;
+    for (long long i = first; i <= last; ++i) {
+      // A frame twice would be merged once: say so rather than guess.
+      if (chosen[static_cast<std::size_t>(i)]) {
+        throw std::invalid_argument("--frames " + list + ": frame " + std::to_string(i) + " is listed twice");
+      }
+      chosen[static_cast<std::size_t>(i)] = true;
+    }
     if (pos == list.size()) break;
     if (list[pos] != ',') throw std::invalid_argument("--frames " + list + ": expected a frame number or a range like 5-9");
     ++pos;

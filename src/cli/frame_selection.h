@@ -11,7 +11,7 @@ namespace lumifold {
 // each once, so the merge keeps the input order whatever the list's order;
 // the first selected frame is the reference. Throws std::invalid_argument
 // with a message naming the fault for a malformed list, a range that runs
-// backwards, a number or a number beyond the last frame.
+// backwards, a number beyond the last frame, or a frame listed twice.
 std::vector<int> selectFrames(const std::string& list, int frameCount);
 
 }  // namespace lumifold

@@ -4,14 +4,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fnmatch.h>
+
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
 
 #include "cli/cli_error.h"
+#include "cli/command_support.h"
 #include "ipl/image_decoder.h"
 #include "ipl/ipl_exception.h"
+#include "shell/own_outputs.h"
 #include "shell/path_order.h"
 
 namespace lumifold {
@@ -20,8 +26,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> imageFilesIn(const std::string& folder) {
+std::vector<std::string> imageFilesIn(const std::string& folder, const std::vector<std::string>& exclude,
+                                      std::vector<LeftOutFile>* leftOut) {
   std::vector<std::string> files;
+  std::vector<LeftOutFile> left;
   std::error_code ec;
   fs::directory_iterator it(folder, ec);
   if (ec) throw CliError(folder, ec.message());
@@ -30,17 +38,54 @@ std::vector<std::string> imageFilesIn(const std::string& folder) {
     if (!velIPL::hasImageExtension(it->path().filename().string())) continue;
     std::error_code statError;
     // A symbolic link to a file counts as the file.
-    if (fs::is_regular_file(it->status(statError))) files.push_back((fs::path(folder) / it->path().filename()).string());
+    if (!fs::is_regular_file(it->status(statError))) continue;
+    std::string path = (fs::path(folder) / it->path().filename()).string();
+    std::string reason = leftOutReason(path, exclude);
+    if (reason.empty()) {
+      files.push_back(std::move(path));
+    } else {
+      left.push_back({std::move(path), std::move(reason)});
+    }
   }
   if (ec) throw CliError(folder, ec.message());
-  if (files.empty()) throw CliError(folder, "No image files in folder");
+  if (files.empty()) {
+    throw CliError(folder, left.empty() ? "No image files in folder"
+                                        : "No image files in folder (" + std::to_string(left.size()) +
+                                              " left out as this program's pictures or by --exclude)");
+  }
   sortPaths(files);
+  std::sort(left.begin(), left.end(), [](const LeftOutFile& a, const LeftOutFile& b) { return a.path < b.path; });
+  if (leftOut) leftOut->insert(leftOut->end(), left.begin(), left.end());
   return files;
 }
 
 }  // namespace
 
-std::vector<std::string> expandInputs(const std::vector<std::string>& inputs, bool sortAll) {
+std::string leftOutReason(const std::string& path, const std::vector<std::string>& exclude) {
+  const std::string name = fs::path(path).filename().string();
+  for (const std::string& glob : exclude) {
+    if (::fnmatch(glob.c_str(), name.c_str(), 0) == 0 || ::fnmatch(glob.c_str(), path.c_str(), 0) == 0) {
+      return "matches --exclude " + glob;
+    }
+  }
+  // Only PNG and TIFF pictures carry the mark, and we name ours so; their
+  // headers are read again when the series is checked, which costs little.
+  std::string extension = fs::path(name).extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (extension != ".png" && extension != ".tif" && extension != ".tiff") return "";
+  velIPL::ImageFileInfo info;
+  std::string message;
+  if (velIPL::inspectImageFile(path, info, message) && isOwnOutput(info)) return "a picture " + info.software + " wrote";
+  return "";
+}
+
+void printLeftOut(const std::vector<LeftOutFile>& leftOut, std::ostream& out) {
+  for (const LeftOutFile& f : leftOut) out << kProgram << ": note: left out " << f.path << ": " << f.reason << '\n';
+}
+
+std::vector<std::string> expandInputs(const std::vector<std::string>& inputs, bool sortAll,
+                                      const std::vector<std::string>& exclude, std::vector<LeftOutFile>* leftOut) {
   std::vector<std::string> paths;
   for (const std::string& input : inputs) {
     struct stat st {};
@@ -49,7 +94,7 @@ std::vector<std::string> expandInputs(const std::vector<std::string>& inputs, bo
       throw CliError(input, velIPL::systemErrorText(error));
     }
     if (S_ISDIR(st.st_mode)) {
-      const std::vector<std::string> files = imageFilesIn(input);
+      const std::vector<std::string> files = imageFilesIn(input, exclude, leftOut);
       paths.insert(paths.end(), files.begin(), files.end());
     } else if (S_ISREG(st.st_mode)) {
       paths.push_back(input);
@@ -81,10 +126,12 @@ SeriesSize checkSeries(const std::vector<std::string>& paths) {
     if (!unreadable.empty()) throw CliError(path, unreadable);
 
     velIPL::ImageFileInfo info;
-    std::string message = "Unknown error";
+    std::string message;
     const bool ok = velIPL::probeImageFile(path, info, message);
+    if (!ok && message.empty()) message = "Unknown error";
     if (i == 0) {
-      if (!ok) throw CliError(path, "Not a valid image file");
+      // The desktop program's words first, then the reason it never shows.
+      if (!ok) throw CliError(path, "Not a valid image file: " + message);
       series.width = info.width;
       series.height = info.height;
       series.bitsPerSample = info.bitsPerSample;

@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <fstream>
 #include <new>
 #include <ostream>
 #include <stdexcept>
+#include <utility>
 
 #include "cli/cli_environment.h"
 #include "cli/command_support.h"
@@ -65,12 +67,31 @@ bool sameFile(const std::string& a, const std::string& b) {
 }
 
 // Every output, named as it will be written, checked before any work.
+// Whether --report may replace what is at path: nothing, an empty file, or
+// a report this program wrote, so that a mistyped name never costs a file.
+bool replaceableReport(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return true;
+  const std::string mark = "{\n  \"version\": ";
+  std::string start(mark.size(), '\0');
+  in.read(start.data(), static_cast<std::streamsize>(start.size()));
+  start.resize(static_cast<std::size_t>(in.gcount()));
+  return start.empty() || start == mark;
+}
+
 void checkOutputs(MergePlan& plan, const MergeOptions& o) {
-  // A folder is never a picture's name, whatever the extension rule makes of it.
-  for (const std::string* given : {&o.output, &o.grey, &o.average}) {
+  // A folder is never a file's name, whatever the extension rule makes of it.
+  const std::pair<const std::string*, const char*> named[] = {
+      {&o.output, "--output"}, {&o.grey, "--grey"}, {&o.average, "--average"}, {&o.shifts, "--shifts"},
+      {&o.report, "--report"}};
+  for (const auto& [given, flag] : named) {
     if (given->empty() && given != &o.output) continue;
-    if (given->empty() || given->back() == '/') throw CliError(*given, "Missing file name");
+    if (given->empty()) throw CliError(flag, "Missing output file name");
+    if (given->back() == '/') throw CliError(*given, "Missing output file name");
     if (std::filesystem::is_directory(*given)) throw CliError(*given, "Is a folder");
+  }
+  if (!o.report.empty() && !replaceableReport(o.report)) {
+    throw CliError(o.report, "Not a report this program wrote; left as it is (name another --report file)");
   }
   plan.output = outputPictureName(o.output);
   if (!o.grey.empty()) plan.grey = outputPictureName(o.grey);
@@ -206,6 +227,13 @@ velIPL::GImage readReferenceGrey(const MergePlan& plan, int reference) {
   }
 }
 
+// The frames that went into the average: all, less those rejection dropped.
+int averagedFrames(const MergePlan& plan, const MergeOutcome& outcome) {
+  int dropped = 0;
+  for (const FrameQuality& q : outcome.qualities) dropped += q.dropped ? 1 : 0;
+  return static_cast<int>(plan.frames.size()) - dropped;
+}
+
 std::string percentOf(long long n, long long of) {
   char text[32];
   std::snprintf(text, sizeof text, "%.2f %%", 100.0 * static_cast<double>(n) / static_cast<double>(of));
@@ -216,7 +244,7 @@ std::string percentOf(long long n, long long of) {
 
 MergePlan checkMerge(const MergeOptions& o) {
   MergePlan plan;
-  plan.paths = expandInputs(o.inputs, o.sort);
+  plan.paths = expandInputs(o.inputs, o.sort, o.exclude, &plan.leftOut);
   checkOutputs(plan, o);
   plan.size = checkSeries(plan.paths);
   // The reader takes files without pixels, but there is nothing to merge
@@ -308,8 +336,10 @@ void printMergeSummary(const MergePlan& plan, const MergeOutcome& outcome, const
       << " (" << formatSeconds(seconds() - startTime) << " in all).\n";
   out << "Wrote " << plan.output << " (" << scaleFor(o.scale).name << ")\n";
   if (!plan.grey.empty()) {
+    const bool sixteen = outcome.bitsPerSample == 16;
+    const bool bmp = pictureFormat(plan.grey) == PictureFormat::bmp;
     out << "Wrote " << plan.grey << " (grey average"
-        << (outcome.bitsPerSample == 16 && pictureFormat(plan.grey) != PictureFormat::bmp ? ", 16-bit" : "") << ")\n";
+        << (sixteen ? (bmp ? ", 8-bit: BMP holds 8 bits; use .png or .tif for 16" : ", 16-bit") : "") << ")\n";
   }
   if (!plan.average.empty()) out << "Wrote " << plan.average << " (unrounded average, 32-bit float)\n";
   if (!plan.shifts.empty()) {
@@ -347,9 +377,13 @@ void printMergeSummary(const MergePlan& plan, const MergeOutcome& outcome, const
 int runMerge(const MergeOptions& o, CliEnvironment& env) {
   const double startTime = seconds();
   const MergePlan plan = checkMerge(o);
+  printLeftOut(plan.leftOut, env.err());
   const MergeOutcome outcome = mergeSeries(plan, o, env);
   writeMergeResults(plan, outcome, o);
   if (!o.quiet) printMergeSummary(plan, outcome, o, env, startTime);
+  if (averagedFrames(plan, outcome) == 1) {
+    env.err() << kProgram << ": warning: one frame merged, nothing was averaged\n";
+  }
   return kExitOk;
 }
 
@@ -363,8 +397,16 @@ void addMergeOptions(CLI::App& command, MergeOptions& options) {
   for (const ColorScale& scale : kColorScales) scaleKeys.emplace_back(scale.key);
   command.add_option("-s,--scale", options.scale, "Colour scale")->check(CLI::IsMember(scaleKeys))->capture_default_str();
   command.add_option("--frames", options.frames,
-                     "Merge only these frames, numbered from 0 across all inputs: e.g. 1-40 or 0,2,5-9");
+                     "Merge only these frames, numbered from 0 across all inputs: e.g. 1-40 or 0,2,5-9")
+      ->check([](const std::string& list) { return list.empty() ? std::string("names no frames") : std::string(); },
+              "FRAMES");
   command.add_flag("--sort", options.sort, "Sort all inputs by name (case-insensitive) instead of keeping their order");
+  command.add_option("--exclude", options.exclude,
+                     "Leave out a folder's files whose name or path matches GLOB (repeatable); this program's own "
+                     "PNG and TIFF pictures are left out anyway, files named on the command line always taken")
+      ->type_name("GLOB")
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   command.add_option("--reject", options.reject,
                      "auto: leave out the frames the series does not agree with (never the reference); none: "
                      "average every frame")

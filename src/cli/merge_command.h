@@ -42,6 +42,8 @@ struct MergeOptions {
   std::string grey;
   std::string average;
   std::string frames;  // the --frames list; empty: every frame
+  // --exclude: globs of files a folder input leaves out (expandInputs).
+  std::vector<std::string> exclude;
   std::string shifts;
   std::string truth;
   std::string noiseFree;
@@ -65,6 +67,8 @@ struct MergeOptions {
 // for), and what the summary compares with.
 struct MergePlan {
   std::vector<std::string> paths;
+  // Files of input folders left out, and why (said before merging).
+  std::vector<LeftOutFile> leftOut;
   SeriesSize size;
   // Every frame of the inputs, numbered from 0 across the list: its name in
   // reports and tables (the path, followed by " [frame N of M]" for a file

@@ -9,6 +9,7 @@
 #include "ipl/formats/png/png_writer.h"
 #include "ipl/formats/tiff/tiff_writer.h"
 #include "ipl/ipl_exception.h"
+#include "shell/own_outputs.h"
 
 namespace lumifold {
 
@@ -27,17 +28,20 @@ bool isDevice(const std::string& path) {
          !std::filesystem::is_directory(status);
 }
 
-velIPL::TiffWriteOptions tiffOptions(const PixelSpacing& spacing) {
+// Every picture carries the mark that keeps it out of a later folder merge.
+velIPL::TiffWriteOptions tiffOptions(const PixelSpacing& spacing, bool mark) {
   velIPL::TiffWriteOptions options;
   options.pixelSpacingX = spacing.x;
   options.pixelSpacingY = spacing.y;
+  if (mark) options.software = outputMark();
   return options;
 }
 
-velIPL::PngWriteOptions pngOptions(const PixelSpacing& spacing) {
+velIPL::PngWriteOptions pngOptions(const PixelSpacing& spacing, bool mark) {
   velIPL::PngWriteOptions options;
   options.pixelSpacingX = spacing.x;
   options.pixelSpacingY = spacing.y;
+  if (mark) options.software = outputMark();
   return options;
 }
 
@@ -55,12 +59,12 @@ void writeNamed(const std::string& path, Write write) {
 
 // Writes image in path's format, PNG or TIFF.
 template <typename Image>
-void writeLossless(const Image& image, const std::string& path, const PixelSpacing& spacing) {
+void writeLossless(const Image& image, const std::string& path, const PixelSpacing& spacing, bool mark) {
   writeNamed(path, [&] {
     if (pictureFormat(path) == PictureFormat::png) {
-      velIPL::PngWriter(pngOptions(spacing)).writeFile(path, image);
+      velIPL::PngWriter(pngOptions(spacing, mark)).writeFile(path, image);
     } else {
-      velIPL::TiffWriter writer(tiffOptions(spacing));
+      velIPL::TiffWriter writer(tiffOptions(spacing, mark));
       writer.addPage(image);
       writer.writeFile(path);
     }
@@ -90,29 +94,31 @@ std::string averageName(const std::string& name) {
   return bmp.substr(0, bmp.size() - 4) + ".tif";
 }
 
-void writeColourPicture(const velIPL::RGBImage& picture, const std::string& path, const PixelSpacing& spacing) {
+void writeColourPicture(const velIPL::RGBImage& picture, const std::string& path, const PixelSpacing& spacing,
+                        bool mark) {
   if (pictureFormat(path) == PictureFormat::bmp) {
     writePicture(picture, path);
   } else {
-    writeLossless(picture, path, spacing);
+    writeLossless(picture, path, spacing, mark);
   }
 }
 
 void writeGreyPicture(const velIPL::GImage& grey, const velIPL::G16Image* sixteen, const std::string& path,
-                      const PixelSpacing& spacing) {
+                      const PixelSpacing& spacing, bool mark) {
   if (pictureFormat(path) == PictureFormat::bmp) {
     // Grey in all three channels.
     writePicture(ApplyColorScale(MakeWhiteOnBlackScale(), grey), path);
   } else if (sixteen) {
-    writeLossless(*sixteen, path, spacing);
+    writeLossless(*sixteen, path, spacing, mark);
   } else {
-    writeLossless(grey, path, spacing);
+    writeLossless(grey, path, spacing, mark);
   }
 }
 
-void writeAveragePicture(const velIPL::DImage& average, const std::string& path, const PixelSpacing& spacing) {
+void writeAveragePicture(const velIPL::DImage& average, const std::string& path, const PixelSpacing& spacing,
+                         bool mark) {
   writeNamed(path, [&] {
-    velIPL::TiffWriter writer(tiffOptions(spacing));
+    velIPL::TiffWriter writer(tiffOptions(spacing, mark));
     writer.addPage(average);
     writer.writeFile(path);
   });

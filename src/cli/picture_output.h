@@ -3,7 +3,9 @@
 // TIFF (any case); a picture named anything else gets the extension ".bmp"
 // as pictureName gives it, and a device or pipe is written as named, as BMP. The
 // unrounded average is always a 32-bit floating-point TIFF. Where the
-// series carries a pixel spacing, PNG and TIFF pictures keep it.
+// series carries a pixel spacing, PNG and TIFF pictures keep it. PNG and
+// TIFF pictures carry this program's mark (own_outputs.h) unless mark is
+// false (Python's write of frames).
 //
 // Every picture replaces its file only once complete. Each write throws
 // CliError(path, the writer's reason, followed by the system's reason when
@@ -39,14 +41,16 @@ struct PixelSpacing {
 };
 
 // The coloured picture: 24-bit BMP, 8-bit RGB PNG or TIFF.
-void writeColourPicture(const velIPL::RGBImage& picture, const std::string& path, const PixelSpacing& spacing);
+void writeColourPicture(const velIPL::RGBImage& picture, const std::string& path, const PixelSpacing& spacing,
+                        bool mark = true);
 
 // The grey average: a BMP holds it as 24-bit grey; PNG and TIFF as 8-bit
 // grey, or, when sixteen is given (a 16-bit series), as 16-bit grey.
 void writeGreyPicture(const velIPL::GImage& grey, const velIPL::G16Image* sixteen, const std::string& path,
-                      const PixelSpacing& spacing);
+                      const PixelSpacing& spacing, bool mark = true);
 
 // The unrounded average as a 32-bit floating-point grey TIFF.
-void writeAveragePicture(const velIPL::DImage& average, const std::string& path, const PixelSpacing& spacing);
+void writeAveragePicture(const velIPL::DImage& average, const std::string& path, const PixelSpacing& spacing,
+                         bool mark = true);
 
 }  // namespace lumifold

@@ -16,7 +16,8 @@ namespace {
 
 // A BMP file as ever: "W x H", " (top-down)" for rows stored from the top.
 // Any other: "TIFF, 40 frames of 512 x 496, 16 bits per sample (12
-// significant), colour, modality OPT, pixel spacing 0.0117 x 0.0039 mm".
+// significant), colour, modality OPT, pixel spacing 0.0117 x 0.0039 mm" (or
+// "no pixel spacing" where the file states none).
 std::string describe(const velIPL::ImageFileInfo& info) {
   std::ostringstream text;
   if (info.format == "BMP") {
@@ -24,12 +25,19 @@ std::string describe(const velIPL::ImageFileInfo& info) {
     return text.str();
   }
   text << info.format << ", " << info.frames << (info.frames == 1 ? " frame of " : " frames of ") << info.width
-       << " x " << info.height << ", " << info.bitsPerSample << " bits per sample";
+       << " x " << info.height << ", ";
+  if (info.floatingPoint) {
+    text << "32-bit floating-point values (an average, not a frame to merge)";
+  } else {
+    text << info.bitsPerSample << " bits per sample";
+  }
   if (info.significantBits != info.bitsPerSample) text << " (" << info.significantBits << " significant)";
   if (info.samplesPerPixel == 3) text << ", colour";
   if (!info.modality.empty()) text << ", modality " << info.modality;
   if (info.pixelSpacingX > 0.0 || info.pixelSpacingY > 0.0) {
     text << ", pixel spacing " << info.pixelSpacingX << " x " << info.pixelSpacingY << " mm";
+  } else {
+    text << ", no pixel spacing";
   }
   return text.str();
 }
@@ -50,7 +58,7 @@ int runProbe(const std::vector<std::string>& files, CliEnvironment& env) {
     }
     velIPL::ImageFileInfo info;
     std::string message = "Cannot open file";
-    if (!velIPL::probeImageFile(file, info, message)) {
+    if (!velIPL::inspectImageFile(file, info, message)) {
       refuse(file, message);
       continue;
     }

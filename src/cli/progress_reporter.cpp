@@ -59,6 +59,7 @@ void ProgressReporter::start(int imageCount) {
   total_ = imageCount;
   done_ = 0;
   startTime_ = clock_();
+  lastLine_ = 0.0;
   if (mode_ == Mode::Bar) {
     out_ << '\r' << barLine(0, total_, 0.0) << std::flush;
     lineOpen_ = true;
@@ -72,8 +73,10 @@ void ProgressReporter::step() {
     // Trailing spaces wipe what a longer previous line left behind.
     out_ << '\r' << barLine(done_, total_, elapsed) << "    " << std::flush;
     lineOpen_ = true;
-  } else if (mode_ == Mode::Lines) {
+  } else if (mode_ == Mode::Lines && (done_ == total_ || elapsed - lastLine_ >= 1.0)) {
+    // A log gets a line a second at most, and always the last one.
     out_ << "progress: " << statusText(done_, total_, elapsed) << '\n' << std::flush;
+    lastLine_ = elapsed;
   }
 }
 

@@ -2,9 +2,10 @@
 // through MergeProgress.
 //
 // Bar mode redraws one line in place (for a terminal): a bar, frames done of
-// total, the rate and the time left. Lines mode writes one plain line per
-// frame (for logs). Silent mode shows nothing. The stream and the clock must
-// outlive the reporter; finish() ends a bar's line. Nothing here throws.
+// total, the rate and the time left. Lines mode writes a plain line at most
+// once a second and after the last frame (for logs). Silent mode shows
+// nothing. The stream and the clock must outlive the reporter; finish() ends
+// a bar's line. Nothing here throws.
 #pragma once
 
 #include <functional>
@@ -46,6 +47,7 @@ private:
   int done_ = 0;
   int total_ = 0;
   bool lineOpen_ = false;
+  double lastLine_ = 0.0;  // when Lines mode last wrote, from the start
 };
 
 }  // namespace lumifold

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "shell/utf8_text.h"
+
 namespace lumifold {
 
 namespace {
@@ -17,9 +19,10 @@ std::string number(double v) {
   return text;
 }
 
+// A JSON string; bytes of a path that are not UTF-8 become U+FFFD.
 std::string quoted(const std::string& s) {
   std::string out = "\"";
-  for (const char c : s) {
+  for (const char c : validUtf8(s)) {
     const unsigned char u = static_cast<unsigned char>(c);
     if (c == '"' || c == '\\') {
       out += '\\';

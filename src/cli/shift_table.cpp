@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "cli/cli_error.h"
+#include "shell/utf8_text.h"
 
 namespace lumifold {
 
@@ -38,7 +39,8 @@ std::vector<std::string> splitCommas(const std::string& line) {
 
 }  // namespace
 
-std::string csvField(const std::string& text) {
+std::string csvField(const std::string& field) {
+  const std::string text = validUtf8(field);
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string quoted = "\"";
   for (char c : text) {

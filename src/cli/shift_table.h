@@ -18,7 +18,8 @@
 namespace lumifold {
 
 // A field as CSV writes it: quoted, with quotes doubled, when it holds a
-// comma, a quote or a line break; as it is otherwise.
+// comma, a quote or a line break; as it is otherwise. Bytes that are not
+// UTF-8 become U+FFFD (validUtf8), so the table stays valid UTF-8.
 std::string csvField(const std::string& text);
 
 // True shifts by frame index, each one value per column.

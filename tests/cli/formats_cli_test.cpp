@@ -162,6 +162,13 @@ TEST_F(FormatsCli, SixteenBitSeriesGivesSixteenBitGrey) {
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("Wrote wide_grey.png (grey average, 16-bit)"), std::string::npos) << run.out;
   EXPECT_EQ(readAll(at("wide.bmp")), readAll(at("ref.bmp")));
+  // A BMP cannot hold 16 bits, and the summary says so; one frame is no average.
+  const CliRun narrow = cli({"merge", "wide.tif", "--frames", "2", "-o", "one.bmp", "--grey", "one_grey.bmp"});
+  ASSERT_EQ(narrow.status, 0) << narrow.err;
+  EXPECT_NE(narrow.out.find("Wrote one_grey.bmp (grey average, 8-bit: BMP holds 8 bits; use .png or .tif for 16)"),
+            std::string::npos)
+      << narrow.out;
+  EXPECT_EQ(narrow.err, "lumifold-cli: warning: one frame merged, nothing was averaged\n");
 
   const std::unique_ptr<velIPL::ImageFile> file = velIPL::decoderFor(at("wide_grey.png")).open(at("wide_grey.png"));
   ASSERT_EQ(file->info().bitsPerSample, 16);
@@ -193,9 +200,9 @@ TEST_F(FormatsCli, ProbeDescribesEveryFormat) {
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out,
             "bmps/frame_000.bmp: 96 x 80\n"
-            "pngs/frame_000.png: PNG, 1 frame of 96 x 80, 8 bits per sample\n"
-            "tifs/frame_001.tif: TIFF, 1 frame of 96 x 80, 8 bits per sample\n"
-            "stack/series.tif: TIFF, 3 frames of 96 x 80, 8 bits per sample\n"
+            "pngs/frame_000.png: PNG, 1 frame of 96 x 80, 8 bits per sample, no pixel spacing\n"
+            "tifs/frame_001.tif: TIFF, 1 frame of 96 x 80, 8 bits per sample, no pixel spacing\n"
+            "stack/series.tif: TIFF, 3 frames of 96 x 80, 8 bits per sample, no pixel spacing\n"
             "dicom/series.dcm: DICOM, 3 frames of 96 x 80, 8 bits per sample, modality OPT, pixel spacing 1 x 1 mm\n");
 
   // The DICOM file's pixel spacing is kept in the TIFF and PNG pictures.
@@ -205,4 +212,39 @@ TEST_F(FormatsCli, ProbeDescribesEveryFormat) {
   EXPECT_EQ(kept.out,
             "colour.tif: TIFF, 1 frame of 96 x 80, 8 bits per sample, colour, pixel spacing 1 x 1 mm\n"
             "grey.png: PNG, 1 frame of 96 x 80, 8 bits per sample, pixel spacing 1 x 1 mm\n");
+}
+
+TEST_F(FormatsCli, EarlierPicturesStayOutOfFolderMergesUnlessNamed) {
+  simulate("sc", "png");
+  ASSERT_EQ(cli({"merge", "-q", "sc", "-o", "first.bmp"}).status, 0);
+  CliRun run = cli({"merge", "-q", "sc", "-o", "sc/merged.png", "--grey", "sc/merged_grey.png", "--average",
+                    "sc/mean.tif"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  ASSERT_EQ(cli({"merge", "-q", "sc", "-o", "sc/old.bmp"}).status, 0);
+  // The marked PNG and TIFF pictures leave by their mark, the BMP by name.
+  run = cli({"merge", "sc", "--exclude", "old*", "-o", "again.bmp"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("Merged 6 frames"), std::string::npos) << run.out;
+  EXPECT_EQ(readAll(at("again.bmp")), readAll(at("first.bmp")));
+  for (const char* note : {"note: left out sc/mean.tif: a picture Lumifold ", "note: left out sc/merged.png: a picture",
+                           "note: left out sc/merged_grey.png: a picture", "note: left out sc/old.bmp: matches --exclude old*"}) {
+    EXPECT_NE(run.err.find(note), std::string::npos) << note << " in\n" << run.err;
+  }
+  // Named on the command line, a picture is a frame; the float average never.
+  run = cli({"merge", "-q", "sc/frame_000.png", "sc/merged_grey.png", "-o", "named.bmp"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  run = cli({"merge", "sc/mean.tif", "-o", "mean.bmp"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "lumifold-cli: sc/mean.tif: Not a valid image file: Unsupported TIFF: floating-point samples; an "
+                     "average is a result, not a frame to merge\n");
+  run = cli({"probe", "sc/mean.tif"});
+  EXPECT_EQ(run.out, "sc/mean.tif: TIFF, 1 frame of 96 x 80, 32-bit floating-point values (an average, not a frame to "
+                     "merge), no pixel spacing\n");
+  // A folder of nothing but pictures is said to be so.
+  ASSERT_EQ(cli({"merge", "-q", "sc", "-o", "out_only.png"}).status, 0);
+  std::filesystem::create_directory(at("pictures"));
+  std::filesystem::rename(at("out_only.png"), at("pictures/out_only.png"));
+  run = cli({"merge", "pictures", "-o", "none.bmp"});
+  EXPECT_EQ(run.err, "lumifold-cli: pictures: No image files in folder (1 left out as this program's pictures or by "
+                     "--exclude)\n");
 }

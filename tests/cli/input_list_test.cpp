@@ -82,7 +82,7 @@ TEST_F(InputList, ChecksEveryFileAgainstTheReference) {
   EXPECT_EQ(size.width, 8);
   EXPECT_EQ(size.height, 6);
   EXPECT_EQ(cliErrorOf([&] { lumifold::checkSeries({at("text.bmp"), at("a.bmp")}); }),
-            at("text.bmp") + ": Not a valid image file");
+            at("text.bmp") + ": Not a valid image file: File is not a bitmap image");
   EXPECT_EQ(cliErrorOf([&] { lumifold::checkSeries({at("a.bmp"), at("text.bmp")}); }),
             at("text.bmp") + ": File is not a bitmap image");
   EXPECT_EQ(cliErrorOf([&] { lumifold::checkSeries({at("a.bmp"), at("short.bmp")}); }),
