@@ -40,6 +40,7 @@
 #include "merge/merger.h"
 #include "merge/registration_methods.h"
 #include "shell/merge_failure.h"
+#include "shell/own_outputs.h"
 #include "sim/bscan_simulator.h"
 
 namespace py = pybind11;
@@ -230,17 +231,18 @@ QualityRequest qualityRequest(bool quality, const std::string& reject, py::objec
 
 py::dict figuresDict(const lumifold::QualityFigures& f) {
   py::dict d;
-  d["snr_db"] = f.snrDb;
+  d["snrDb"] = f.snrDb;
   d["cnr"] = f.cnr;
   d["enl"] = f.enl;
-  d["tissue_mean"] = f.tissueMean;
-  d["tissue_deviation"] = f.tissueDeviation;
-  d["background_mean"] = f.backgroundMean;
-  d["background_deviation"] = f.backgroundDeviation;
+  d["tissueMean"] = f.tissueMean;
+  d["tissueDeviation"] = f.tissueDeviation;
+  d["backgroundMean"] = f.backgroundMean;
+  d["backgroundDeviation"] = f.backgroundDeviation;
   return d;
 }
 
-// The measures and figures of a merge that measured, into the result.
+// The measures and figures of a merge that measured, into the result, with
+// the keys of the JSON report (--report), so that one reader serves both.
 void addQuality(py::dict& result, const Merger& merger, std::size_t count) {
   py::list frames;
   py::list dropped;
@@ -252,14 +254,14 @@ void addQuality(py::dict& result, const Merger& merger, std::size_t count) {
     d["kept"] = !q.dropped;
     d["reason"] = q.dropped ? py::object(py::str(q.reason)) : py::object(py::none());
     d["correlation"] = q.correlation;
-    d["profile_correlation"] = q.profileCorrelation;
-    d["relative_intensity"] = q.relativeIntensity;
-    d["weakest_band"] = q.weakestBand;
-    d["kept_share"] = q.keptShare;
-    d["peak_ratio"] = q.peakRatio;
-    d["edge_share"] = q.edgeShare;
-    d["replaced_share"] = q.replacedShare;
-    d["lateral_shift"] = q.lateralShift;
+    d["profileCorrelation"] = q.profileCorrelation;
+    d["relativeIntensity"] = q.relativeIntensity;
+    d["weakestBand"] = q.weakestBand;
+    d["keptShare"] = q.keptShare;
+    d["peakRatio"] = q.peakRatio;
+    d["edgeShare"] = q.edgeShare;
+    d["replacedShare"] = q.replacedShare;
+    d["lateralShift"] = q.lateralShift;
     frames.append(d);
     if (q.dropped) dropped.append(q.frame);
     lateral.mutable_data()[q.frame] = q.lateralShift;
@@ -272,17 +274,17 @@ void addQuality(py::dict& result, const Merger& merger, std::size_t count) {
   py::dict figures;
   figures["average"] = figuresDict(iq.average);
   figures["reference"] = figuresDict(iq.reference);
-  figures["snr_gain_db"] = iq.snrGainDb;
+  figures["snrGainDb"] = iq.snrGainDb;
   int withEdge = 0;
   for (const int e : iq.regions.edges) withEdge += e >= 0 ? 1 : 0;
   py::dict regions;
-  regions["edge_threshold"] = iq.regions.edgeThreshold;
-  regions["columns_with_edge"] = withEdge;
-  regions["background_gap_rows"] = iq.regions.backgroundGap;
-  regions["background_pixels"] = iq.regions.backgroundPixels;
-  regions["tissue_band_rows"] = iq.regions.bandRows;
-  regions["tissue_pixels"] = iq.regions.tissuePixels;
-  regions["homogeneous_pixels"] = iq.regions.homogeneousPixels;
+  regions["edgeThreshold"] = iq.regions.edgeThreshold;
+  regions["columnsWithEdge"] = withEdge;
+  regions["backgroundGapRows"] = iq.regions.backgroundGap;
+  regions["backgroundPixels"] = iq.regions.backgroundPixels;
+  regions["tissueBandRows"] = iq.regions.bandRows;
+  regions["tissuePixels"] = iq.regions.tissuePixels;
+  regions["homogeneousPixels"] = iq.regions.homogeneousPixels;
   figures["regions"] = regions;
   result["image_quality"] = figures;
 }
@@ -354,6 +356,7 @@ py::dict runMerge(std::vector<MergeFrame> frames, int width, const std::string& 
   if (!shifts.empty()) std::memcpy(shiftArray.mutable_data(), shifts.data(), shifts.size() * sizeof(std::int32_t));
   result["shifts"] = shiftArray;
   result["algorithm"] = method.key;
+  result["spacing"] = py::none();
   if (quality.measure) addQuality(result, merger, count);
   return result;
 }
@@ -410,13 +413,23 @@ py::dict mergeArrays(const std::vector<py::array>& frames, const std::string& al
                   });
 }
 
-// The command line's series: inputs expanded (folders in its order), every
-// file checked, every frame of every file listed.
+// (millimetres per column, per row), or None where the file states none.
+py::object spacingOf(double x, double y) {
+  if (x <= 0.0 && y <= 0.0) return py::none();
+  return py::make_tuple(x, y);
+}
+
+// The command line's series: inputs expanded (folders in its order, without
+// this program's own pictures, each left out with a warning), every file
+// checked, every frame of every file listed.
 MergePlan planSeries(const std::vector<std::string>& inputs, bool sort) {
   MergePlan plan;
   for (const std::string& input : inputs) requireReadable(input, true);
   try {
-    plan.paths = expandInputs(inputs, sort);
+    plan.paths = expandInputs(inputs, sort, {}, &plan.leftOut);
+    for (const LeftOutFile& f : plan.leftOut) {
+      py::module_::import("warnings").attr("warn")("left out " + f.path + ": " + f.reason);
+    }
     // The reference's own reason, where checkSeries says only that it is
     // not valid.
     if (!plan.paths.empty()) {
@@ -452,13 +465,16 @@ py::dict mergeFiles(const std::vector<std::string>& inputs, const std::string& a
   methodFor(algorithm);
   const MergePlan plan = planSeries(inputs, sort);
   const QualityRequest request = qualityRequest(quality, reject, reference, lateral, plan.frames.size());
-  return runMerge(plan.frames, plan.size.width, algorithm, std::move(progress), request,
-                  [&](int current, const std::string& message) {
-                    const CliError e = mergeFailureError(plan, current < 0 ? 0 : current, message);
-                    const std::string& path = plan.framePaths[static_cast<std::size_t>(current < 0 ? 0 : current)];
-                    requireReadable(path, false);
-                    raiseValue(e.path(), e.what());
-                  });
+  py::dict result = runMerge(plan.frames, plan.size.width, algorithm, std::move(progress), request,
+                             [&](int current, const std::string& message) {
+                               const CliError e = mergeFailureError(plan, current < 0 ? 0 : current, message);
+                               const std::string& path =
+                                   plan.framePaths[static_cast<std::size_t>(current < 0 ? 0 : current)];
+                               requireReadable(path, false);
+                               raiseValue(e.path(), e.what());
+                             });
+  result["spacing"] = spacingOf(plan.size.pixelSpacingX, plan.size.pixelSpacingY);
+  return result;
 }
 
 // Every frame of the planned files into one (n, height, width) array.
@@ -522,9 +538,60 @@ py::array readSeries(const std::vector<std::string>& inputs, bool sort) {
   return readPlanned(planSeries(inputs, sort));
 }
 
-py::array readFile(const std::string& path) {
+// What a file holds, as far as its headers tell (inspectImageFile).
+velIPL::ImageFileInfo inspected(const std::string& path) {
   requireReadable(path, false);
+  velIPL::ImageFileInfo info;
+  std::string message = "Unknown error";
+  if (!velIPL::inspectImageFile(path, info, message)) raiseForFile(path, message);
+  return info;
+}
+
+// Every page of a floating-point TIFF as (n, height, width) float32.
+py::array readValues(const std::string& path, const velIPL::ImageFileInfo& info) {
+  const auto n = static_cast<py::ssize_t>(info.frames);
+  const auto h = static_cast<py::ssize_t>(info.height);
+  const auto w = static_cast<py::ssize_t>(info.width);
+  py::array_t<float> out({n, h, w});
+  float* data = out.mutable_data();
+  try {
+    const std::unique_ptr<velIPL::ImageFile> file = velIPL::decoderFor(path).open(path);
+    velIPL::DImage values;
+    for (py::ssize_t i = 0; i < n; ++i) {
+      file->readFrame(static_cast<int>(i), values);
+      if (values.width() != w || values.height() != h) throw velIPL::IPLException(kChangedSizeReason);
+      for (py::ssize_t y = 0; y < h; ++y) {
+        const double* row = values.row(static_cast<int>(y));
+        for (py::ssize_t x = 0; x < w; ++x) data[(i * h + y) * w + x] = static_cast<float>(row[x]);
+      }
+    }
+  } catch (const velIPL::IPLException& e) {
+    raiseForFile(path, reasonFor(e.what(), path));
+  }
+  return out;
+}
+
+py::array readFile(const std::string& path) {
+  const velIPL::ImageFileInfo info = inspected(path);
+  if (info.floatingPoint) return readValues(path, info);
   return readPlanned(planSeries({path}, false));
+}
+
+py::dict probeFile(const std::string& path) {
+  const velIPL::ImageFileInfo info = inspected(path);
+  py::dict d;
+  d["format"] = info.format;
+  d["width"] = info.width;
+  d["height"] = info.height;
+  d["frames"] = info.frames;
+  d["bits"] = info.bitsPerSample;
+  d["significant_bits"] = info.significantBits;
+  d["colour"] = info.samplesPerPixel == 3;
+  d["floating_point"] = info.floatingPoint;
+  d["spacing"] = spacingOf(info.pixelSpacingX, info.pixelSpacingY);
+  d["modality"] = info.modality.empty() ? py::object(py::none()) : py::object(py::str(info.modality));
+  d["software"] = info.software.empty() ? py::object(py::none()) : py::object(py::str(info.software));
+  return d;
 }
 
 velIPL::RGBImage rgbFrom(const py::array& a) {
@@ -594,7 +661,7 @@ std::string lowerExtension(const std::string& path) {
 // Writes image to path in the format of its extension, with the command
 // line's writers: 2-D uint8 or uint16 grey as --grey writes it, (h, w, 3)
 // uint8 colour as --output, 2-D float as --average.
-void writeImage(const std::string& path, const py::array& given, double spacingX, double spacingY) {
+void writeImage(const std::string& path, const py::array& given, double spacingX, double spacingY, bool mark) {
   const std::string ext = lowerExtension(path);
   const bool bmp = ext == ".bmp", png = ext == ".png", tiff = ext == ".tif" || ext == ".tiff";
   if (!bmp && !png && !tiff) {
@@ -612,7 +679,7 @@ void writeImage(const std::string& path, const py::array& given, double spacingX
       if (!(dt.kind() == 'u' && dt.itemsize() == 1)) {
         throw py::type_error("write: a colour image is uint8, got " + dt.attr("name").cast<std::string>());
       }
-      writeColourPicture(rgbFrom(a), path, spacing);
+      writeColourPicture(rgbFrom(a), path, spacing, mark);
     } else if (a.ndim() != 2) {
       throw py::value_error("write takes a 2-D grey image or a (height, width, 3) colour image, got " +
                             std::to_string(a.ndim()) + " dimensions");
@@ -620,13 +687,13 @@ void writeImage(const std::string& path, const py::array& given, double spacingX
       if (!tiff) throw py::value_error(path + ": a floating-point image is written as TIFF (.tif or .tiff)");
       // float32 widens exactly; the writer narrows it back.
       const py::array wide = a.attr("astype")("float64", py::arg("copy") = false);
-      writeAveragePicture(imageFrom<velIPL::DImage, double>(wide), path, spacing);
+      writeAveragePicture(imageFrom<velIPL::DImage, double>(wide), path, spacing, mark);
     } else if (depthOf(a, "image", -1) == 8) {
-      writeGreyPicture(imageFrom<velIPL::GImage, std::uint8_t>(a), nullptr, path, spacing);
+      writeGreyPicture(imageFrom<velIPL::GImage, std::uint8_t>(a), nullptr, path, spacing, mark);
     } else {
       if (bmp) throw py::value_error(path + ": a BMP holds 8-bit grey; write uint16 as .png or .tif");
       const velIPL::G16Image sixteen = imageFrom<velIPL::G16Image, std::uint16_t>(a);
-      writeGreyPicture(velIPL::GImage(), &sixteen, path, spacing);
+      writeGreyPicture(velIPL::GImage(), &sixteen, path, spacing, mark);
     }
   } catch (const CliError& e) {
     throw FileError{FileError::Kind::os, e.path(), e.what(), 0};
@@ -725,6 +792,7 @@ PYBIND11_MODULE(_lumifold, m) {
   py::list algorithms;
   for (const RegistrationMethod& r : kRegistrationMethods) algorithms.append(r.key);
   m.attr("ALGORITHMS") = py::tuple(algorithms);
+  m.attr("VERSION") = lumifoldVersion();
 
   m.def("merge_arrays", &mergeArrays, py::arg("frames"), py::arg("algorithm"), py::arg("progress"),
         py::arg("quality") = false, py::arg("reject") = "none", py::arg("reference") = py::none(),
@@ -733,9 +801,11 @@ PYBIND11_MODULE(_lumifold, m) {
         py::arg("quality") = false, py::arg("reject") = "none", py::arg("reference") = py::none(),
         py::arg("lateral") = false);
   m.def("read", &readFile, py::arg("path"));
+  m.def("probe", &probeFile, py::arg("path"));
   m.def("read_series", &readSeries, py::arg("inputs"), py::arg("sort"));
   m.def("colorize", &colorize, py::arg("grey"), py::arg("scale"));
-  m.def("write", &writeImage, py::arg("path"), py::arg("image"), py::arg("spacing_x"), py::arg("spacing_y"));
+  m.def("write", &writeImage, py::arg("path"), py::arg("image"), py::arg("spacing_x"), py::arg("spacing_y"),
+        py::arg("mark"));
   m.def("simulate", &simulate, py::arg("frames"), py::arg("width"), py::arg("height"), py::arg("seed"),
         py::arg("max_shift"), py::arg("motion"), py::arg("noise"), py::arg("bad") = std::vector<std::string>(),
         py::arg("lateral_slip") = 0);

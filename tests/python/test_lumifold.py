@@ -7,6 +7,7 @@ here is the command line's merge.
 """
 
 import csv
+import io
 import os
 import signal
 import subprocess
@@ -122,7 +123,7 @@ def test_command_line_merges_what_python_wrote_alike(tmp_path):
         folder = tmp_path / name
         folder.mkdir()
         for i, frame in enumerate(frames):
-            lumifold.write(folder / f"frame_{i:03}.tif", frame)
+            lumifold.write(folder / f"frame_{i:03}.tif", frame, mark=False)
         cli("merge", folder, "-q", "-o", tmp_path / f"{name}.bmp", "--grey", tmp_path / f"{name}.tif",
             "--shifts", tmp_path / f"{name}.csv")
         result = lumifold.merge(frames)
@@ -156,7 +157,7 @@ def test_wrong_input_says_what_is_wrong(tmp_path):
         (lambda: lumifold.merge([frames[0], frames[1], frames[2, :10]]), ValueError, "frame 2 is 10 x 96"),
         (lambda: lumifold.merge([frames[0], frames[1][None]]), ValueError, "frame 1 has 3 dimensions"),
         (lambda: lumifold.merge([frames[0], str(not_image)]), TypeError, "mixes paths and arrays"),
-        (lambda: lumifold.merge(frames, "fourier"), ValueError, "correlation, anterior-edge"),
+        (lambda: lumifold.merge(frames, "fourier"), ValueError, "'correlation', 'anterior-edge', not 'fourier'"),
         (lambda: lumifold.merge(frames, progress=3), TypeError, "callable"),
         (lambda: lumifold.merge(np.zeros((2, 1, 8), np.uint8)), ValueError, "at least 2 rows"),
         (lambda: lumifold.read(tmp_path / "missing.bmp"), FileNotFoundError, "missing.bmp"),
@@ -171,11 +172,20 @@ def test_wrong_input_says_what_is_wrong(tmp_path):
         (lambda: lumifold.write(tmp_path / "a.png", np.zeros((4, 4), np.float32)), ValueError, "TIFF"),
         (lambda: lumifold.write(tmp_path / "no" / "a.png", frames[0]), OSError, "a.png"),
         (lambda: lumifold.simulate(frames=0), ValueError, "simulate"),
+        (lambda: lumifold.merge(frames, reject="always"), ValueError, "reject must be one of 'none', 'auto'"),
+        (lambda: lumifold.merge(frames, lateral="yes"), TypeError, "lateral must be True or False, got str"),
+        (lambda: lumifold.merge(frames, reference=1.5), TypeError, "reference must be an integer, got float"),
+        (lambda: lumifold.merge(frames, reference=True), TypeError, "reference must be an integer, got bool"),
+        (lambda: lumifold.merge(frames, algorithm=3), TypeError, "algorithm must be one of"),
+        (lambda: lumifold.write(tmp_path / "a.png", frames[0], spacing="wide"), TypeError, "spacing must be"),
+        (lambda: lumifold.write(tmp_path / "a.png", frames[0], spacing=-1), ValueError, "positive"),
+        (lambda: lumifold.probe(not_image), ValueError, "Bitmap file not complete"),
     ]
     for call, error, text in cases:
         with pytest.raises(error) as caught:
             call()
         assert text in str(caught.value), (text, str(caught.value))
+        assert "\n" not in str(caught.value) and len(str(caught.value)) < 300, str(caught.value)
     # The reason the decoders give for the file, as the command line shows it.
     with pytest.raises(ValueError, match="notes.bmp: Bitmap file not complete$"):
         lumifold.read(not_image)
@@ -196,14 +206,13 @@ def test_progress_and_interruption():
     bar = Bar()
     lumifold.merge(frames, progress=bar.update)
     assert bar.n == 30
-    try:
-        import tqdm
-    except ImportError:
-        pass
-    else:
-        with tqdm.tqdm(total=30, disable=True) as real:
-            lumifold.merge(frames, progress=real.update)
-            assert real.n == 30
+    # A real tqdm bar (./run test installs it); a disabled bar counts nothing.
+    import tqdm
+    shown = io.StringIO()
+    with tqdm.tqdm(total=30, file=shown, mininterval=0) as real:
+        lumifold.merge(frames, progress=real.update)
+        assert real.n == 30
+    assert "30/30" in shown.getvalue()
 
     def stop(done, total):
         if done == 3:
@@ -246,14 +255,14 @@ def test_quality_rejection_reference_and_slips():
     for q in result.frame_quality:
         assert q["kept"] == (q["frame"] not in bad)
         assert (q["reason"] is None) == q["kept"]
-        assert np.isnan(q["edge_share"]) and q["peak_ratio"] > 0
+        assert np.isnan(q["edgeShare"]) and q["peakRatio"] > 0
     good = [i for i in range(12) if i not in bad]
     slips = result.lateral_shifts[good]
     assert np.mean(slips == sim.lateral_shifts[good]) >= 0.9
     figures = result.image_quality
-    assert figures["snr_gain_db"] == pytest.approx(
-        figures["average"]["snr_db"] - figures["reference"]["snr_db"])
-    assert figures["snr_gain_db"] > 5
+    assert figures["snrGainDb"] == pytest.approx(
+        figures["average"]["snrDb"] - figures["reference"]["snrDb"])
+    assert figures["snrGainDb"] > 5
 
     # Rejection alone, on frames that do not slip, merges exactly the good ones.
     still = lumifold.simulate(frames=12, width=160, height=128, seed=5, max_shift=6,
@@ -274,3 +283,46 @@ def test_quality_rejection_reference_and_slips():
         lumifold.merge(sim.frames, reference=12)
     with pytest.raises(ValueError, match="bad frame 'wink'"):
         lumifold.simulate(frames=4, width=64, height=48, bad=["wink"])
+
+
+def test_numpy_arguments_spacing_floats_and_version(tmp_path):
+    sim = small_series(frames=4)
+    # numpy's integers and booleans mean what Python's do.
+    chosen = lumifold.merge(sim.frames, reference=np.int64(2), reject=np.bool_(True), lateral=np.False_)
+    assert chosen.reference == 2
+    assert np.array_equal(chosen.grey, lumifold.merge(sim.frames, reference=2, reject="auto").grey)
+    assert lumifold.__version__.count(".") == 2
+    if CLI:
+        assert subprocess.run([CLI, "--version"], capture_output=True, text=True).stdout.split() == [
+            "lumifold-cli", lumifold.__version__]
+
+    # A single number is square spacing; a merge of files carries theirs on.
+    lumifold.write(tmp_path / "square.tif", sim.frames[0], spacing=0.01, mark=False)
+    info = lumifold.probe(tmp_path / "square.tif")
+    assert info.spacing == pytest.approx((0.01, 0.01)) and info.software is None and info.frames == 1
+    for i in range(1, 4):
+        lumifold.write(tmp_path / f"square_{i}.tif", sim.frames[i], spacing=0.01, mark=False)
+    merged = lumifold.merge(tmp_path)
+    assert merged.spacing == pytest.approx((0.01, 0.01))
+    assert lumifold.merge(sim.frames).spacing is None
+    lumifold.write(tmp_path / "grey.png", merged.grey, spacing=merged.spacing)
+    assert lumifold.probe(tmp_path / "grey.png").software.startswith("Lumifold ")
+
+    # The merge's own pictures in the folder are left out with a warning.
+    with pytest.warns(UserWarning, match="grey.png: a picture Lumifold"):
+        again = lumifold.merge(tmp_path)
+    assert np.array_equal(again.grey, merged.grey)
+
+    # The unrounded average reads back as float32 values.
+    lumifold.write(tmp_path / "mean.tiff", merged.average)
+    info = lumifold.probe(tmp_path / "mean.tiff")
+    assert info.floating_point and info.bits == 32
+    back = lumifold.read(tmp_path / "mean.tiff")
+    assert back.dtype == np.float32 and back.shape == (1, *merged.average.shape)
+    np.testing.assert_array_equal(back[0], merged.average)
+
+    # Simulation is a frozen dataclass, as MergeResult, and still unpacks.
+    frames, shifts, noise_free, bad, lateral = sim
+    assert frames is sim.frames and bad == ()
+    with pytest.raises(AttributeError):
+        sim.frames = None

@@ -15,9 +15,11 @@ GIL and stops at Ctrl-C (KeyboardInterrupt) between frames.
 from __future__ import annotations
 
 import inspect
+import numbers
+import operator
 import os
-from dataclasses import dataclass
-from typing import Any, Callable, Dict, NamedTuple, Optional, Sequence, Tuple, Union
+from dataclasses import dataclass, fields
+from typing import Any, Callable, Dict, Iterator, Optional, Sequence, Tuple, Union
 
 import numpy as np
 
@@ -26,15 +28,20 @@ from . import _lumifold
 __all__ = [
     "ALGORITHMS",
     "SCALES",
+    "FileInfo",
     "MergeResult",
     "Simulation",
     "colorize",
     "merge",
+    "probe",
     "read",
     "read_series",
     "simulate",
     "write",
 ]
+
+#: The release, as ``lumifold-cli --version`` gives it.
+__version__: str = _lumifold.VERSION
 
 #: The colour scales' names, for :func:`colorize` (the command line's ``--scale``).
 SCALES: Tuple[str, ...] = tuple(_lumifold.SCALES)
@@ -65,6 +72,9 @@ class MergeResult:
             ``y - s`` to reference row ``y`` lines them up).
         bits: the frames' depth, 8 or 16.
         algorithm: the registration used.
+        spacing: (millimetres per column, per row) of the first file, as
+            the command line keeps it in its pictures; None for arrays and
+            for files that state none. Pass it to :func:`write`.
 
     When frame quality was measured (``quality=True``, or any of
     ``reject``, ``reference``, ``lateral``; docs/quality.md):
@@ -73,19 +83,20 @@ class MergeResult:
             chosen); ``shifts`` then has a row for every other frame, in
             order.
         dropped: the indices of the frames rejection left out.
-        frame_quality: one dict per frame but the reference, in order:
-            ``frame``, ``kept``, ``reason`` (None when kept),
-            ``correlation``, ``profile_correlation``, ``relative_intensity``,
-            ``weakest_band``, ``kept_share``, ``peak_ratio``, ``edge_share``,
-            ``replaced_share`` (NaN where the registration has none) and
-            ``lateral_shift``; the fields of ``--report``.
+        frame_quality: one dict per frame but the reference, in order,
+            with the keys of ``--report``'s ``frameQuality`` entries (the
+            same spelling, so one reader serves both): ``frame``, ``kept``,
+            ``reason`` (None when kept), ``correlation``,
+            ``profileCorrelation``, ``relativeIntensity``, ``weakestBand``,
+            ``keptShare``, ``peakRatio``, ``edgeShare``, ``replacedShare``
+            (NaN where the registration has none) and ``lateralShift``.
         lateral_shifts: ``(n,)`` ``int32``: each frame's sideways slip
             (0 for the reference, and everywhere without ``lateral``).
         image_quality: ``{"average": {...}, "reference": {...},
-            "snr_gain_db": ..., "regions": {...}}``, each figure dict with
-            ``snr_db``, ``cnr``, ``enl``, ``tissue_mean``,
-            ``tissue_deviation``, ``background_mean``,
-            ``background_deviation``.
+            "snrGainDb": ..., "regions": {...}}`` as the report's
+            ``imageQuality``, each figure dict with ``snrDb``, ``cnr``,
+            ``enl``, ``tissueMean``, ``tissueDeviation``,
+            ``backgroundMean``, ``backgroundDeviation``.
 
     Otherwise these keep their defaults (``frame_quality`` empty,
     ``image_quality`` None).
@@ -102,6 +113,7 @@ class MergeResult:
     frame_quality: Tuple[Dict[str, Any], ...] = ()
     lateral_shifts: Optional[np.ndarray] = None
     image_quality: Optional[Dict[str, Any]] = None
+    spacing: Optional[Tuple[float, float]] = None
 
     def picture(self, scale: str = "rainbow") -> np.ndarray:
         """The coloured picture, ``(height, width, 3)`` ``uint8``, as ``--output`` writes it.
@@ -116,7 +128,8 @@ class MergeResult:
                 f"algorithm={self.algorithm!r})")
 
 
-class Simulation(NamedTuple):
+@dataclass(frozen=True, eq=False)
+class Simulation:
     """What :func:`simulate` gives.
 
     Attributes:
@@ -135,9 +148,90 @@ class Simulation(NamedTuple):
     bad_frames: Tuple[Tuple[int, str], ...] = ()
     lateral_shifts: Optional[np.ndarray] = None
 
+    def __iter__(self) -> Iterator[Any]:
+        # Unpacks as the tuple it used to be: frames, shifts, noise_free, ...
+        return (getattr(self, f.name) for f in fields(self))
+
+    def __repr__(self) -> str:
+        n, h, w = self.frames.shape
+        return f"Simulation({n} frames of {w} x {h}, bad_frames={self.bad_frames!r})"
+
+
+@dataclass(frozen=True)
+class FileInfo:
+    """What :func:`probe` finds in a file's headers, without reading pixels.
+
+    Attributes:
+        format: "BMP", "PNG", "TIFF" or "DICOM".
+        width, height: every frame's size.
+        frames: pages of a TIFF, frames of a DICOM, 1 otherwise.
+        bits: 8 or 16, the depth frames are read at; 32 for a
+            floating-point TIFF (an average, which :func:`read` returns as
+            float32 and :func:`merge` refuses as a frame).
+        significant_bits: bits in use where the file says (12 in 16).
+        colour: whether the file holds colour (read as grey).
+        floating_point: 32-bit float values.
+        spacing: (millimetres per column, per row), or None where the file
+            states none (a TIFF's 72 or 96 dpi placeholder counts as none).
+        modality: DICOM's modality, or None.
+        software: the program that wrote the file, where it says, or None.
+    """
+
+    format: str
+    width: int
+    height: int
+    frames: int
+    bits: int
+    significant_bits: int
+    colour: bool
+    floating_point: bool
+    spacing: Optional[Tuple[float, float]]
+    modality: Optional[str]
+    software: Optional[str]
+
 
 def _is_path(x: object) -> bool:
     return isinstance(x, (str, os.PathLike))
+
+
+# Arguments are checked here, in one line each, before the engine sees them:
+# numpy's integers and booleans are what numpy users pass.
+def _flag(name: str, value: object) -> bool:
+    if isinstance(value, (bool, np.bool_)):
+        return bool(value)
+    raise TypeError(f"{name} must be True or False, got {type(value).__name__}")
+
+
+def _integer(name: str, value: object) -> int:
+    if not isinstance(value, (bool, np.bool_)):
+        try:
+            return operator.index(value)
+        except TypeError:
+            pass
+    raise TypeError(f"{name} must be an integer, got {type(value).__name__}")
+
+
+def _choice(name: str, value: object, choices: Sequence[str]) -> str:
+    if not isinstance(value, str):
+        raise TypeError(f"{name} must be one of {', '.join(map(repr, choices))}, got {type(value).__name__}")
+    if value not in choices:
+        raise ValueError(f"{name} must be one of {', '.join(map(repr, choices))}, not {value!r}")
+    return value
+
+
+def _spacing(value: object) -> Tuple[float, float]:
+    if value is None:
+        return (0.0, 0.0)
+    pair = (value, value) if isinstance(value, numbers.Real) else value
+    try:
+        x, y = pair  # type: ignore[misc]
+        x, y = float(x), float(y)
+    except (TypeError, ValueError):
+        raise TypeError("spacing must be millimetres per pixel, one number or (per column, per row), "
+                        f"got {value!r}") from None
+    if not (x > 0 and y > 0 and np.isfinite(x) and np.isfinite(y)):
+        raise ValueError(f"spacing must be positive millimetres, got {value!r}")
+    return (x, y)
 
 
 def _progress_callable(progress: Optional[Progress]) -> Optional[Callable[[int, int], object]]:
@@ -164,9 +258,9 @@ def _progress_callable(progress: Optional[Progress]) -> Optional[Callable[[int, 
 
 
 def merge(frames: Frames, algorithm: str = "correlation", progress: Optional[Progress] = None, *,
-          sort: bool = False, reject: str = "none", reference: Union[None, str, int] = None,
+          sort: bool = False, reject: Union[str, bool] = "none", reference: Union[None, str, int] = None,
           lateral: bool = False, quality: bool = False) -> MergeResult:
-    """Register every frame to frame 0 and average them.
+    """Register every frame to the reference (frame 0 unless chosen) and average them.
 
     Args:
         frames: a 3-D array ``(n, height, width)``, a sequence of 2-D arrays,
@@ -180,11 +274,12 @@ def merge(frames: Frames, algorithm: str = "correlation", progress: Optional[Pro
             with ``(done, total)``; a callable of one argument, such as a
             ``tqdm`` bar's ``update``, is called with the increment 1.
         sort: for files, sort the whole list by name first (``--sort``).
-        reject: ``"auto"`` leaves out the frames the series does not agree
-            with, never the reference (``--reject auto``); ``"none"``
-            averages every frame.
+        reject: ``"auto"`` (or True) leaves out the frames the series does
+            not agree with, never the reference (``--reject auto``);
+            ``"none"`` (or False) averages every frame.
         reference: ``"auto"`` registers to the frame most like the others,
-            an index to that frame, None to frame 0 (``--reference``).
+            an index (numpy integers too) to that frame, None to frame 0
+            (``--reference``).
         lateral: find and undo each frame's whole-pixel sideways slip first
             (``--lateral``).
         quality: measure frame quality and the image-quality figures even
@@ -195,7 +290,8 @@ def merge(frames: Frames, algorithm: str = "correlation", progress: Optional[Pro
         ``lumifold-cli merge`` writes for these frames.
 
     Raises:
-        TypeError: a dtype other than uint8 or uint16.
+        TypeError: a dtype other than uint8 or uint16; an option of the
+            wrong type (one line naming it).
         ValueError: no frames, a wrong number of dimensions, frames of
             different sizes (naming the frame), a file the decoders refuse
             (naming the file and the reason), an unknown algorithm.
@@ -209,7 +305,17 @@ def merge(frames: Frames, algorithm: str = "correlation", progress: Optional[Pro
         ((496, 512), (7, 512))
     """
     callback = _progress_callable(progress)
-    options = dict(quality=quality, reject=reject, reference=reference, lateral=lateral)
+    algorithm = _choice("algorithm", algorithm, ALGORITHMS)
+    if isinstance(reject, (bool, np.bool_)):
+        reject = "auto" if reject else "none"
+    reject = _choice("reject", reject, ("none", "auto"))
+    if reference is not None and not isinstance(reference, str):
+        reference = _integer("reference", reference)
+    elif isinstance(reference, str):
+        reference = _choice("reference", reference, ("auto",))
+    sort = _flag("sort", sort)
+    options = dict(quality=_flag("quality", quality), reject=reject, reference=reference,
+                   lateral=_flag("lateral", lateral))
     if _is_path(frames):
         frames = [frames]
     if isinstance(frames, np.ndarray):
@@ -237,8 +343,10 @@ def read(path: PathLike) -> np.ndarray:
     """Every frame of one image file as an ``(n, height, width)`` array.
 
     BMP, PNG, TIFF (every page) and DICOM (every frame), recognised by
-    their content; ``uint8``, or ``uint16`` for 16-bit files. Colour is
-    turned to grey as the merge sees it.
+    their content; ``uint8``, or ``uint16`` for 16-bit files, ``float32``
+    for a floating-point TIFF such as ``--average`` writes. Colour is
+    turned to grey as the merge sees it. The file's pixel spacing is
+    :func:`probe`'s.
 
     Raises ``OSError`` for a file that cannot be opened, ``ValueError``
     ("PATH: reason") for one the decoders refuse.
@@ -248,6 +356,18 @@ def read(path: PathLike) -> np.ndarray:
     ((100, 496, 512), dtype('uint8'))
     """
     return _lumifold.read(os.fspath(path))
+
+
+def probe(path: PathLike) -> FileInfo:
+    """What a file holds, from its headers alone: a :class:`FileInfo`.
+
+    Raises as :func:`read` does.
+
+    >>> info = lumifold.probe("scan.dcm")
+    >>> info.frames, info.spacing
+    (40, (0.0117, 0.0039))
+    """
+    return FileInfo(**_lumifold.probe(os.fspath(path)))
 
 
 def read_series(paths_or_folder: Union[PathLike, Sequence[PathLike]], *, sort: bool = False) -> np.ndarray:
@@ -275,7 +395,8 @@ def colorize(grey: np.ndarray, scale: str = "rainbow") -> np.ndarray:
     return _lumifold.colorize(np.asarray(grey), scale)
 
 
-def write(path: PathLike, image: np.ndarray, *, spacing: Optional[Tuple[float, float]] = None) -> None:
+def write(path: PathLike, image: np.ndarray, *,
+          spacing: Union[None, float, Tuple[float, float]] = None, mark: bool = True) -> None:
     """Write an image in the format of the path's extension, as the command line writes it.
 
     - 2-D ``uint8``: grey, as ``--grey`` (.bmp 24-bit grey, .png and .tif 8-bit);
@@ -283,14 +404,18 @@ def write(path: PathLike, image: np.ndarray, *, spacing: Optional[Tuple[float, f
     - ``(height, width, 3)`` ``uint8``: colour, as ``--output``;
     - 2-D ``float32``/``float64``: a 32-bit floating-point TIFF, as ``--average``.
 
-    ``spacing`` is (millimetres per column, per row), kept in PNG and TIFF.
-    An existing file is replaced only once the new one is complete.
+    ``spacing`` is (millimetres per column, per row), or one number for
+    square pixels, kept in PNG and TIFF; a merge's is ``result.spacing``.
+    An existing file is replaced only once the new one is complete. PNG and
+    TIFF pictures carry this program's mark, so a later folder merge leaves
+    them out (name them to merge them); ``mark=False`` writes frames that a
+    folder merge is to take.
 
-    >>> lumifold.write("grey.png", result.grey)
+    >>> lumifold.write("grey.png", result.grey, spacing=result.spacing)
     >>> lumifold.write("average.tif", result.average)
     """
-    x, y = spacing if spacing is not None else (0.0, 0.0)
-    _lumifold.write(os.fspath(path), np.asarray(image), float(x), float(y))
+    x, y = _spacing(spacing)
+    _lumifold.write(os.fspath(path), np.asarray(image), x, y, _flag("mark", mark))
 
 
 def simulate(frames: int = 8, width: int = 512, height: int = 496, seed: int = 1, max_shift: Optional[int] = None,
@@ -312,7 +437,14 @@ def simulate(frames: int = 8, width: int = 512, height: int = 496, seed: int = 1
     >>> (result.shifts == sim.shifts).mean() > 0.6
     True
     """
+    frames, width, height, seed = (_integer(n, v) for n, v in
+                                   (("frames", frames), ("width", width), ("height", height), ("seed", seed)))
     if max_shift is None:
         max_shift = min(12, height // 2)
-    return Simulation(*_lumifold.simulate(frames, width, height, seed, max_shift, motion, noise, list(bad),
+    max_shift, lateral_slip = _integer("max_shift", max_shift), _integer("lateral_slip", lateral_slip)
+    if not isinstance(noise, numbers.Real) or isinstance(noise, (bool, np.bool_)):
+        raise TypeError(f"noise must be a number, got {type(noise).__name__}")
+    if isinstance(bad, str):
+        bad = [bad]
+    return Simulation(*_lumifold.simulate(frames, width, height, seed, max_shift, motion, float(noise), list(bad),
                                           lateral_slip))
