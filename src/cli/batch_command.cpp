@@ -16,14 +16,14 @@
 #include <stdexcept>
 #include <thread>
 
-#include "cli/batch_series.h"
-#include "cli/batch_summary.h"
+#include "pipeline/batch_series.h"
+#include "pipeline/batch_summary.h"
 #include "cli/cli_environment.h"
 #include "cli/command_support.h"
-#include "cli/output_name.h"
-#include "cli/picture_output.h"
+#include "pipeline/output_name.h"
+#include "pipeline/picture_output.h"
 #include "cli/progress_reporter.h"
-#include "cli/safe_file.h"
+#include "pipeline/safe_file.h"
 #include "merge/fast/worker_pool.h"
 #include "merge/frame_quality.h"
 #include "merge/image_quality.h"
@@ -99,7 +99,7 @@ SummaryRow runSeries(const BatchSeries& series, const MergeOptions& m, CliEnviro
     writeMergeResults(plan, outcome, m);
     if (outcome.measured) addQuality(row, plan, outcome);
     row["status"] = "done";
-  } catch (const CliError& e) {
+  } catch (const PathError& e) {
     row["status"] = "failed";
     row["error"] = e.path() + ": " + e.what();
   } catch (const std::bad_alloc&) {
@@ -184,7 +184,7 @@ public:
   void finish() {
     std::lock_guard lock(mutex_);
     writeLocked();
-    if (!error_.empty()) throw CliError(path_, error_);
+    if (!error_.empty()) throw PathError(path_, error_);
   }
 
 private:
@@ -196,7 +196,7 @@ private:
     try {
       writeFileSafely(path_, summaryCsv(written));
       error_.clear();
-    } catch (const CliError& e) {
+    } catch (const PathError& e) {
       error_ = e.what();
     }
     lastWrite_ = seconds();
@@ -247,7 +247,7 @@ int runBatch(const BatchOptions& o, CliEnvironment& env) {
   if (o.outputFolder.empty()) throw UsageError("--output names no folder");
   std::error_code ec;
   if (fs::exists(o.outputFolder, ec) && !fs::is_directory(o.outputFolder, ec)) {
-    throw CliError(o.outputFolder, "Not a folder");
+    throw PathError(o.outputFolder, "Not a folder");
   }
   // Pictures written into the study would be taken for series next time.
   if (fs::equivalent(o.input, o.outputFolder, ec)) throw UsageError("--output " + o.outputFolder + " is the study itself");
@@ -277,9 +277,9 @@ int runBatch(const BatchOptions& o, CliEnvironment& env) {
   }
 
   fs::create_directories(o.outputFolder, ec);
-  if (ec) throw CliError(o.outputFolder, ec.message());
+  if (ec) throw PathError(o.outputFolder, ec.message());
   const std::string summaryProblem = outputProblem(summary);
-  if (!summaryProblem.empty()) throw CliError(summary, summaryProblem);
+  if (!summaryProblem.empty()) throw PathError(summary, summaryProblem);
 
   // Rows kept from the summary being resumed; the rest run.
   std::vector<SummaryRow> rows(chosen.size());

@@ -21,7 +21,7 @@
 
 #include <string>
 
-#include "cli/batch_series.h"
+#include "pipeline/batch_series.h"
 #include "cli/merge_command.h"
 
 namespace CLI {
@@ -56,7 +56,7 @@ struct BatchOptions {
 MergeOptions seriesMergeOptions(const BatchOptions& options, const BatchSeries& series);
 
 // Runs the batch; returns 0 when every series is done, 1 when any failed.
-// Throws CliError or UsageError for a batch that cannot start (no series,
+// Throws PathError or UsageError for a batch that cannot start (no series,
 // an output folder that cannot be made, files of two series that collide,
 // an unreadable summary to resume from) and for a summary that cannot be
 // written at the end.

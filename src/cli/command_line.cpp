@@ -7,7 +7,7 @@
 #include <string>
 
 #include "cli/batch_command.h"
-#include "cli/cli_error.h"
+#include "pipeline/path_error.h"
 #include "cli/command_support.h"
 #include "cli/merge_command.h"
 #include "cli/probe_command.h"
@@ -67,7 +67,7 @@ int runCommandLine(int argc, const char* const* argv, CliEnvironment& env) {
   } catch (const UsageError& e) {
     reportUsage(env, e.what());
     return kExitUsage;
-  } catch (const CliError& e) {
+  } catch (const PathError& e) {
     env.err() << kProgram << ": " << e.path() << ": " << e.what() << '\n';
     return kExitFailed;
   } catch (const std::bad_alloc&) {

@@ -7,7 +7,7 @@
 
 #include "cli/cli_environment.h"
 #include "cli/command_support.h"
-#include "cli/input_list.h"
+#include "pipeline/input_list.h"
 #include "ipl/image_decoder.h"
 
 namespace lumifold {

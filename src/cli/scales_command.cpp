@@ -4,9 +4,9 @@
 #include <ostream>
 
 #include "cli/cli_environment.h"
-#include "cli/cli_error.h"
+#include "pipeline/path_error.h"
 #include "cli/command_support.h"
-#include "cli/output_name.h"
+#include "pipeline/output_name.h"
 #include "cli/scale_chart.h"
 
 namespace lumifold {
@@ -14,7 +14,7 @@ namespace lumifold {
 int runScales(const std::string& output, bool quiet, CliEnvironment& env) {
   const std::string path = pictureName(output);
   const std::string problem = outputProblem(path);
-  if (!problem.empty()) throw CliError(path, problem);
+  if (!problem.empty()) throw PathError(path, problem);
   writePicture(makeScaleChart(), path);
   if (!quiet) env.out() << "Wrote " << path << " (the six colour scales)\n";
   return kExitOk;

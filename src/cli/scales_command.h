@@ -12,7 +12,7 @@ namespace lumifold {
 class CliEnvironment;
 
 // Writes the chart to output (given the extension .bmp) and says so unless
-// quiet; returns the exit status. Throws CliError when it cannot be written.
+// quiet; returns the exit status. Throws PathError when it cannot be written.
 int runScales(const std::string& output, bool quiet, CliEnvironment& env);
 
 class ScalesCommand {

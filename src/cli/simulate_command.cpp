@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "cli/cli_environment.h"
-#include "cli/cli_error.h"
+#include "pipeline/path_error.h"
 #include "cli/command_support.h"
 #include "sim/series_writer.h"
 
@@ -44,7 +44,7 @@ int runSimulate(SimulateOptions o, CliEnvironment& env) {
   } catch (const std::bad_alloc&) {
     throw;
   } catch (const std::exception& e) {
-    throw CliError(current, reasonFor(e.what(), current));
+    throw PathError(current, reasonFor(e.what(), current));
   }
   if (!o.quiet) {
     const auto& p = o.parameters;

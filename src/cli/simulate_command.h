@@ -28,7 +28,7 @@ struct SimulateOptions {
 
 // Writes the series and prints what was written unless quiet; returns the
 // exit status. Throws UsageError for parameters the simulator refuses and
-// CliError naming the file that could not be written.
+// PathError naming the file that could not be written.
 int runSimulate(SimulateOptions options, CliEnvironment& env);
 
 class SimulateCommand {

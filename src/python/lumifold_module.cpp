@@ -26,11 +26,11 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli_error.h"
-#include "cli/command_support.h"
-#include "cli/input_list.h"
-#include "cli/merge_command.h"
-#include "cli/picture_output.h"
+#include "pipeline/path_error.h"
+#include "pipeline/file_support.h"
+#include "pipeline/input_list.h"
+#include "pipeline/series_merge.h"
+#include "pipeline/picture_output.h"
 #include "color/color_scales.h"
 #include "ipl/image_decoder.h"
 #include "ipl/images.h"
@@ -439,7 +439,7 @@ MergePlan planSeries(const std::vector<std::string>& inputs, bool sort) {
       if (!velIPL::probeImageFile(plan.paths.front(), info, message)) raiseValue(plan.paths.front(), message);
     }
     plan.size = checkSeries(plan.paths);
-  } catch (const CliError& e) {
+  } catch (const PathError& e) {
     raiseForFile(e.path(), e.what());
   }
   if (plan.paths.empty()) throw py::value_error("no files given");
@@ -467,7 +467,7 @@ py::dict mergeFiles(const std::vector<std::string>& inputs, const std::string& a
   const QualityRequest request = qualityRequest(quality, reject, reference, lateral, plan.frames.size());
   py::dict result = runMerge(plan.frames, plan.size.width, algorithm, std::move(progress), request,
                              [&](int current, const std::string& message) {
-                               const CliError e = mergeFailureError(plan, current < 0 ? 0 : current, message);
+                               const PathError e = mergeFailureError(plan, current < 0 ? 0 : current, message);
                                const std::string& path =
                                    plan.framePaths[static_cast<std::size_t>(current < 0 ? 0 : current)];
                                requireReadable(path, false);
@@ -695,7 +695,7 @@ void writeImage(const std::string& path, const py::array& given, double spacingX
       const velIPL::G16Image sixteen = imageFrom<velIPL::G16Image, std::uint16_t>(a);
       writeGreyPicture(velIPL::GImage(), &sixteen, path, spacing, mark);
     }
-  } catch (const CliError& e) {
+  } catch (const PathError& e) {
     throw FileError{FileError::Kind::os, e.path(), e.what(), 0};
   }
 }

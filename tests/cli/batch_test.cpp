@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/batch_series.h"
-#include "cli/batch_summary.h"
-#include "cli/cli_error.h"
-#include "cli/csv_reader.h"
+#include "pipeline/batch_series.h"
+#include "pipeline/batch_summary.h"
+#include "pipeline/path_error.h"
+#include "pipeline/csv_reader.h"
 #include "cli_runner.h"
 #include "scratch_folder.h"
 

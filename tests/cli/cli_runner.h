@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli_error.h"
+#include "pipeline/path_error.h"
 
 namespace clitest {
 
@@ -38,12 +38,12 @@ std::vector<std::string> seriesFrames(const std::string& folder, int n);
 
 std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string>& b);
 
-// "PATH: REASON" of the CliError f throws, or "<nothing thrown>".
+// "PATH: REASON" of the PathError f throws, or "<nothing thrown>".
 template <typename F>
 std::string cliErrorOf(F&& f) {
   try {
     f();
-  } catch (const lumifold::CliError& e) {
+  } catch (const lumifold::PathError& e) {
     return e.path() + ": " + e.what();
   }
   return "<nothing thrown>";

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "cli/image_metrics.h"
-#include "cli/output_name.h"
+#include "pipeline/image_metrics.h"
+#include "pipeline/output_name.h"
 #include "cli/progress_reporter.h"
-#include "cli/safe_file.h"
+#include "pipeline/safe_file.h"
 #include "cli/scale_chart.h"
-#include "cli/shift_table.h"
+#include "pipeline/shift_table.h"
 #include "color/color_scales.h"
 #include "cli_runner.h"
 #include "scratch_folder.h"

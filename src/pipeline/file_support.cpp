@@ -1,12 +1,12 @@
-#include "cli/command_support.h"
+#include "pipeline/file_support.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 
-#include "cli/cli_error.h"
-#include "cli/output_name.h"
+#include "pipeline/path_error.h"
+#include "pipeline/output_name.h"
 #include "ipl/ipl_exception.h"
 
 namespace lumifold {
@@ -45,7 +45,7 @@ void writePicture(const velIPL::RGBImage& picture, const std::string& path) {
   } catch (const velIPL::IPLException& e) {
     std::string reason = reasonFor(e.what(), path);
     if (e.systemError() != 0) reason += std::string(": ") + std::strerror(e.systemError());
-    throw CliError(path, reason);
+    throw PathError(path, reason);
   }
 }
 
@@ -53,7 +53,7 @@ velIPL::GImage readGrey(const std::string& path) {
   try {
     return velIPL::GImage(path);
   } catch (const velIPL::IPLException& e) {
-    throw CliError(path, reasonFor(e.what(), path));
+    throw PathError(path, reasonFor(e.what(), path));
   }
 }
 

@@ -2,11 +2,10 @@
 // ordered list of image files and checked the way the desktop program's
 // image list checks added files, before any merging starts.
 //
-// Everything here throws CliError naming the offending path; nothing is
+// Everything here throws PathError naming the offending path; nothing is
 // printed. The first file of the list is the reference image.
 #pragma once
 
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -25,7 +24,7 @@ struct LeftOutFile {
 // except this program's own pictures (isOwnOutput) and files whose name or
 // path matches one of the exclude globs (fnmatch), which go to leftOut when
 // given. Inputs keep their command-line order unless sortAll, which sorts
-// the whole list that way and drops exact duplicates. Throws CliError for
+// the whole list that way and drops exact duplicates. Throws PathError for
 // an input that does not exist ("No such file or folder"), a folder without
 // image files ("No image files in folder", with how many were left out), a
 // folder that cannot be listed, or anything that is neither a file nor a
@@ -38,9 +37,6 @@ std::vector<std::string> expandInputs(const std::vector<std::string>& inputs, bo
 // the first glob its name or path matches, "a picture Lumifold 1.0.0 wrote"
 // for a picture carrying this program's mark; "" for a frame.
 std::string leftOutReason(const std::string& path, const std::vector<std::string>& exclude);
-
-// "lumifold-cli: note: left out PATH: REASON" for each file on out.
-void printLeftOut(const std::vector<LeftOutFile>& leftOut, std::ostream& out);
 
 // Why the file cannot be opened for reading ("No such file or folder",
 // "Is a folder", "Permission denied", ...), or "" when it can.
@@ -67,7 +63,7 @@ struct SeriesSize {
 // that cannot be opened at all is reported with the system's reason. A
 // top-down file counts by its number of rows, as the reader turns it
 // upright. Returns the reference size and every file's frame count; throws
-// CliError for the first failing file.
+// PathError for the first failing file.
 SeriesSize checkSeries(const std::vector<std::string>& paths);
 
 }  // namespace lumifold

@@ -1,10 +1,10 @@
-#include "cli/picture_output.h"
+#include "pipeline/picture_output.h"
 
 #include <cstring>
 #include <filesystem>
 
-#include "cli/cli_error.h"
-#include "cli/command_support.h"
+#include "pipeline/path_error.h"
+#include "pipeline/file_support.h"
 #include "color/color_scales.h"
 #include "ipl/formats/png/png_writer.h"
 #include "ipl/formats/tiff/tiff_writer.h"
@@ -45,7 +45,7 @@ velIPL::PngWriteOptions pngOptions(const PixelSpacing& spacing, bool mark) {
   return options;
 }
 
-// Runs write, turning the writer's failure into CliError naming path.
+// Runs write, turning the writer's failure into PathError naming path.
 template <typename Write>
 void writeNamed(const std::string& path, Write write) {
   try {
@@ -53,7 +53,7 @@ void writeNamed(const std::string& path, Write write) {
   } catch (const velIPL::IPLException& e) {
     std::string reason = reasonFor(e.what(), path);
     if (e.systemError() != 0) reason += std::string(": ") + std::strerror(e.systemError());
-    throw CliError(path, reason);
+    throw PathError(path, reason);
   }
 }
 

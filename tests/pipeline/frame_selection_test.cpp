@@ -1,4 +1,4 @@
-#include "cli/frame_selection.h"
+#include "pipeline/frame_selection.h"
 
 #include <gtest/gtest.h>
 

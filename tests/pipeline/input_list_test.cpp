@@ -1,4 +1,4 @@
-#include "cli/input_list.h"
+#include "pipeline/input_list.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cli_runner.h"
+#include "cli/cli_runner.h"
 #include "ipl/images.h"
 #include "scratch_folder.h"
 

@@ -1,4 +1,4 @@
-#include "cli/quality_report.h"
+#include "pipeline/quality_report.h"
 
 #include <cmath>
 #include <cstdio>
@@ -38,15 +38,9 @@ std::string quoted(const std::string& s) {
   return out + "\"";
 }
 
-int frameNumber(const MergePlan& plan, int index) { return plan.frameNumbers[static_cast<std::size_t>(index)]; }
-
-const std::string& frameName(const MergePlan& plan, int index) {
-  return plan.frameNames[static_cast<std::size_t>(frameNumber(plan, index))];
-}
-
 std::string frameJson(const MergePlan& plan, const FrameQuality& q) {
   std::ostringstream o;
-  o << "{\"frame\": " << frameNumber(plan, q.frame) << ", \"name\": " << quoted(frameName(plan, q.frame))
+  o << "{\"frame\": " << frameNumberOf(plan, q.frame) << ", \"name\": " << quoted(frameNameOf(plan, q.frame))
     << ", \"kept\": " << (q.dropped ? "false" : "true")
     << ", \"reason\": " << (q.dropped ? quoted(q.reason) : std::string("null"))
     << ", \"correlation\": " << number(q.correlation) << ", \"profileCorrelation\": " << number(q.profileCorrelation)
@@ -81,7 +75,7 @@ std::string qualityReportJson(const MergePlan& plan, const MergeOutcome& outcome
   j << "{\n  \"version\": 1,\n  \"algorithm\": " << quoted(o.algorithm) << ",\n  \"frames\": " << frames
     << ",\n  \"kept\": " << frames - dropped << ",\n  \"reject\": " << quoted(o.reject)
     << ",\n  \"lateral\": " << (o.lateral ? "true" : "false") << ",\n  \"reference\": {\"frame\": "
-    << frameNumber(plan, outcome.reference) << ", \"name\": " << quoted(frameName(plan, outcome.reference))
+    << frameNumberOf(plan, outcome.reference) << ", \"name\": " << quoted(frameNameOf(plan, outcome.reference))
     << ", \"choice\": " << quoted(referenceChoice(o)) << "},\n  \"dropped\": [";
   bool first = true;
   for (const FrameQuality& q : outcome.qualities) {
@@ -106,42 +100,6 @@ std::string qualityReportJson(const MergePlan& plan, const MergeOutcome& outcome
     << "},\n    \"average\": " << figuresJson(iq.average) << ",\n    \"reference\": " << figuresJson(iq.reference)
     << ",\n    \"snrGainDb\": " << number(iq.snrGainDb) << "\n  }\n}\n";
   return j.str();
-}
-
-void printQualitySummary(const MergePlan& plan, const MergeOutcome& outcome, const MergeOptions& o,
-                         std::ostream& out) {
-  if (!o.reference.empty()) {
-    out << "Reference: frame " << frameNumber(plan, outcome.reference) << " " << frameName(plan, outcome.reference)
-        << (o.reference == "auto" ? " (the most like the others)" : " (as given)") << '\n';
-  }
-  int dropped = 0;
-  for (const FrameQuality& q : outcome.qualities) {
-    if (!q.dropped) continue;
-    ++dropped;
-    out << "Dropped frame " << frameNumber(plan, q.frame) << " " << frameName(plan, q.frame) << ": " << q.reason
-        << '\n';
-  }
-  if (o.reject == "auto") {
-    const int frames = static_cast<int>(plan.frames.size());
-    out << "Kept " << frames - dropped << " of " << frames << (frames == 1 ? " frame" : " frames") << " ("
-        << dropped << " dropped)\n";
-  }
-  if (o.lateral) {
-    int slipped = 0;
-    int largest = 0;
-    for (const FrameQuality& q : outcome.qualities) {
-      if (q.lateralShift != 0) ++slipped;
-      largest = std::max(largest, std::abs(q.lateralShift));
-    }
-    out << "Sideways slips: " << slipped << " of " << outcome.qualities.size() << " registered frames moved, largest "
-        << largest << (largest == 1 ? " column" : " columns") << '\n';
-  }
-  const ImageQuality& iq = outcome.imageQuality;
-  char text[200];
-  std::snprintf(text, sizeof text, "SNR %.1f dB (reference %.1f dB, gain %.1f dB), CNR %.2f (reference %.2f), ENL %.1f (reference %.1f)\n",
-                iq.average.snrDb, iq.reference.snrDb, iq.snrGainDb, iq.average.cnr, iq.reference.cnr, iq.average.enl,
-                iq.reference.enl);
-  out << text;
 }
 
 }  // namespace lumifold

@@ -1,4 +1,4 @@
-#include "cli/input_list.h"
+#include "pipeline/input_list.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,8 +13,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "cli/cli_error.h"
-#include "cli/command_support.h"
+#include "pipeline/path_error.h"
+#include "pipeline/file_support.h"
 #include "ipl/image_decoder.h"
 #include "ipl/ipl_exception.h"
 #include "shell/own_outputs.h"
@@ -32,9 +32,9 @@ std::vector<std::string> imageFilesIn(const std::string& folder, const std::vect
   std::vector<LeftOutFile> left;
   std::error_code ec;
   fs::directory_iterator it(folder, ec);
-  if (ec) throw CliError(folder, ec.message());
+  if (ec) throw PathError(folder, ec.message());
   for (const fs::directory_iterator end; it != end; it.increment(ec)) {
-    if (ec) throw CliError(folder, ec.message());
+    if (ec) throw PathError(folder, ec.message());
     if (!velIPL::hasImageExtension(it->path().filename().string())) continue;
     std::error_code statError;
     // A symbolic link to a file counts as the file.
@@ -47,9 +47,9 @@ std::vector<std::string> imageFilesIn(const std::string& folder, const std::vect
       left.push_back({std::move(path), std::move(reason)});
     }
   }
-  if (ec) throw CliError(folder, ec.message());
+  if (ec) throw PathError(folder, ec.message());
   if (files.empty()) {
-    throw CliError(folder, left.empty() ? "No image files in folder"
+    throw PathError(folder, left.empty() ? "No image files in folder"
                                         : "No image files in folder (" + std::to_string(left.size()) +
                                               " left out as this program's pictures or by --exclude)");
   }
@@ -80,10 +80,6 @@ std::string leftOutReason(const std::string& path, const std::vector<std::string
   return "";
 }
 
-void printLeftOut(const std::vector<LeftOutFile>& leftOut, std::ostream& out) {
-  for (const LeftOutFile& f : leftOut) out << kProgram << ": note: left out " << f.path << ": " << f.reason << '\n';
-}
-
 std::vector<std::string> expandInputs(const std::vector<std::string>& inputs, bool sortAll,
                                       const std::vector<std::string>& exclude, std::vector<LeftOutFile>* leftOut) {
   std::vector<std::string> paths;
@@ -91,7 +87,7 @@ std::vector<std::string> expandInputs(const std::vector<std::string>& inputs, bo
     struct stat st {};
     if (::stat(input.c_str(), &st) != 0) {
       const int error = errno;
-      throw CliError(input, velIPL::systemErrorText(error));
+      throw PathError(input, velIPL::systemErrorText(error));
     }
     if (S_ISDIR(st.st_mode)) {
       const std::vector<std::string> files = imageFilesIn(input, exclude, leftOut);
@@ -99,7 +95,7 @@ std::vector<std::string> expandInputs(const std::vector<std::string>& inputs, bo
     } else if (S_ISREG(st.st_mode)) {
       paths.push_back(input);
     } else {
-      throw CliError(input, "Not a file or folder");
+      throw PathError(input, "Not a file or folder");
     }
   }
   if (sortAll) sortPaths(paths);
@@ -123,7 +119,7 @@ SeriesSize checkSeries(const std::vector<std::string>& paths) {
   for (std::size_t i = 0; i < paths.size(); ++i) {
     const std::string& path = paths[i];
     const std::string unreadable = unreadableReason(path);
-    if (!unreadable.empty()) throw CliError(path, unreadable);
+    if (!unreadable.empty()) throw PathError(path, unreadable);
 
     velIPL::ImageFileInfo info;
     std::string message;
@@ -131,19 +127,19 @@ SeriesSize checkSeries(const std::vector<std::string>& paths) {
     if (!ok && message.empty()) message = "Unknown error";
     if (i == 0) {
       // The desktop program's words first, then the reason it never shows.
-      if (!ok) throw CliError(path, "Not a valid image file: " + message);
+      if (!ok) throw PathError(path, "Not a valid image file: " + message);
       series.width = info.width;
       series.height = info.height;
       series.bitsPerSample = info.bitsPerSample;
       series.pixelSpacingX = info.pixelSpacingX;
       series.pixelSpacingY = info.pixelSpacingY;
     } else {
-      if (!ok) throw CliError(path, message);
+      if (!ok) throw PathError(path, message);
       if (info.width != series.width || info.height != series.height) {
-        throw CliError(path, "Image has not same dimensions as reference image");
+        throw PathError(path, "Image has not same dimensions as reference image");
       }
       if (info.bitsPerSample != series.bitsPerSample) {
-        throw CliError(path, "Image has not same bit depth as reference image");
+        throw PathError(path, "Image has not same bit depth as reference image");
       }
     }
     series.frames.push_back(info.frames);

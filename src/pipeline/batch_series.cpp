@@ -1,4 +1,4 @@
-#include "cli/batch_series.h"
+#include "pipeline/batch_series.h"
 
 #include <sys/stat.h>
 
@@ -9,9 +9,9 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "cli/cli_error.h"
-#include "cli/csv_reader.h"
-#include "cli/input_list.h"
+#include "pipeline/path_error.h"
+#include "pipeline/csv_reader.h"
+#include "pipeline/input_list.h"
 #include "color/color_scales.h"
 #include "ipl/image_decoder.h"
 #include "ipl/ipl_exception.h"
@@ -62,9 +62,9 @@ std::vector<BatchSeries> folderSeries(const std::string& folder, const std::stri
   std::vector<std::string> entries;
   std::error_code ec;
   fs::directory_iterator it(folder, ec);
-  if (ec) throw CliError(folder, ec.message());
+  if (ec) throw PathError(folder, ec.message());
   for (const fs::directory_iterator end; it != end; it.increment(ec)) {
-    if (ec) throw CliError(folder, ec.message());
+    if (ec) throw PathError(folder, ec.message());
     const std::string name = it->path().filename().string();
     if (name.empty() || name[0] == '.') continue;
     std::error_code statError;
@@ -85,7 +85,7 @@ std::vector<BatchSeries> folderSeries(const std::string& folder, const std::stri
       leftOut->push_back({path, reason});
     }
   }
-  if (ec) throw CliError(folder, ec.message());
+  if (ec) throw PathError(folder, ec.message());
   sortPaths(entries);
   std::vector<BatchSeries> series;
   for (const std::string& path : entries) {
@@ -97,7 +97,7 @@ std::vector<BatchSeries> folderSeries(const std::string& folder, const std::stri
     s.inputs = {path};
     series.push_back(std::move(s));
   }
-  if (series.empty()) throw CliError(folder, "No series in folder");
+  if (series.empty()) throw PathError(folder, "No series in folder");
   return series;
 }
 
@@ -127,17 +127,17 @@ std::string keysOf(const Table& table) {
 
 std::vector<BatchSeries> readManifest(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw CliError(path, velIPL::systemErrorText(errno));
+  if (!in) throw PathError(path, velIPL::systemErrorText(errno));
   std::ostringstream text;
   text << in.rdbuf();
-  if (in.bad()) throw CliError(path, "Cannot read file");
+  if (in.bad()) throw PathError(path, "Cannot read file");
   std::vector<CsvRow> rows;
   try {
     rows = parseCsv(text.str());
   } catch (const std::invalid_argument& e) {
-    throw CliError(path, e.what());
+    throw PathError(path, e.what());
   }
-  if (rows.empty()) throw CliError(path, "Empty manifest: no header line");
+  if (rows.empty()) throw PathError(path, "Empty manifest: no header line");
 
   const std::vector<std::string> known{"name", "inputs", "algorithm", "scale", "frames", "reject", "reference", "lateral"};
   std::string knownList;
@@ -147,11 +147,11 @@ std::vector<BatchSeries> readManifest(const std::string& path) {
     const std::string heading = trimmed(rows[0].fields[i]);
     bool isKnown = false;
     for (const std::string& k : known) isKnown = isKnown || k == heading;
-    if (!isKnown) throw CliError(path, "Unknown column '" + heading + "' (" + knownList + ")");
-    if (!column.emplace(heading, i).second) throw CliError(path, "Column '" + heading + "' given twice");
+    if (!isKnown) throw PathError(path, "Unknown column '" + heading + "' (" + knownList + ")");
+    if (!column.emplace(heading, i).second) throw PathError(path, "Column '" + heading + "' given twice");
   }
   for (const char* required : {"name", "inputs"}) {
-    if (!column.count(required)) throw CliError(path, std::string("No '") + required + "' column");
+    if (!column.count(required)) throw PathError(path, std::string("No '") + required + "' column");
   }
 
   const fs::path base = fs::path(path).parent_path();
@@ -160,7 +160,7 @@ std::vector<BatchSeries> readManifest(const std::string& path) {
   for (std::size_t r = 1; r < rows.size(); ++r) {
     const CsvRow& row = rows[r];
     const std::string at = "Line " + std::to_string(row.line) + ": ";
-    if (row.fields.size() > rows[0].fields.size()) throw CliError(path, at + "more fields than columns");
+    if (row.fields.size() > rows[0].fields.size()) throw PathError(path, at + "more fields than columns");
     const auto field = [&](const char* name) {
       const auto it = column.find(name);
       return it == column.end() || it->second >= row.fields.size() ? std::string() : trimmed(row.fields[it->second]);
@@ -168,9 +168,9 @@ std::vector<BatchSeries> readManifest(const std::string& path) {
     BatchSeries s;
     s.name = field("name");
     const std::string problem = nameProblem(s.name);
-    if (!problem.empty()) throw CliError(path, at + problem);
+    if (!problem.empty()) throw PathError(path, at + problem);
     if (!lineOf.emplace(s.name, row.line).second) {
-      throw CliError(path, at + "series '" + s.name + "' already named on line " + std::to_string(lineOf[s.name]));
+      throw PathError(path, at + "series '" + s.name + "' already named on line " + std::to_string(lineOf[s.name]));
     }
     std::istringstream inputs(field("inputs"));
     for (std::string input; std::getline(inputs, input, ';');) {
@@ -178,14 +178,14 @@ std::vector<BatchSeries> readManifest(const std::string& path) {
       if (input.empty()) continue;
       s.inputs.push_back(fs::path(input).is_absolute() || base.empty() ? input : (base / input).string());
     }
-    if (s.inputs.empty()) throw CliError(path, at + "no inputs for series '" + s.name + "'");
+    if (s.inputs.empty()) throw PathError(path, at + "no inputs for series '" + s.name + "'");
     s.algorithm = field("algorithm");
     if (!s.algorithm.empty() && !findRegistrationMethod(s.algorithm)) {
-      throw CliError(path, at + "unknown algorithm '" + s.algorithm + "' (" + keysOf(kRegistrationMethods) + ")");
+      throw PathError(path, at + "unknown algorithm '" + s.algorithm + "' (" + keysOf(kRegistrationMethods) + ")");
     }
     s.scale = field("scale");
     if (!s.scale.empty() && colorScaleIndex(s.scale) < 0) {
-      throw CliError(path, at + "unknown scale '" + s.scale + "' (" + keysOf(kColorScales) + ")");
+      throw PathError(path, at + "unknown scale '" + s.scale + "' (" + keysOf(kColorScales) + ")");
     }
     s.frames = field("frames");
     // Each value from its short list; a frame number is checked by the merge.
@@ -197,34 +197,34 @@ std::vector<BatchSeries> readManifest(const std::string& path) {
         if (a == value) return value;
         list += (list.empty() ? "" : ", ") + a;
       }
-      throw CliError(path, at + "unknown " + column + " '" + value + "' (" + list + (number ? ", a frame number" : "") + ")");
+      throw PathError(path, at + "unknown " + column + " '" + value + "' (" + list + (number ? ", a frame number" : "") + ")");
     };
     s.reject = oneOf("reject", field("reject"), {"none", "auto"}, false);
     s.reference = oneOf("reference", field("reference"), {"first", "auto"}, true);
     s.lateral = oneOf("lateral", field("lateral"), {"yes", "no"}, false);
     series.push_back(std::move(s));
   }
-  if (series.empty()) throw CliError(path, "No series in manifest");
+  if (series.empty()) throw PathError(path, "No series in manifest");
   return series;
 }
 
 std::vector<BatchSeries> listBatchSeries(const std::string& input, const std::string& outputFolder,
                                          const std::vector<std::string>& exclude, std::vector<LeftOutFile>* leftOut) {
   struct stat st {};
-  if (::stat(input.c_str(), &st) != 0) throw CliError(input, velIPL::systemErrorText(errno));
+  if (::stat(input.c_str(), &st) != 0) throw PathError(input, velIPL::systemErrorText(errno));
   std::vector<BatchSeries> series;
   if (S_ISDIR(st.st_mode)) {
     series = folderSeries(input, outputFolder, exclude, leftOut);
   } else if (S_ISREG(st.st_mode) && endsWithCsv(input)) {
     series = readManifest(input);
   } else {
-    throw CliError(input, "Not a folder of series or a manifest (.csv)");
+    throw PathError(input, "Not a folder of series or a manifest (.csv)");
   }
   std::map<std::string, std::string> firstInput;
   for (const BatchSeries& s : series) {
     const auto [it, fresh] = firstInput.emplace(s.name, s.inputs.front());
     if (!fresh) {
-      throw CliError(input, "Two series named '" + s.name + "': " + it->second + " and " + s.inputs.front());
+      throw PathError(input, "Two series named '" + s.name + "': " + it->second + " and " + s.inputs.front());
     }
   }
   return series;

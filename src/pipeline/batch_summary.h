@@ -27,7 +27,7 @@ const std::vector<std::string>& summaryColumns();
 std::string summaryCsv(const std::vector<SummaryRow>& rows);
 
 // The rows of the summary at path by series name; none when there is no
-// such file. Throws CliError(path, reason) for a file that cannot be read
+// such file. Throws PathError(path, reason) for a file that cannot be read
 // or is not a summary (no "name" or "status" column).
 std::map<std::string, SummaryRow> readSummary(const std::string& path);
 

@@ -18,7 +18,7 @@
 // them, replace the batch's options for that series. Inputs are separated by ';' and taken relative to
 // the manifest's folder unless absolute.
 //
-// Everything throws CliError naming the input and the reason, before any
+// Everything throws PathError naming the input and the reason, before any
 // series is merged.
 #pragma once
 
@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/input_list.h"
+#include "pipeline/input_list.h"
 
 namespace lumifold {
 
@@ -43,7 +43,7 @@ struct BatchSeries {
 };
 
 // The series of input, a folder or a manifest. outputFolder is left out of
-// a folder's entries. Throws CliError for an input that is neither, a
+// a folder's entries. Throws PathError for an input that is neither, a
 // folder without series ("No series in folder"), a manifest that cannot be
 // read, and two series of one name.
 std::vector<BatchSeries> listBatchSeries(const std::string& input, const std::string& outputFolder,

@@ -1,4 +1,4 @@
-#include "cli/csv_reader.h"
+#include "pipeline/csv_reader.h"
 
 #include <stdexcept>
 

@@ -1,4 +1,4 @@
-#include "cli/output_name.h"
+#include "pipeline/output_name.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "cli/shift_table.h"
+#include "pipeline/shift_table.h"
 
 #include <cerrno>
 #include <charconv>
@@ -8,7 +8,7 @@
 #include <fstream>
 #include <utility>
 
-#include "cli/cli_error.h"
+#include "pipeline/path_error.h"
 #include "shell/utf8_text.h"
 
 namespace lumifold {
@@ -53,11 +53,11 @@ std::string csvField(const std::string& field) {
 
 ShiftTruth readShiftTruth(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw CliError(path, errno != 0 ? std::strerror(errno) : "Cannot open file");
+  if (!in) throw PathError(path, errno != 0 ? std::strerror(errno) : "Cannot open file");
   std::string line;
-  if (!std::getline(in, line)) throw CliError(path, "Empty truth file");
+  if (!std::getline(in, line)) throw PathError(path, "Empty truth file");
   if (!line.empty() && line.back() == '\r') line.pop_back();
-  if (line != "frame,column,shift") throw CliError(path, "Not a truth table (expected the header frame,column,shift)");
+  if (line != "frame,column,shift") throw PathError(path, "Not a truth table (expected the header frame,column,shift)");
 
   ShiftTruth truth;
   long long lineNumber = 1;
@@ -68,16 +68,16 @@ ShiftTruth readShiftTruth(const std::string& path) {
     long long frame = 0, column = 0, shift = 0;
     if (fields.size() != 3 || !parseInt(fields[0], frame) || !parseInt(fields[1], column) ||
         !parseInt(fields[2], shift) || frame < 0 || frame > 1'000'000 || column < 0 || std::llabs(shift) > 1'000'000) {
-      throw CliError(path, "Line " + std::to_string(lineNumber) + " is not frame,column,shift");
+      throw PathError(path, "Line " + std::to_string(lineNumber) + " is not frame,column,shift");
     }
     std::vector<int>& shifts = truth[static_cast<int>(frame)];
     if (column != static_cast<long long>(shifts.size())) {
-      throw CliError(path, "Line " + std::to_string(lineNumber) + ": columns of frame " + std::to_string(frame) +
+      throw PathError(path, "Line " + std::to_string(lineNumber) + ": columns of frame " + std::to_string(frame) +
                                " are not in order");
     }
     shifts.push_back(static_cast<int>(shift));
   }
-  if (in.bad()) throw CliError(path, std::strerror(errno));
+  if (in.bad()) throw PathError(path, std::strerror(errno));
   return truth;
 }
 

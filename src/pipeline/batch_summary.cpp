@@ -1,4 +1,4 @@
-#include "cli/batch_summary.h"
+#include "pipeline/batch_summary.h"
 
 #include <sys/stat.h>
 
@@ -7,9 +7,9 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "cli/cli_error.h"
-#include "cli/csv_reader.h"
-#include "cli/shift_table.h"
+#include "pipeline/path_error.h"
+#include "pipeline/csv_reader.h"
+#include "pipeline/shift_table.h"
 #include "ipl/ipl_exception.h"
 
 namespace lumifold {
@@ -41,14 +41,14 @@ std::map<std::string, SummaryRow> readSummary(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) return {};
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw CliError(path, velIPL::systemErrorText(errno));
+  if (!in) throw PathError(path, velIPL::systemErrorText(errno));
   std::ostringstream text;
   text << in.rdbuf();
   std::vector<CsvRow> rows;
   try {
     rows = parseCsv(text.str());
   } catch (const std::invalid_argument& e) {
-    throw CliError(path, e.what());
+    throw PathError(path, e.what());
   }
   std::map<std::string, SummaryRow> byName;
   if (rows.empty()) return byName;
@@ -59,7 +59,7 @@ std::map<std::string, SummaryRow> readSummary(const std::string& path) {
     hasName = hasName || h == "name";
     hasStatus = hasStatus || h == "status";
   }
-  if (!hasName || !hasStatus) throw CliError(path, "Not a batch summary: no 'name' and 'status' columns");
+  if (!hasName || !hasStatus) throw PathError(path, "Not a batch summary: no 'name' and 'status' columns");
   for (std::size_t r = 1; r < rows.size(); ++r) {
     SummaryRow row;
     for (std::size_t i = 0; i < headings.size() && i < rows[r].fields.size(); ++i) row[headings[i]] = rows[r].fields[i];

@@ -8,7 +8,7 @@
 // false (Python's write of frames).
 //
 // Every picture replaces its file only once complete. Each write throws
-// CliError(path, the writer's reason, followed by the system's reason when
+// PathError(path, the writer's reason, followed by the system's reason when
 // there is one).
 #pragma once
 

@@ -4,7 +4,7 @@
 // The bytes go through the image library's OutputFile, which says how: a
 // new or regular file through a temporary file renamed over it once every
 // byte is on disk, in place where that cannot be (see OutputFile); a file
-// the user may not write is refused. Throws CliError(path, reason) with the
+// the user may not write is refused. Throws PathError(path, reason) with the
 // system's reason ("Is a folder" for a folder).
 #pragma once
 

@@ -5,7 +5,7 @@
 // The CSV has one line per registered frame: the frame's path (quoted when it
 // holds a comma, quote or line break), then one whole-number shift per
 // column. Truth files are the simulator's "frame,column,shift" table.
-// Reading a truth file throws CliError(path, reason) for anything that is not
+// Reading a truth file throws PathError(path, reason) for anything that is not
 // such a table; the rest does not throw beyond std::bad_alloc.
 #pragma once
 

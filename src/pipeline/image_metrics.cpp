@@ -1,4 +1,4 @@
-#include "cli/image_metrics.h"
+#include "pipeline/image_metrics.h"
 
 #include <cmath>
 #include <limits>
