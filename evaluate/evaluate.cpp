@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/image_metrics.h"
+#include "pipeline/image_metrics.h"
 #include "merge/merger.h"
 #include "sim/bscan_simulator.h"
 #include "sim/series_writer.h"

@@ -29,8 +29,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli_error.h"
-#include "cli/input_list.h"
+#include "pipeline/path_error.h"
+#include "pipeline/input_list.h"
 #include "fuzz_support.h"
 #include "ipl/bmp_info.h"
 #include "ipl/bmp_reader.h"
@@ -214,7 +214,7 @@ void selfMergeAndCheck(const fuzzsupport::ScratchFile& file, const Decoded& deco
 bool seriesPasses(const std::vector<std::string>& paths) {
   try {
     lumifold::checkSeries(paths);
-  } catch (const lumifold::CliError&) {
+  } catch (const lumifold::PathError&) {
     return false;
   }
   return true;

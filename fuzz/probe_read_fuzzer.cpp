@@ -15,7 +15,7 @@
 //     exactly when the probe does, and as a later frame exactly when the
 //     probe does and the size matches the reference, with the message the
 //     image list shows;
-//   - nothing but IPLException and CliError leaves the library.
+//   - nothing but IPLException and PathError leaves the library.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -24,8 +24,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli_error.h"
-#include "cli/input_list.h"
+#include "pipeline/path_error.h"
+#include "pipeline/input_list.h"
 #include "fuzz_support.h"
 #include "ipl/bmp_reader.h"
 #include "ipl/bmp_writer.h"
@@ -72,11 +72,11 @@ Outcome outcomeOf(Read&& read) {
 std::string seriesVerdict(const std::vector<std::string>& paths, const std::string& blamed) {
   try {
     lumifold::checkSeries(paths);
-  } catch (const lumifold::CliError& e) {
+  } catch (const lumifold::PathError& e) {
     if (e.path() != blamed) broken("the series check blamed the wrong file", e.path() + ": " + e.what());
     return e.what();
   } catch (const std::exception& e) {
-    broken("the series check threw something other than CliError", e.what());
+    broken("the series check threw something other than PathError", e.what());
   }
   return "";
 }
