@@ -57,9 +57,9 @@ int main(int argc, char** argv) {
     int kind;  // 0 grey, 1 deep, 2 colour, 3 two grey pages
   } tiffs[] = {
       {"grey8_strips", {}, 0},
-      {"grey16_tiles_deflate_big", {0.01, 0.004, TiffCompression::deflate, true, 16}, 1},
-      {"rgb8_lzw", {0, 0, TiffCompression::lzw, false, 0}, 2},
-      {"two_pages_packbits", {0, 0, TiffCompression::packBits, true, 0}, 3},
+      {"grey16_tiles_deflate_big", {0.01, 0.004, TiffCompression::deflate, true, 16, {}, {}, false}, 1},
+      {"rgb8_lzw", {0, 0, TiffCompression::lzw, false, 0, {}, {}, false}, 2},
+      {"two_pages_packbits", {0, 0, TiffCompression::packBits, true, 0, {}, {}, false}, 3},
   };
   for (const auto& t : tiffs) {
     TiffWriter writer(t.options);
@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
     save(corpus / "tiff" / (std::string(t.name) + ".tif"), writer.finish());
   }
 
-  const PngWriter png({0.01, 0.004});
+  const PngWriter png({0.01, 0.004, {}});
   save(corpus / "png" / "grey8.png", png.encode(grey));
   save(corpus / "png" / "grey16.png", png.encode(deep));
   save(corpus / "png" / "rgb8.png", PngWriter().encode(colour));

@@ -13,6 +13,7 @@
 #include "cli/probe_command.h"
 #include "cli/scales_command.h"
 #include "cli/simulate_command.h"
+#include "cli/volume_command.h"
 #include "shell/own_outputs.h"
 
 namespace lumifold {
@@ -41,6 +42,7 @@ int runCommandLine(int argc, const char* const* argv, CliEnvironment& env) {
   // In the order --help lists them.
   const MergeCommand merge(app);
   const BatchCommand batch(app);
+  const VolumeCommand volume(app);
   const SimulateCommand simulate(app);
   const ProbeCommand probe(app);
   const ScalesCommand scales(app);
@@ -61,6 +63,7 @@ int runCommandLine(int argc, const char* const* argv, CliEnvironment& env) {
   try {
     if (merge.chosen()) return merge.run(env);
     if (batch.chosen()) return batch.run(env);
+    if (volume.chosen()) return volume.run(env);
     if (simulate.chosen()) return simulate.run(env);
     if (probe.chosen()) return probe.run(env);
     if (scales.chosen()) return scales.run(env);

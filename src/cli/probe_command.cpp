@@ -39,6 +39,7 @@ std::string describe(const velIPL::ImageFileInfo& info) {
   } else {
     text << ", no pixel spacing";
   }
+  if (info.sliceSpacing > 0.0) text << ", " << info.sliceSpacing << " mm between pages";
   return text.str();
 }
 

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <new>
@@ -14,16 +15,99 @@
 #include <vector>
 
 #include "cli/cli_environment.h"
-#include "pipeline/path_error.h"
 #include "cli/command_support.h"
+#include "ipl/formats/tiff/tiff_writer.h"
+#include "ipl/ipl_exception.h"
+#include "pipeline/path_error.h"
+#include "pipeline/safe_file.h"
+#include "pipeline/volume_merge.h"
 #include "sim/series_writer.h"
+#include "sim/volume_simulator.h"
 
 namespace lumifold {
+
+namespace {
+
+// The volume as a TIFF stack in the layout (or one stack per pass), and its
+// truth: every frame's shifts relative to its position's first repeat, and
+// every position's bend.
+int writeVolume(const SimulateOptions& o, CliEnvironment& env) {
+  std::optional<VolumeSimulator> volume;
+  try {
+    volume.emplace(o.parameters, o.positions, o.repeats);
+  } catch (const std::invalid_argument& e) {
+    throw UsageError(std::string("simulate: ") + e.what());
+  }
+  const VolumeLayout layout = *volumeLayoutFromName(o.layout);
+  const int P = o.positions, R = o.repeats;
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::create_directories(fs::path(o.directory) / kTruthFolder, ec);
+  if (ec) throw PathError(o.directory, "Can't create folder");
+  std::string truth = "frame,column,shift\n";
+  std::vector<std::string> written;
+  const auto save = [&](velIPL::TiffWriter& writer, const std::string& name) {
+    const std::string path = (fs::path(o.directory) / name).string();
+    try {
+      writer.writeFile(path);
+    } catch (const velIPL::IPLException& e) {
+      throw PathError(path, reasonFor(e.what(), path));
+    }
+    written.push_back(path);
+  };
+  const auto add = [&](velIPL::TiffWriter& writer, int number, int p, int r) {
+    writer.addPage(volume->frame(p, r));
+    const mathORN::RowVector s = volume->trueShifts(p, r);
+    for (int x = 0; x < s.size(); ++x) {
+      truth += std::to_string(number) + "," + std::to_string(x) + "," + std::to_string(static_cast<long long>(s[x])) + "\n";
+    }
+  };
+  if (layout == VolumeLayout::perFile) {
+    for (int r = 0; r < R; ++r) {
+      velIPL::TiffWriter writer;
+      for (int p = 0; p < P; ++p) add(writer, r * P + p, p, r);
+      char name[32];
+      std::snprintf(name, sizeof name, "pass_%03d.tif", r);
+      save(writer, name);
+    }
+  } else {
+    velIPL::TiffWriter writer;
+    for (int n = 0; n < P * R; ++n) {
+      const int p = layout == VolumeLayout::grouped ? n / R : n % P;
+      const int r = layout == VolumeLayout::grouped ? n % R : n / P;
+      add(writer, n, p, r);
+    }
+    save(writer, "volume.tif");
+  }
+  std::string bends = "position,column,offset\n";
+  for (int p = 0; p < P; ++p) {
+    const std::vector<int> b = volume->bend(p);
+    for (std::size_t x = 0; x < b.size(); ++x) {
+      bends += std::to_string(p) + "," + std::to_string(x) + "," + std::to_string(b[x]) + "\n";
+    }
+  }
+  writeFileSafely((fs::path(o.directory) / kTruthFolder / "truth.csv").string(), truth);
+  writeFileSafely((fs::path(o.directory) / kTruthFolder / "positions.csv").string(), bends);
+  if (!o.quiet) {
+    env.out() << "Simulated a volume of " << P << " positions x " << R << " repeats of " << o.parameters.width << " x "
+              << o.parameters.height << " (" << o.layout << "). Wrote " << written.front();
+    if (written.size() > 1) env.out() << " ... " << written.back();
+    env.out() << ", " << kTruthFolder << "/truth.csv (shifts relative to each position's first repeat) and "
+              << kTruthFolder << "/positions.csv (each position's bend)\n";
+  }
+  return kExitOk;
+}
+
+}  // namespace
 
 int runSimulate(SimulateOptions o, CliEnvironment& env) {
   o.parameters.motion = *motionFromName(o.motion);
   // The default motion must fit a small frame; a given one is checked as is.
   if (!o.maxShiftGiven) o.parameters.maxShift = std::min(o.parameters.maxShift, o.parameters.height / 2);
+  if (o.positions > 0) {
+    if (!o.bad.empty()) throw UsageError("simulate: --bad is for a series, not a volume");
+    return writeVolume(o, env);
+  }
   std::stringstream kinds(o.bad);
   for (std::string kind; std::getline(kinds, kind, ',');) {
     const std::optional<BadFrame> k = badFrameFromName(kind);
@@ -107,6 +191,16 @@ SimulateCommand::SimulateCommand(CLI::App& app) {
   command_->add_option("--lateral-slip", p.lateralSlip,
                        "Slip every frame but the first sideways by up to this many columns (truth/lateral.csv)")
       ->check(CLI::NonNegativeNumber)
+      ->capture_default_str();
+  command_->add_option("--positions", options_.positions,
+                       "Write a volume of this many positions instead (--repeats each, --layout), as TIFF stacks, "
+                       "with truth/truth.csv relative to each position's first repeat")
+      ->check(CLI::Range(1, 10000));
+  command_->add_option("--repeats", options_.repeats, "Scans of each position of a volume")
+      ->check(CLI::Range(1, 10000))
+      ->capture_default_str();
+  command_->add_option("--layout", options_.layout, "A volume's layout: grouped, interleaved or per-file")
+      ->check(CLI::IsMember({"grouped", "interleaved", "per-file"}))
       ->capture_default_str();
   command_->add_flag("-q,--quiet", options_.quiet, "No summary");
 }

@@ -24,6 +24,11 @@ struct SimulateOptions {
   std::string bad;             // --bad: kinds of bad frames, comma-separated
   bool maxShiftGiven = false;
   bool quiet = false;
+  // A volume instead of a series: positions x repeats frames in the layout
+  // (grouped, interleaved: one TIFF stack; per-file: one stack per pass).
+  int positions = 0;
+  int repeats = 1;
+  std::string layout = "grouped";
 };
 
 // Writes the series and prints what was written unless quiet; returns the

@@ -133,6 +133,7 @@ SeriesSize checkSeries(const std::vector<std::string>& paths) {
       series.bitsPerSample = info.bitsPerSample;
       series.pixelSpacingX = info.pixelSpacingX;
       series.pixelSpacingY = info.pixelSpacingY;
+      series.sliceSpacing = info.sliceSpacing;
     } else {
       if (!ok) throw PathError(path, message);
       if (info.width != series.width || info.height != series.height) {

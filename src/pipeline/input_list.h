@@ -52,6 +52,8 @@ struct SeriesSize {
   int bitsPerSample = 8;
   double pixelSpacingX = 0.0;
   double pixelSpacingY = 0.0;
+  // Millimetres between a stack's pages, where the reference file says.
+  double sliceSpacing = 0.0;
 };
 
 // Checks every file's headers in order through its decoder's probe: the

@@ -3,9 +3,12 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "ipl/formats/frame_rules.h"
@@ -326,6 +329,28 @@ private:
     const double mm = unit == RESUNIT_CENTIMETER ? 10.0 : unit == RESUNIT_INCH ? 25.4 : 0.0;
     const bool hasX = TIFFGetField(tif, TIFFTAG_XRESOLUTION, &x) && x > 0;
     const bool hasY = TIFFGetField(tif, TIFFTAG_YRESOLUTION, &y) && y > 0;
+    // An ImageJ stack says its unit, and the spacing of its slices, in its
+    // description; its resolution is then pixels per that unit.
+    const char* text = nullptr;
+    if (TIFFGetField(tif, TIFFTAG_IMAGEDESCRIPTION, &text) && text && std::strncmp(text, "ImageJ=", 7) == 0) {
+      const std::string description(text, strnlen(text, 4096));
+      const auto field = [&](const std::string& key) {
+        const std::size_t at = description.find("\n" + key + "=");
+        if (at == std::string::npos) return std::string();
+        const std::size_t start = at + key.size() + 2;
+        return description.substr(start, description.find('\n', start) - start);
+      };
+      const std::string unitName = field("unit");
+      const double unitMm = unitName == "mm" ? 1.0 : unitName == "cm" ? 10.0
+                            : (unitName == "micron" || unitName == "um" || unitName == "\xC2\xB5m") ? 0.001 : 0.0;
+      if (unitMm > 0 && unit == RESUNIT_NONE) {
+        if (hasX) info_.pixelSpacingX = unitMm / x;
+        if (hasY) info_.pixelSpacingY = unitMm / y;
+        const double slices = std::atof(field("spacing").c_str());
+        if (slices > 0 && std::isfinite(slices)) info_.sliceSpacing = slices * unitMm;
+        return;
+      }
+    }
     // 72 or 96 dots per inch both ways is what most software writes when it
     // knows nothing of the scale: a screen's, not the scan's.
     if (unit == RESUNIT_INCH && hasX && hasY && x == y && (x == 72.0f || x == 96.0f)) return;

@@ -89,10 +89,14 @@ void TiffWriter::addRows(int width, int height, int bits, int samples, int forma
       format != SAMPLEFORMAT_IEEEFP) {
     TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
   }
+  if (pages_ == 0 && !options_.description.empty()) {
+    TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, options_.description.c_str());
+  }
   if (options_.pixelSpacingX > 0 && options_.pixelSpacingY > 0) {
-    TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_CENTIMETER);
-    TIFFSetField(tif, TIFFTAG_XRESOLUTION, static_cast<float>(10.0 / options_.pixelSpacingX));
-    TIFFSetField(tif, TIFFTAG_YRESOLUTION, static_cast<float>(10.0 / options_.pixelSpacingY));
+    const double perUnit = options_.resolutionPerMillimetre ? 1.0 : 10.0;
+    TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, options_.resolutionPerMillimetre ? RESUNIT_NONE : RESUNIT_CENTIMETER);
+    TIFFSetField(tif, TIFFTAG_XRESOLUTION, static_cast<float>(perUnit / options_.pixelSpacingX));
+    TIFFSetField(tif, TIFFTAG_YRESOLUTION, static_cast<float>(perUnit / options_.pixelSpacingY));
   }
   const std::size_t rowBytes = static_cast<std::size_t>(width) * samples * bits / 8;
   io_->clearError();

@@ -32,6 +32,12 @@ struct TiffWriteOptions {
   bool bigEndian = false;
   int tileSide = 0;  // 0: strips; otherwise tiles of this side (a multiple of 16)
   std::string software;  // the Software tag of every page when not empty
+  // The ImageDescription of the first page when not empty (an ImageJ
+  // stack's "ImageJ=...\nunit=mm\nspacing=..." header); with
+  // resolutionPerMillimetre the resolution is written as ImageJ writes it
+  // for unit=mm: pixels per millimetre, no unit tag of TIFF's own.
+  std::string description;
+  bool resolutionPerMillimetre = false;
 };
 
 class TiffWriter {

@@ -1,0 +1,518 @@
+#include "pipeline/volume_merge.h"
+
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "color/color_scales.h"
+#include "ipl/formats/tiff/tiff_writer.h"
+#include "ipl/ipl_exception.h"
+#include "pipeline/file_support.h"
+#include "pipeline/frame_selection.h"
+#include "pipeline/output_name.h"
+#include "pipeline/picture_output.h"
+#include "pipeline/quality_report.h"
+#include "pipeline/safe_file.h"
+#include "shell/own_outputs.h"
+
+namespace lumifold {
+
+namespace {
+
+// Frame number (across all inputs) of repeat r of position p.
+int frameNumber(VolumeLayout layout, int positions, int repeats, int p, int r) {
+  return layout == VolumeLayout::grouped ? p * repeats + r : r * positions + p;
+}
+
+std::vector<double> parsedSpacing(const std::vector<double>& given) {
+  if (given.empty()) return {};
+  if (given.size() < 2 || given.size() > 3) throw UsageError("--spacing takes X,Z or X,Z,Y in millimetres");
+  for (const double v : given) {
+    if (!(v > 0) || !std::isfinite(v)) throw UsageError("--spacing takes positive millimetres");
+  }
+  return given;
+}
+
+std::pair<int, int> parsedSlab(const std::string& slab, int height) {
+  if (slab.empty()) return {0, height};
+  int top = -1, bottom = -1;
+  char rest = 0;
+  if (std::sscanf(slab.c_str(), "%d:%d%c", &top, &bottom, &rest) != 2 || top < 0 || bottom <= top ||
+      bottom > height) {
+    throw UsageError("--slab " + slab + ": rows TOP:BOTTOM with 0 <= TOP < BOTTOM <= " + std::to_string(height));
+  }
+  return {top, bottom};
+}
+
+// The number of the first frame of every input, after expansion, and the
+// total: per-file needs each input's frames apart.
+std::vector<int> framesPerInput(const VolumeOptions& o, const std::vector<std::string>& paths,
+                                const SeriesSize& size) {
+  std::vector<int> counts;
+  std::size_t next = 0;
+  for (const std::string& input : o.merge.inputs) {
+    const std::vector<std::string> files = expandInputs({input}, false, o.merge.exclude);
+    int frames = 0;
+    for (std::size_t k = 0; k < files.size() && next < paths.size(); ++k, ++next) frames += size.frames[next];
+    counts.push_back(frames);
+  }
+  return counts;
+}
+
+void checkOutputNames(const VolumeOptions& o, const std::vector<std::string>& inputs) {
+  const std::pair<const std::string*, const char*> named[] = {
+      {&o.output, "--output"}, {&o.picture, "--picture"}, {&o.enface, "--enface"}, {&o.report, "--report"},
+      {&o.shifts, "--shifts"}};
+  std::vector<std::string> seen;
+  for (const auto& [given, flag] : named) {
+    if (given->empty() && given != &o.output) continue;
+    if (given->empty() || given->back() == '/') throw PathError(given->empty() ? flag : *given, "Missing output file name");
+    if (std::filesystem::is_directory(*given)) throw PathError(*given, "Is a folder");
+    for (const std::string& other : seen) {
+      if (std::filesystem::absolute(other).lexically_normal() == std::filesystem::absolute(*given).lexically_normal()) {
+        throw UsageError(std::string(flag) + " names " + *given + " twice");
+      }
+    }
+    for (const std::string& input : inputs) {
+      std::error_code ec;
+      if (std::filesystem::equivalent(input, *given, ec)) {
+        throw UsageError(std::string(flag) + " " + *given + " would overwrite an input image");
+      }
+    }
+    const std::string problem = outputProblem(*given);
+    if (!problem.empty()) throw PathError(*given, problem);
+    seen.push_back(*given);
+  }
+}
+
+}  // namespace
+
+std::string_view volumeLayoutName(VolumeLayout layout) {
+  switch (layout) {
+    case VolumeLayout::grouped: return "grouped";
+    case VolumeLayout::interleaved: return "interleaved";
+    case VolumeLayout::perFile: return "per-file";
+  }
+  return "grouped";
+}
+
+std::optional<VolumeLayout> volumeLayoutFromName(std::string_view name) {
+  for (const VolumeLayout l : {VolumeLayout::grouped, VolumeLayout::interleaved, VolumeLayout::perFile}) {
+    if (volumeLayoutName(l) == name) return l;
+  }
+  return std::nullopt;
+}
+
+VolumePlan checkVolume(const VolumeOptions& o) {
+  if ((o.repeats > 0) == (o.positions > 0)) throw UsageError("give --repeats R or --positions P (one of them)");
+  VolumePlan v;
+  v.layout = o.layout;
+  v.paths = expandInputs(o.merge.inputs, o.merge.sort, o.merge.exclude, &v.leftOut);
+  checkOutputNames(o, v.paths);
+  v.size = checkSeries(v.paths);
+  if (v.size.width == 0 || v.size.height == 0) throw PathError(v.paths.front(), "Empty image");
+  int total = 0;
+  for (const int f : v.size.frames) total += f;
+  const int given = o.repeats > 0 ? o.repeats : o.positions;
+  if (total % given != 0) {
+    throw UsageError(std::to_string(total) + " frames do not divide into " + std::to_string(given) +
+                     (o.repeats > 0 ? " repeats" : " positions"));
+  }
+  v.repeats = o.repeats > 0 ? o.repeats : total / o.positions;
+  v.positions = total / v.repeats;
+  if (o.layout == VolumeLayout::perFile) {
+    const std::vector<int> counts = framesPerInput(o, v.paths, v.size);
+    if (static_cast<int>(counts.size()) != v.repeats) {
+      throw UsageError("per-file takes one input per repeat: " + std::to_string(counts.size()) + " inputs for " +
+                       std::to_string(v.repeats) + " repeats");
+    }
+    for (std::size_t i = 0; i < counts.size(); ++i) {
+      if (counts[i] != v.positions) {
+        throw PathError(o.merge.inputs[i], "holds " + std::to_string(counts[i]) + " frames, one pass is " +
+                                               std::to_string(v.positions) + " positions");
+      }
+    }
+  }
+  if (o.positionRange.empty()) {
+    for (int p = 0; p < v.positions; ++p) v.chosen.push_back(p);
+  } else {
+    try {
+      v.chosen = selectFrames(o.positionRange, v.positions);
+    } catch (const std::invalid_argument& e) {
+      std::string text = e.what();
+      const std::string frames = "--frames ";
+      if (text.rfind(frames, 0) == 0) text = "--positions-range " + text.substr(frames.size());
+      for (std::size_t at; (at = text.find("frame")) != std::string::npos;) text.replace(at, 5, "position");
+      throw UsageError(text);
+    }
+  }
+  const std::vector<double> spacing = parsedSpacing(o.spacing);
+  v.spacingX = spacing.empty() ? v.size.pixelSpacingX : spacing[0];
+  v.spacingZ = spacing.empty() ? v.size.pixelSpacingY : spacing[1];
+  v.spacingY = spacing.size() == 3 ? spacing[2] : v.size.sliceSpacing;
+  std::tie(v.slabTop, v.slabBottom) = parsedSlab(o.slab, v.size.height);
+
+  // One plan per position, numbered and named as merge numbers and names
+  // the frames of these inputs.
+  std::vector<std::string> names;
+  std::vector<std::pair<int, int>> where;  // file and frame of every number
+  for (std::size_t f = 0; f < v.paths.size(); ++f) {
+    const int count = v.size.frames[f];
+    for (int k = 0; k < count; ++k) {
+      names.push_back(count == 1 ? v.paths[f]
+                                 : v.paths[f] + " [frame " + std::to_string(k + 1) + " of " + std::to_string(count) + "]");
+      where.emplace_back(static_cast<int>(f), k);
+    }
+  }
+  for (const int p : v.chosen) {
+    MergePlan plan;
+    plan.size = v.size;
+    plan.frameNames = names;
+    for (int r = 0; r < v.repeats; ++r) {
+      const int n = frameNumber(v.layout, v.positions, v.repeats, p, r);
+      const auto [file, index] = where[static_cast<std::size_t>(n)];
+      plan.frames.emplace_back(v.paths[static_cast<std::size_t>(file)], index);
+      plan.frameNumbers.push_back(n);
+      plan.framePaths.push_back(v.paths[static_cast<std::size_t>(file)]);
+    }
+    for (const std::string& path : plan.framePaths) {
+      if (plan.paths.empty() || plan.paths.back() != path) plan.paths.push_back(path);
+    }
+    if (o.merge.reference == "auto") {
+      plan.reference = Merger::kAutoReference;
+    } else if (!o.merge.reference.empty()) {
+      const int r = std::atoi(o.merge.reference.c_str());
+      if (o.merge.reference.find_first_not_of("0123456789") != std::string::npos || r >= v.repeats) {
+        throw UsageError("--reference takes auto or a repeat from 0 to " + std::to_string(v.repeats - 1));
+      }
+      plan.reference = r;
+    }
+    v.plans.push_back(std::move(plan));
+  }
+  return v;
+}
+
+void mergeVolume(const VolumePlan& plan, const VolumeOptions& o, const std::function<void(PositionResult&)>& take,
+                 const std::function<void(int, int)>& progress) {
+  const int count = static_cast<int>(plan.plans.size());
+  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  const int jobs = std::clamp(o.jobs > 0 ? o.jobs : cores, 1, std::max(1, count));
+  MergeOptions each = o.merge;
+  // Each merge gets its share of the cores, as batch gives them.
+  each.threads = std::max(1, cores / jobs);
+  if (!o.report.empty()) each.report = o.report;  // the report measures
+
+  std::mutex lock;
+  std::condition_variable changed;
+  std::map<int, PositionResult> done;
+  std::exception_ptr failure;
+  int next = 0;       // the next position to start
+  int delivered = 0;  // positions handed to take
+  // At most this many positions merged ahead of the one the caller waits
+  // for, so memory does not grow with P when one position is slow.
+  const int window = 2 * jobs;
+
+  const auto work = [&] {
+    for (;;) {
+      int index;
+      {
+        std::unique_lock<std::mutex> hold(lock);
+        changed.wait(hold, [&] { return failure || next >= count || next < delivered + window; });
+        if (failure || next >= count) return;
+        index = next++;
+      }
+      PositionResult result;
+      result.position = plan.chosen[static_cast<std::size_t>(index)];
+      result.plan = &plan.plans[static_cast<std::size_t>(index)];
+      try {
+        result.outcome = mergeSeries(*result.plan, each, nullptr);
+      } catch (const PathError& e) {
+        std::lock_guard<std::mutex> hold(lock);
+        if (!failure) {
+          failure = std::make_exception_ptr(
+              PathError(e.path(), "position " + std::to_string(result.position) + ": " + e.what()));
+        }
+        changed.notify_all();
+        return;
+      } catch (...) {
+        std::lock_guard<std::mutex> hold(lock);
+        if (!failure) failure = std::current_exception();
+        changed.notify_all();
+        return;
+      }
+      std::lock_guard<std::mutex> hold(lock);
+      done.emplace(index, std::move(result));
+      changed.notify_all();
+    }
+  };
+  std::vector<std::thread> workers;
+  for (int j = 0; j < jobs; ++j) workers.emplace_back(work);
+  const auto stop = [&](std::exception_ptr error) {
+    {
+      std::lock_guard<std::mutex> hold(lock);
+      if (!failure) failure = error;
+      changed.notify_all();
+    }
+    for (std::thread& t : workers) t.join();
+  };
+  while (delivered < count) {
+    PositionResult result;
+    {
+      std::unique_lock<std::mutex> hold(lock);
+      changed.wait(hold, [&] { return failure || done.count(delivered) != 0; });
+      if (failure) break;
+      result = std::move(done.at(delivered));
+      done.erase(delivered);
+    }
+    try {
+      take(result);
+      if (progress) progress(delivered + 1, count);
+    } catch (...) {
+      stop(std::current_exception());
+      throw;
+    }
+    std::lock_guard<std::mutex> hold(lock);
+    ++delivered;
+    changed.notify_all();
+  }
+  stop(nullptr);
+  if (failure) std::rethrow_exception(failure);
+}
+
+namespace {
+
+template <typename Image>
+Image shifted(const Image& image, int offset) {
+  Image out(image.width(), image.height(), 0);
+  const int h = image.height();
+  for (int y = 0; y < h; ++y) {
+    const int from = std::clamp(y - offset, 0, h - 1);
+    std::copy(image.row(from), image.row(from) + image.width(), out.row(y));
+  }
+  return out;
+}
+
+template <typename Image>
+std::vector<unsigned> means(const Image& image, int top, int bottom) {
+  std::vector<unsigned long long> sums(static_cast<std::size_t>(image.width()), 0);
+  for (int y = top; y < bottom; ++y) {
+    for (int x = 0; x < image.width(); ++x) sums[static_cast<std::size_t>(x)] += image.row(y)[x];
+  }
+  const unsigned long long n = static_cast<unsigned long long>(bottom - top);
+  std::vector<unsigned> out(sums.size());
+  for (std::size_t x = 0; x < sums.size(); ++x) out[x] = static_cast<unsigned>((2 * sums[x] + n) / (2 * n));
+  return out;
+}
+
+// The mean grey of every row of an averaged B-scan: its depth profile.
+std::vector<double> depthProfile(const velIPL::GImage& page) {
+  std::vector<double> profile(static_cast<std::size_t>(page.height()), 0.0);
+  for (int y = 0; y < page.height(); ++y) {
+    double sum = 0.0;
+    for (int x = 0; x < page.width(); ++x) sum += page.row(y)[x];
+    profile[static_cast<std::size_t>(y)] = sum / page.width();
+  }
+  return profile;
+}
+
+// The offset d (rows, |d| <= limit) that best lines b up with a: b's row
+// y - d shows a's row y; the largest normalised correlation of the depth
+// profiles, the smallest |d| on a tie.
+int profileOffset(const std::vector<double>& a, const std::vector<double>& b, int limit) {
+  const int h = static_cast<int>(a.size());
+  int best = 0;
+  double bestScore = -2.0;
+  for (int d = 0; d <= limit; ++d) {
+    for (const int s : {d, -d}) {
+      double sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0;
+      int n = 0;
+      for (int y = std::max(0, s); y < std::min(h, h + s); ++y) {
+        const double u = a[static_cast<std::size_t>(y)], v = b[static_cast<std::size_t>(y - s)];
+        sa += u, sb += v, saa += u * u, sbb += v * v, sab += u * v;
+        ++n;
+      }
+      if (n < 2) continue;
+      const double cov = sab - sa * sb / n, va = saa - sa * sa / n, vb = sbb - sb * sb / n;
+      const double score = va > 0 && vb > 0 ? cov / std::sqrt(va * vb) : -1.0;
+      if (score > bestScore + 1e-12) {
+        bestScore = score;
+        best = s;
+      }
+      if (d == 0) break;
+    }
+  }
+  return best;
+}
+
+}  // namespace
+
+velIPL::GImage shiftedRows(const velIPL::GImage& image, int offset) { return shifted(image, offset); }
+velIPL::G16Image shiftedRows(const velIPL::G16Image& image, int offset) { return shifted(image, offset); }
+std::vector<unsigned> columnMeans(const velIPL::GImage& image, int top, int bottom) { return means(image, top, bottom); }
+std::vector<unsigned> columnMeans(const velIPL::G16Image& image, int top, int bottom) {
+  return means(image, top, bottom);
+}
+
+std::vector<int> alignmentOffsets(const std::vector<const velIPL::GImage*>& pages) {
+  const int n = static_cast<int>(pages.size());
+  std::vector<int> offsets(static_cast<std::size_t>(n), 0);
+  if (n < 2) return offsets;
+  std::vector<std::vector<double>> profiles;
+  for (const velIPL::GImage* page : pages) profiles.push_back(depthProfile(*page));
+  const int limit = std::max(1, pages.front()->height() / 4);
+  const int middle = n / 2;
+  for (int p = middle + 1; p < n; ++p) {
+    offsets[static_cast<std::size_t>(p)] =
+        offsets[static_cast<std::size_t>(p - 1)] + profileOffset(profiles[p - 1], profiles[p], limit);
+  }
+  for (int p = middle - 1; p >= 0; --p) {
+    offsets[static_cast<std::size_t>(p)] =
+        offsets[static_cast<std::size_t>(p + 1)] + profileOffset(profiles[p + 1], profiles[p], limit);
+  }
+  return offsets;
+}
+
+struct VolumeWriter::Pages {
+  std::unique_ptr<velIPL::TiffWriter> stack;
+  std::unique_ptr<velIPL::TiffWriter> pictures;
+  // Held until finish() when positions are aligned.
+  std::vector<velIPL::GImage> grey8;
+  std::vector<velIPL::G16Image> grey16;
+  std::vector<std::vector<unsigned>> enface;
+  std::ostringstream report;
+  std::string shifts;
+  bool firstReport = true;
+};
+
+namespace {
+
+velIPL::TiffWriteOptions stackOptions(const VolumePlan& plan) {
+  velIPL::TiffWriteOptions options;
+  options.software = outputMark();
+  options.compression = velIPL::TiffCompression::deflate;
+  // ImageJ's header: Fiji opens the stack at true scale from it.
+  std::ostringstream d;
+  const int pages = static_cast<int>(plan.chosen.size());
+  d << "ImageJ=1.11a\nimages=" << pages << "\nslices=" << pages << "\n";
+  if (plan.spacingX > 0 && plan.spacingZ > 0) {
+    options.pixelSpacingX = plan.spacingX;
+    options.pixelSpacingY = plan.spacingZ;
+    options.resolutionPerMillimetre = true;
+    d << "unit=mm\n";
+    if (plan.spacingY > 0) d << "spacing=" << plan.spacingY << "\n";
+  }
+  d << "loop=false\n";
+  options.description = d.str();
+  return options;
+}
+
+}  // namespace
+
+VolumeWriter::VolumeWriter(const VolumePlan& plan, const VolumeOptions& options)
+    : plan_(plan), options_(options), pages_(std::make_unique<Pages>()) {
+  pages_->stack = std::make_unique<velIPL::TiffWriter>(stackOptions(plan));
+  if (!options.picture.empty()) pages_->pictures = std::make_unique<velIPL::TiffWriter>(stackOptions(plan));
+}
+
+VolumeWriter::~VolumeWriter() = default;
+
+void VolumeWriter::add(PositionResult& r) {
+  Pages& p = *pages_;
+  const bool deep = r.outcome.bitsPerSample == 16;
+  p.grey8.push_back(std::move(r.outcome.merged));
+  if (deep) p.grey16.push_back(std::move(r.outcome.grey16));
+  if (!options_.report.empty()) {
+    p.report << (p.firstReport ? "\n    " : ",\n    ") << "{\"position\": " << r.position << ", \"report\": ";
+    std::string entry = qualityReportJson(*r.plan, r.outcome, options_.merge);
+    while (!entry.empty() && entry.back() == '\n') entry.pop_back();
+    // Indented one level deeper than the volume's own fields.
+    for (std::size_t at = 0; (at = entry.find('\n', at)) != std::string::npos; at += 5) entry.replace(at, 1, "\n    ");
+    p.report << entry << "}";
+    p.firstReport = false;
+  }
+  if (!options_.shifts.empty()) p.shifts += r.outcome.shifts.toCsv(r.plan->frameNames);
+  if (!options_.alignPositions) addPage(static_cast<int>(p.grey8.size()) - 1);
+}
+
+void VolumeWriter::addPage(int index) {
+  Pages& p = *pages_;
+  const std::size_t i = static_cast<std::size_t>(index);
+  const bool deep = !p.grey16.empty();
+  if (deep) {
+    p.stack->addPage(p.grey16[i]);
+    if (!options_.enface.empty()) p.enface.push_back(columnMeans(p.grey16[i], plan_.slabTop, plan_.slabBottom));
+  } else {
+    p.stack->addPage(p.grey8[i]);
+    if (!options_.enface.empty()) p.enface.push_back(columnMeans(p.grey8[i], plan_.slabTop, plan_.slabBottom));
+  }
+  if (p.pictures) p.pictures->addPage(ApplyColorScale(colorScaleFor(options_.merge.scale).build(), p.grey8[i]));
+  // Without alignment a page is done once in the stack.
+  if (!options_.alignPositions) {
+    p.grey8[i] = velIPL::GImage();
+    if (deep) p.grey16[i] = velIPL::G16Image();
+  }
+}
+
+void VolumeWriter::finish() {
+  Pages& p = *pages_;
+  if (options_.alignPositions) {
+    std::vector<const velIPL::GImage*> pages;
+    for (const velIPL::GImage& g : p.grey8) pages.push_back(&g);
+    offsets_ = alignmentOffsets(pages);
+    for (std::size_t i = 0; i < p.grey8.size(); ++i) {
+      p.grey8[i] = shiftedRows(p.grey8[i], offsets_[i]);
+      if (!p.grey16.empty()) p.grey16[i] = shiftedRows(p.grey16[i], offsets_[i]);
+      addPage(static_cast<int>(i));
+    }
+  }
+  const auto named = [](const std::string& path, const auto& write) {
+    try {
+      write();
+    } catch (const velIPL::IPLException& e) {
+      throw PathError(path, reasonFor(e.what(), path));
+    }
+  };
+  named(options_.output, [&] { p.stack->writeFile(options_.output); });
+  if (p.pictures) named(options_.picture, [&] { p.pictures->writeFile(options_.picture); });
+  if (!options_.enface.empty()) {
+    const int w = plan_.size.width;
+    const int h = static_cast<int>(p.enface.size());
+    const PixelSpacing spacing{plan_.spacingX, plan_.spacingY};
+    if (!p.grey16.empty() && pictureFormat(options_.enface) != PictureFormat::bmp) {
+      velIPL::G16Image image(w, h, 0);
+      for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) image.row(y)[x] = static_cast<std::uint16_t>(p.enface[y][x]);
+      }
+      writeGreyPicture(velIPL::GImage(), &image, options_.enface, spacing);
+    } else {
+      // A BMP holds 8 bits: a 16-bit series' means are scaled down to them.
+      const unsigned top = p.grey16.empty() ? 255 : 65535;
+      velIPL::GImage image(w, h, 0);
+      for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) image.row(y)[x] = static_cast<unsigned char>((p.enface[y][x] * 255 + top / 2) / top);
+      }
+      writeGreyPicture(image, nullptr, options_.enface, spacing);
+    }
+  }
+  if (!options_.shifts.empty()) writeFileSafely(options_.shifts, p.shifts);
+  if (!options_.report.empty()) {
+    std::ostringstream j;
+    j << "{\n  \"version\": 1,\n  \"kind\": \"volume\",\n  \"layout\": \"" << volumeLayoutName(plan_.layout)
+      << "\",\n  \"positions\": " << plan_.positions << ",\n  \"repeats\": " << plan_.repeats
+      << ",\n  \"merged\": " << plan_.chosen.size() << ",\n  \"spacingMm\": {\"x\": " << plan_.spacingX
+      << ", \"z\": " << plan_.spacingZ << ", \"y\": " << plan_.spacingY << "},\n  \"alignment\": [";
+    for (std::size_t i = 0; i < offsets_.size(); ++i) j << (i ? ", " : "") << offsets_[i];
+    j << "],\n  \"positionReports\": [" << p.report.str() << (p.firstReport ? "]" : "\n  ]") << "\n}\n";
+    writeFileSafely(options_.report, j.str());
+  }
+}
+
+}  // namespace lumifold

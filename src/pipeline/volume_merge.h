@@ -1,0 +1,141 @@
+// A volume: P positions (B-scans across the retina), each scanned R times,
+// averaged position by position into a stack of P pages. Every position is
+// merged exactly as `merge` merges its R frames (the same MergePlan and
+// mergeSeries, every merge option per position), so page p is
+// byte-identical to the grey result of `merge` on position p's frames.
+//
+// Layouts of the frames, numbered from 0 across the inputs as --frames
+// numbers them:
+//   grouped      all repeats of position 0, then of position 1, ...:
+//                repeat r of position p is frame p * R + r;
+//   interleaved  a whole pass over the positions, then the next: frame
+//                r * P + p (as devices write repeated volume scans);
+//   per-file     R inputs (files or folders), each one pass of P frames;
+//                numbered as interleaved.
+//
+// Positions are merged several at a time, each with its share of the
+// cores, and handed over in position order as they finish; at most a few
+// positions' frames and results are held at once, whatever P. Everything
+// throws PathError (a failed position names its frame and the position) or
+// UsageError; nothing prints.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ipl/image_decoder.h"
+#include "pipeline/series_merge.h"
+
+namespace lumifold {
+
+enum class VolumeLayout { grouped, interleaved, perFile };
+
+// "grouped", "interleaved", "per-file"; and back (nothing for other names).
+std::string_view volumeLayoutName(VolumeLayout layout);
+std::optional<VolumeLayout> volumeLayoutFromName(std::string_view name);
+
+struct VolumeOptions {
+  // The inputs and how each position is merged (algorithm, scale, reject,
+  // lateral, exclude, sort); reference "" (repeat 0), "auto" or N, the
+  // repeat within each position.
+  MergeOptions merge;
+  int repeats = 0;    // R; 0 when positions is given
+  int positions = 0;  // P; 0 when repeats is given
+  VolumeLayout layout = VolumeLayout::grouped;
+  std::string positionRange;  // which positions, as --frames lists frames; "": all
+  std::string output = "volume.tif";
+  std::string picture;  // coloured pages, TIFF
+  std::string enface;   // P x W mean over depth, by extension
+  std::string report;   // JSON
+  std::string shifts;   // CSV
+  std::string slab;     // "TOP:BOTTOM" rows of the en-face mean; "": all
+  bool alignPositions = false;
+  std::vector<double> spacing;  // --spacing X,Z[,Y] in millimetres; empty: the input's
+  int jobs = 0;                 // positions merged at once; 0: one per core
+};
+
+struct VolumePlan {
+  std::vector<std::string> paths;
+  SeriesSize size;
+  int positions = 0;
+  int repeats = 0;
+  VolumeLayout layout = VolumeLayout::grouped;
+  // The positions merged, ascending, and each one's plan (its R frames).
+  std::vector<int> chosen;
+  std::vector<MergePlan> plans;
+  // Millimetres per column, per row and between positions; 0: unknown.
+  double spacingX = 0.0;
+  double spacingZ = 0.0;
+  double spacingY = 0.0;
+  int slabTop = 0;
+  int slabBottom = 0;  // one past the last row
+  std::vector<LeftOutFile> leftOut;
+};
+
+// Checks the inputs, the layout against the frame count ("40 frames do not
+// divide into 6 repeats"), the outputs, the positions, the slab and the
+// spacing, before any work.
+VolumePlan checkVolume(const VolumeOptions& options);
+
+// What one position gave, handed to the caller in position order.
+struct PositionResult {
+  int position = 0;
+  const MergePlan* plan = nullptr;
+  MergeOutcome outcome;
+};
+
+// Merges every chosen position, options.jobs at a time, and calls take for
+// each in position order on the calling thread; progress(done, total) after
+// each. Throws the first failure (PathError naming the frame, with
+// "position N: " before the reason) once the positions under way have
+// stopped; take may throw to stop the run.
+void mergeVolume(const VolumePlan& plan, const VolumeOptions& options, const std::function<void(PositionResult&)>& take,
+                 const std::function<void(int, int)>& progress = {});
+
+// The whole-row axial offset of each page to its neighbour, from the
+// middle page outwards, summed into an offset per page (0 for the middle
+// one): what --align-positions applies. Pages are the averaged B-scans'
+// greys, all of one size.
+std::vector<int> alignmentOffsets(const std::vector<const velIPL::GImage*>& pages);
+
+// image moved down by offset rows (up when negative); rows moved in from
+// outside repeat the edge row.
+velIPL::GImage shiftedRows(const velIPL::GImage& image, int offset);
+velIPL::G16Image shiftedRows(const velIPL::G16Image& image, int offset);
+
+// The mean over rows [top, bottom) of every column, rounded half up: one
+// row of the en-face view.
+std::vector<unsigned> columnMeans(const velIPL::GImage& image, int top, int bottom);
+std::vector<unsigned> columnMeans(const velIPL::G16Image& image, int top, int bottom);
+
+// The result written as the command line writes it: the stack (8- or
+// 16-bit pages with ImageJ's calibration), and what options ask beside it.
+class VolumeWriter {
+public:
+  VolumeWriter(const VolumePlan& plan, const VolumeOptions& options);
+  ~VolumeWriter();
+  VolumeWriter(const VolumeWriter&) = delete;
+  VolumeWriter& operator=(const VolumeWriter&) = delete;
+
+  // Adds the next position's page (and its picture, en-face row, report
+  // entry and shifts); with alignment the pages wait for finish().
+  void add(PositionResult& result);
+  // Aligns where asked, then writes every file whole or not at all.
+  void finish();
+
+  const std::vector<int>& offsets() const { return offsets_; }
+
+private:
+  struct Pages;
+  void addPage(int index);
+  const VolumePlan& plan_;
+  const VolumeOptions& options_;
+  std::unique_ptr<Pages> pages_;
+  std::vector<int> offsets_;
+};
+
+}  // namespace lumifold
