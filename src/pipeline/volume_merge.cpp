@@ -394,27 +394,51 @@ struct VolumeWriter::Pages {
 
 namespace {
 
-velIPL::TiffWriteOptions stackOptions(const VolumePlan& plan) {
+velIPL::TiffWriteOptions stackOptions(int pages, double spacingX, double spacingZ, double spacingY) {
   velIPL::TiffWriteOptions options;
   options.software = outputMark();
   options.compression = velIPL::TiffCompression::deflate;
   // ImageJ's header: Fiji opens the stack at true scale from it.
   std::ostringstream d;
-  const int pages = static_cast<int>(plan.chosen.size());
   d << "ImageJ=1.11a\nimages=" << pages << "\nslices=" << pages << "\n";
-  if (plan.spacingX > 0 && plan.spacingZ > 0) {
-    options.pixelSpacingX = plan.spacingX;
-    options.pixelSpacingY = plan.spacingZ;
+  if (spacingX > 0 && spacingZ > 0) {
+    options.pixelSpacingX = spacingX;
+    options.pixelSpacingY = spacingZ;
     options.resolutionPerMillimetre = true;
     d << "unit=mm\n";
-    if (plan.spacingY > 0) d << "spacing=" << plan.spacingY << "\n";
+    if (spacingY > 0) d << "spacing=" << spacingY << "\n";
   }
   d << "loop=false\n";
   options.description = d.str();
   return options;
 }
 
+velIPL::TiffWriteOptions stackOptions(const VolumePlan& plan) {
+  return stackOptions(static_cast<int>(plan.chosen.size()), plan.spacingX, plan.spacingZ, plan.spacingY);
+}
+
+template <typename Image>
+void writeStack(const std::vector<Image>& pages, const std::string& path, double x, double z, double y) {
+  try {
+    velIPL::TiffWriter writer(stackOptions(static_cast<int>(pages.size()), x, z, y));
+    for (const Image& page : pages) writer.addPage(page);
+    writer.writeFile(path);
+  } catch (const velIPL::IPLException& e) {
+    throw PathError(path, reasonFor(e.what(), path));
+  }
+}
+
 }  // namespace
+
+void writeVolumeStack(const std::vector<velIPL::GImage>& pages, const std::string& path, double spacingX,
+                      double spacingZ, double spacingY) {
+  writeStack(pages, path, spacingX, spacingZ, spacingY);
+}
+
+void writeVolumeStack(const std::vector<velIPL::G16Image>& pages, const std::string& path, double spacingX,
+                      double spacingZ, double spacingY) {
+  writeStack(pages, path, spacingX, spacingZ, spacingY);
+}
 
 VolumeWriter::VolumeWriter(const VolumePlan& plan, const VolumeOptions& options)
     : plan_(plan), options_(options), pages_(std::make_unique<Pages>()) {

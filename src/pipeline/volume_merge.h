@@ -112,6 +112,14 @@ velIPL::G16Image shiftedRows(const velIPL::G16Image& image, int offset);
 std::vector<unsigned> columnMeans(const velIPL::GImage& image, int top, int bottom);
 std::vector<unsigned> columnMeans(const velIPL::G16Image& image, int top, int bottom);
 
+// Pages as the stack `volume` writes: a multi-page TIFF with ImageJ's
+// calibration where spacingX and spacingZ (millimetres per column and row)
+// are known, and spacingY between pages where that is too. Throws PathError.
+void writeVolumeStack(const std::vector<velIPL::GImage>& pages, const std::string& path, double spacingX,
+                      double spacingZ, double spacingY);
+void writeVolumeStack(const std::vector<velIPL::G16Image>& pages, const std::string& path, double spacingX,
+                      double spacingZ, double spacingY);
+
 // The result written as the command line writes it: the stack (8- or
 // 16-bit pages with ImageJ's calibration), and what options ask beside it.
 class VolumeWriter {

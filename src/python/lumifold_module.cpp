@@ -30,6 +30,7 @@
 #include "pipeline/file_support.h"
 #include "pipeline/input_list.h"
 #include "pipeline/series_merge.h"
+#include "pipeline/volume_merge.h"
 #include "pipeline/picture_output.h"
 #include "color/color_scales.h"
 #include "ipl/image_decoder.h"
@@ -661,6 +662,41 @@ std::string lowerExtension(const std::string& path) {
 // Writes image to path in the format of its extension, with the command
 // line's writers: 2-D uint8 or uint16 grey as --grey writes it, (h, w, 3)
 // uint8 colour as --output, 2-D float as --average.
+// A (P, H, W) uint8 or uint16 volume as the stack `volume` writes.
+void writeVolume(const std::string& path, const py::array& given, double x, double z, double y) {
+  const py::array a = nativeOrder(given);
+  if (a.ndim() != 3 || a.shape(0) == 0 || a.shape(1) == 0 || a.shape(2) == 0) {
+    throw py::value_error("write: a volume is a non-empty (positions, height, width) array");
+  }
+  const auto page = [&](py::ssize_t p) { return a[py::make_tuple(p, py::ellipsis())].cast<py::array>(); };
+  try {
+    if (depthOf(a, "volume", -1) == 8) {
+      std::vector<velIPL::GImage> pages;
+      for (py::ssize_t p = 0; p < a.shape(0); ++p) pages.push_back(imageFrom<velIPL::GImage, std::uint8_t>(page(p)));
+      writeVolumeStack(pages, path, x, z, y);
+    } else {
+      std::vector<velIPL::G16Image> pages;
+      for (py::ssize_t p = 0; p < a.shape(0); ++p) pages.push_back(imageFrom<velIPL::G16Image, std::uint16_t>(page(p)));
+      writeVolumeStack(pages, path, x, z, y);
+    }
+  } catch (const PathError& e) {
+    throw FileError{FileError::Kind::os, e.path(), e.what(), 0};
+  }
+}
+
+// Each page's whole-row offset that lines it up with the middle page.
+std::vector<int> alignmentOf(const py::array& given) {
+  const py::array a = nativeOrder(given);
+  if (a.ndim() != 3 || depthOf(a, "pages", -1) != 8) throw py::type_error("alignment takes (P, H, W) uint8 pages");
+  std::vector<velIPL::GImage> pages;
+  for (py::ssize_t p = 0; p < a.shape(0); ++p) {
+    pages.push_back(imageFrom<velIPL::GImage, std::uint8_t>(a[py::make_tuple(p, py::ellipsis())].cast<py::array>()));
+  }
+  std::vector<const velIPL::GImage*> pointers;
+  for (const velIPL::GImage& g : pages) pointers.push_back(&g);
+  return alignmentOffsets(pointers);
+}
+
 void writeImage(const std::string& path, const py::array& given, double spacingX, double spacingY, bool mark) {
   const std::string ext = lowerExtension(path);
   const bool bmp = ext == ".bmp", png = ext == ".png", tiff = ext == ".tif" || ext == ".tiff";
@@ -802,6 +838,8 @@ PYBIND11_MODULE(_lumifold, m) {
         py::arg("lateral") = false);
   m.def("read", &readFile, py::arg("path"));
   m.def("probe", &probeFile, py::arg("path"));
+  m.def("write_volume", &writeVolume, py::arg("path"), py::arg("volume"), py::arg("x"), py::arg("z"), py::arg("y"));
+  m.def("alignment_offsets", &alignmentOf, py::arg("pages"));
   m.def("read_series", &readSeries, py::arg("inputs"), py::arg("sort"));
   m.def("colorize", &colorize, py::arg("grey"), py::arg("scale"));
   m.def("write", &writeImage, py::arg("path"), py::arg("image"), py::arg("spacing_x"), py::arg("spacing_y"),

@@ -326,3 +326,34 @@ def test_numpy_arguments_spacing_floats_and_version(tmp_path):
     assert frames is sim.frames and bad == ()
     with pytest.raises(AttributeError):
         sim.frames = None
+
+
+def test_merge_volume_pages_are_merges_and_the_stack_is_calibrated(tmp_path):
+    from PIL import Image
+
+    cli("simulate", tmp_path / "v", "--positions", 3, "--repeats", 4, "--layout", "interleaved",
+        "--width", 64, "--height", 48, "-q")
+    frames = lumifold.read(tmp_path / "v" / "volume.tif")
+    result = lumifold.merge_volume(tmp_path / "v" / "volume.tif", repeats=np.int64(4), layout="interleaved",
+                                   reject="auto")
+    assert result.volume.shape == (3, 48, 64) and result.enface.shape == (3, 64)
+    for p in range(3):
+        alone = lumifold.merge(frames[[p, 3 + p, 6 + p, 9 + p]], reject="auto")
+        np.testing.assert_array_equal(result.volume[p], alone.grey)
+    # The command line writes the same pages and en-face view.
+    cli("volume", tmp_path / "v" / "volume.tif", "--repeats", 4, "--layout", "interleaved", "--reject", "auto",
+        "-o", tmp_path / "cli.tif", "--enface", tmp_path / "enface.tif", "-q")
+    np.testing.assert_array_equal(lumifold.read(tmp_path / "cli.tif"), result.volume)
+    np.testing.assert_array_equal(lumifold.read(tmp_path / "enface.tif")[0], result.enface)
+
+    # Another reader sees P pages and the spacing ImageJ's header gives.
+    lumifold.write(tmp_path / "out.tif", result.volume, spacing=(0.01, 0.004, 0.05))
+    with Image.open(tmp_path / "out.tif") as stack:
+        assert stack.n_frames == 3
+        description = stack.tag_v2[270]
+        assert "slices=3" in description and "unit=mm" in description and "spacing=0.05" in description
+        assert float(stack.tag_v2[282]) == pytest.approx(100.0)
+    info = lumifold.probe(tmp_path / "out.tif")
+    assert info.frames == 3 and info.spacing == pytest.approx((0.01, 0.004))
+    with pytest.raises(ValueError, match="12 frames do not divide into 5 repeats"):
+        lumifold.merge_volume(frames, repeats=5)

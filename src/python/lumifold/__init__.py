@@ -31,8 +31,10 @@ __all__ = [
     "FileInfo",
     "MergeResult",
     "Simulation",
+    "VolumeResult",
     "colorize",
     "merge",
+    "merge_volume",
     "probe",
     "read",
     "read_series",
@@ -190,6 +192,33 @@ class FileInfo:
     software: Optional[str]
 
 
+@dataclass(frozen=True, eq=False)
+class VolumeResult:
+    """What :func:`merge_volume` gives.
+
+    Attributes:
+        volume: ``(P, height, width)``: page p is ``merge(...)``'s ``grey``
+            for position p's frames, as ``lumifold-cli volume`` writes it
+            (after alignment when asked).
+        enface: ``(P, width)``: every page's column means over the slab's
+            rows, rounded half up (``--enface``).
+        positions: the positions merged, in order.
+        results: one :class:`MergeResult` per position (frame quality,
+            figures, shifts).
+        offsets: each page's whole-row alignment offset (all 0 without
+            ``align_positions``).
+        spacing: (mm per column, per row, between positions); each None
+            where unknown. Pass it to :func:`write` with the volume.
+    """
+
+    volume: np.ndarray
+    enface: np.ndarray
+    positions: Tuple[int, ...]
+    results: Tuple[MergeResult, ...]
+    offsets: Tuple[int, ...]
+    spacing: Tuple[Optional[float], Optional[float], Optional[float]]
+
+
 def _is_path(x: object) -> bool:
     return isinstance(x, (str, os.PathLike))
 
@@ -339,6 +368,93 @@ def merge(frames: Frames, algorithm: str = "correlation", progress: Optional[Pro
     return MergeResult(**_lumifold.merge_arrays([np.asarray(x) for x in items], algorithm, callback, **options))
 
 
+_LAYOUTS = ("grouped", "interleaved", "per-file")
+
+
+def merge_volume(frames: Frames, *, repeats: Optional[int] = None, positions: Optional[int] = None,
+                 layout: str = "grouped", algorithm: str = "correlation", reject: Union[str, bool] = "none",
+                 reference: Union[None, str, int] = None, lateral: bool = False, quality: bool = False,
+                 position_range: Optional[Sequence[int]] = None, align_positions: bool = False,
+                 slab: Optional[Tuple[int, int]] = None, progress: Optional[Progress] = None) -> VolumeResult:
+    """Average a volume of P positions scanned R times: every position merged as :func:`merge` merges it.
+
+    ``frames`` is a ``(P * R, height, width)`` array or what :func:`merge`
+    takes; for ``layout="per-file"`` a sequence of R files or folders, each
+    one pass of P frames. Layouts as ``lumifold-cli volume``: "grouped"
+    (repeat r of position p is frame ``p * R + r``), "interleaved" (frame
+    ``r * P + p``), "per-file". Give ``repeats`` or ``positions``.
+    ``reference`` is the repeat within each position (or "auto"); the
+    other options are :func:`merge`'s, for every position. ``progress``
+    is called with (positions done, positions). ``slab=(top, bottom)``
+    restricts the en-face mean to those rows.
+
+    >>> sim = lumifold.read("volume.tif")                  # 8 positions x 5 repeats
+    >>> v = lumifold.merge_volume(sim, repeats=5, layout="interleaved")
+    >>> lumifold.write("averaged.tif", v.volume, spacing=v.spacing)
+    """
+    layout = _choice("layout", layout, _LAYOUTS)
+    if (repeats is None) == (positions is None):
+        raise ValueError("give repeats or positions (one of them)")
+    given = _integer("repeats" if repeats is not None else "positions", repeats if repeats is not None else positions)
+    if given < 1:
+        raise ValueError(f"{'repeats' if repeats is not None else 'positions'} must be at least 1, got {given}")
+    spacing: Tuple[Optional[float], Optional[float], Optional[float]] = (None, None, None)
+    if layout == "per-file":
+        if _is_path(frames) or isinstance(frames, np.ndarray):
+            raise TypeError("per-file takes a sequence of R files or folders, one pass each")
+        passes = [read_series([os.fspath(x)]) if _is_path(x) else np.asarray(x) for x in frames]
+        if positions is None and repeats is not None and len(passes) != repeats:
+            raise ValueError(f"per-file takes one input per repeat: {len(passes)} inputs for {repeats} repeats")
+        if any(len(p) != len(passes[0]) for p in passes):
+            raise ValueError("per-file: every pass must hold the same number of frames")
+        stack = np.concatenate(passes)
+        first = frames[0]
+    elif isinstance(frames, np.ndarray):
+        stack, first = frames, None
+    else:
+        items = [frames] if _is_path(frames) else list(frames)
+        stack = read_series([os.fspath(x) for x in items]) if all(_is_path(x) for x in items) else \
+            np.stack([np.asarray(x) for x in items])
+        first = items[0] if _is_path(items[0]) else None
+    if first is not None and _is_path(first) and os.path.isfile(first):
+        info = probe(first)
+        if info.spacing is not None:
+            spacing = (info.spacing[0], info.spacing[1], None)
+    if stack.ndim != 3:
+        raise ValueError(f"a volume's frames are (n, height, width), got {stack.ndim} dimensions")
+    total = stack.shape[0]
+    if total % given:
+        raise ValueError(f"{total} frames do not divide into {given} {'repeats' if repeats is not None else 'positions'}")
+    R = given if repeats is not None else total // given
+    P = total // R
+    chosen = list(range(P)) if position_range is None else [_integer("position", p) for p in position_range]
+    for p in chosen:
+        if not 0 <= p < P:
+            raise ValueError(f"position {p} is not one of the volume's {P}")
+    callback = _progress_callable(progress)
+    results = []
+    for k, p in enumerate(chosen):
+        numbers = [p * R + r if layout == "grouped" else r * P + p for r in range(R)]
+        results.append(merge(stack[numbers], algorithm, reject=reject, reference=reference, lateral=lateral,
+                             quality=quality))
+        if callback is not None:
+            callback(k + 1, len(chosen))
+    pages = np.stack([r.grey for r in results])
+    offsets: Tuple[int, ...] = (0,) * len(results)
+    if _flag("align_positions", align_positions):
+        offsets = tuple(_lumifold.alignment_offsets(np.stack([r.grey8 for r in results])))
+        h = pages.shape[1]
+        rows = np.arange(h)
+        pages = np.stack([page[np.clip(rows - d, 0, h - 1)] for page, d in zip(pages, offsets)])
+    top, bottom = (0, pages.shape[1]) if slab is None else (_integer("slab top", slab[0]), _integer("slab bottom", slab[1]))
+    if not 0 <= top < bottom <= pages.shape[1]:
+        raise ValueError(f"slab must be rows (top, bottom) with 0 <= top < bottom <= {pages.shape[1]}")
+    n = bottom - top
+    sums = pages[:, top:bottom, :].astype(np.uint64).sum(axis=1)
+    enface = ((2 * sums + n) // (2 * n)).astype(pages.dtype)
+    return VolumeResult(pages, enface, tuple(chosen), tuple(results), offsets, spacing)
+
+
 def read(path: PathLike) -> np.ndarray:
     """Every frame of one image file as an ``(n, height, width)`` array.
 
@@ -402,7 +518,10 @@ def write(path: PathLike, image: np.ndarray, *,
     - 2-D ``uint8``: grey, as ``--grey`` (.bmp 24-bit grey, .png and .tif 8-bit);
     - 2-D ``uint16``: 16-bit grey, .png or .tif;
     - ``(height, width, 3)`` ``uint8``: colour, as ``--output``;
-    - 2-D ``float32``/``float64``: a 32-bit floating-point TIFF, as ``--average``.
+    - 2-D ``float32``/``float64``: a 32-bit floating-point TIFF, as ``--average``;
+    - ``(P, height, width)`` ``uint8``/``uint16``: a volume, as ``lumifold-cli
+      volume`` writes it (TIFF, ImageJ's calibration from ``spacing``
+      ``(x, z, y)``, :attr:`VolumeResult.spacing`).
 
     ``spacing`` is (millimetres per column, per row), or one number for
     square pixels, kept in PNG and TIFF; a merge's is ``result.spacing``.
@@ -414,8 +533,20 @@ def write(path: PathLike, image: np.ndarray, *,
     >>> lumifold.write("grey.png", result.grey, spacing=result.spacing)
     >>> lumifold.write("average.tif", result.average)
     """
+    image = np.asarray(image)
+    if image.ndim == 3 and image.shape[2] != 3:
+        # A volume: (P, height, width) as lumifold-cli volume writes it,
+        # with spacing (per column, per row, between positions).
+        if not str(path).lower().endswith((".tif", ".tiff")):
+            raise ValueError(f"{path}: a volume is written as a TIFF stack (.tif or .tiff)")
+        if isinstance(spacing, (tuple, list)) and len(spacing) == 3:
+            x, z, y = (0.0 if v is None else float(v) for v in spacing)
+        else:
+            (x, z), y = _spacing(spacing), 0.0
+        _lumifold.write_volume(os.fspath(path), image, x, z, y)
+        return
     x, y = _spacing(spacing)
-    _lumifold.write(os.fspath(path), np.asarray(image), x, y, _flag("mark", mark))
+    _lumifold.write(os.fspath(path), image, x, y, _flag("mark", mark))
 
 
 def simulate(frames: int = 8, width: int = 512, height: int = 496, seed: int = 1, max_shift: Optional[int] = None,
