@@ -42,12 +42,6 @@ std::string formatDb(double db) {
   return text;
 }
 
-ProgressReporter::Mode progressMode(const MergeOptions& o, const CliEnvironment& env) {
-  using Mode = ProgressReporter::Mode;
-  if (o.quiet) return Mode::Silent;
-  if (env.errIsTerminal()) return Mode::Bar;
-  return o.progress ? Mode::Lines : Mode::Silent;
-}
 
 std::string percentOf(long long n, long long of) {
   char text[32];
@@ -95,6 +89,13 @@ void printQualitySummary(const MergePlan& plan, const MergeOutcome& outcome, con
 }
 
 }  // namespace
+
+ProgressReporter::Mode progressMode(const MergeOptions& o, const CliEnvironment& env) {
+  using Mode = ProgressReporter::Mode;
+  if (o.quiet) return Mode::Silent;
+  if (env.errIsTerminal()) return Mode::Bar;
+  return o.progress ? Mode::Lines : Mode::Silent;
+}
 
 void printLeftOut(const std::vector<LeftOutFile>& leftOut, std::ostream& out) {
   for (const LeftOutFile& f : leftOut) out << kProgram << ": note: left out " << f.path << ": " << f.reason << '\n';

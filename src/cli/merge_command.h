@@ -11,6 +11,7 @@
 #include <ostream>
 #include <vector>
 
+#include "cli/progress_reporter.h"
 #include "pipeline/series_merge.h"
 
 namespace CLI {
@@ -24,6 +25,10 @@ class CliEnvironment;
 // mergeSeries, showing progress on env.err() as the options and the
 // terminal ask and reporting it through env.mergeProgress().
 MergeOutcome mergeSeries(const MergePlan& plan, const MergeOptions& options, CliEnvironment& env);
+
+// How progress is shown: nothing when quiet, a bar on a terminal, lines
+// when --progress asks and stderr is no terminal.
+ProgressReporter::Mode progressMode(const MergeOptions& options, const CliEnvironment& env);
 
 // "lumifold-cli: note: left out PATH: REASON" for each file on out.
 void printLeftOut(const std::vector<LeftOutFile>& leftOut, std::ostream& out);

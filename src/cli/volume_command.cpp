@@ -15,12 +15,8 @@ int runVolume(const VolumeOptions& o, CliEnvironment& env) {
   const double start = seconds();
   const VolumePlan plan = checkVolume(o);
   printLeftOut(plan.leftOut, env.err());
-  using Mode = ProgressReporter::Mode;
-  const Mode mode = o.merge.quiet ? Mode::Silent : env.errIsTerminal() ? Mode::Bar
-                                                 : o.merge.progress ? Mode::Lines : Mode::Silent;
   // Positions are what a volume counts; the bar shows them, not frames.
-  std::ostringstream ignored;
-  ProgressReporter shown(env.err(), mode);
+  ProgressReporter shown(env.err(), progressMode(o.merge, env));
   shown.start(static_cast<int>(plan.chosen.size()));
   VolumeWriter writer(plan, o);
   int kept = 0, frames = 0;
