@@ -14,19 +14,26 @@
 //   cost       a merge that measures quality takes at most 10 % longer than
 //              one that does not (fast implementation, both registrations)
 //
+// With --real DIR (a copy of the public real data set, real_dataset.h) it
+// judges the speckle filter on that set instead (denoise_evaluation.h):
+// --eyes LIST (default 1-9, the development eyes), --strength S, --per-eye.
+//
 // Exit status 0 when every target is met, 1 otherwise. --quick: fewer seeds.
 #include <algorithm>
 #include <ctime>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <unistd.h>
 #include <string>
 #include <vector>
 
+#include "denoise_evaluation.h"
 #include "pipeline/image_metrics.h"
 #include "merge/merger.h"
+#include "real_dataset.h"
 #include "sim/bscan_simulator.h"
 #include "sim/series_writer.h"
 
@@ -227,9 +234,42 @@ void cost(int repeats) {
   std::filesystem::remove_all(folder, ignored);
 }
 
+// --real DIR [--eyes LIST] [--strength S] [--per-eye]: the real-data
+// evaluation of the speckle filter; exit status 2 on a usage error.
+int realData(int argc, char** argv) {
+  DenoiseEvaluation e;
+  std::string eyes = "1-9";
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (a == "--real" && hasValue) {
+      e.dir = argv[++i];
+    } else if (a == "--eyes" && hasValue) {
+      eyes = argv[++i];
+    } else if (a == "--strength" && hasValue) {
+      e.strength = std::atof(argv[++i]);
+    } else if (a == "--per-eye") {
+      e.perEye = true;
+    } else {
+      std::fprintf(stderr, "lumifold_evaluate: unknown argument %s\n", a.c_str());
+      return 2;
+    }
+  }
+  try {
+    e.eyes = parseEyeSelection(eyes);
+    return evaluateSpeckleFilter(e) ? 0 : 1;
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "lumifold_evaluate: %s\n", error.what());
+    return 2;
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--real") == 0) return realData(argc, argv);
+  }
   const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
   const int seeds = quick ? 5 : 20;
   rejection(seeds);

@@ -1,5 +1,6 @@
 #include "merge/merger.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "ipl/ipl_exception.h"
@@ -8,8 +9,10 @@
 #include "merge/accumulation.h"
 #include "merge/anterior_edge.h"
 #include "merge/column_transform.h"
+#include "merge/denoise/speckle_filter.h"
 #include "merge/eight_bit_view.h"
 #include "merge/frame_reader.h"
+#include "merge/fast/worker_pool.h"
 #include "merge/median_filters.h"
 
 namespace lumifold {
@@ -28,6 +31,39 @@ std::vector<MergeFrame> firstFrames(const std::vector<std::string>& fileNames) {
   return frames;
 }
 
+// The frame as the sum receives it: column x from the image's column
+// x - lateral, moved down by s[x] rows; covered marks the pixels it reaches.
+template <typename Image>
+void movedFrame(const Image& image, const RowVector& s, int lateral, velIPL::DImage& out,
+                std::vector<std::uint8_t>& covered) {
+  const int w = image.width();
+  const int h = image.height();
+  out = velIPL::DImage(w, h, 0.0);
+  covered.assign(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), 0);
+  for (int x = 0; x < w; ++x) {
+    const int source = x - lateral;
+    if (source < 0 || source >= w) continue;
+    const long long shift = static_cast<long long>(clampedShift(s[x], h));
+    for (int y = 0; y < h; ++y) {
+      const long long row = y - shift;
+      if (row < 0 || row >= h) continue;
+      out.at(x, y) = image.at(source, static_cast<int>(row));
+      covered[static_cast<std::size_t>(y) * w + x] = 1;
+    }
+  }
+}
+
+template <typename Image>
+velIPL::DImage toDoubles(const Image& image) {
+  velIPL::DImage out(image.width(), image.height(), 0.0);
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) out.at(x, y) = image.at(x, y);
+  }
+  return out;
+}
+
+int filterThreads(int threads) { return threads > 0 ? threads : std::min(WorkerPool::availableCores(), 8); }
+
 }  // namespace
 
 Merger::Merger(const std::vector<std::string>& fileNames, MergeProgress* progress)
@@ -41,6 +77,11 @@ Merger::~Merger() = default;
 void Merger::setShiftObserver(ShiftObserver observer) { observer_ = std::move(observer); }
 
 void Merger::setQualityObserver(QualityObserver observer) { qualityObserver_ = std::move(observer); }
+
+void Merger::setSpeckleFilter(const SpeckleFilter* filter, double strength) {
+  speckleFilter_ = filter;
+  speckleStrength_ = filter ? strength : 0.0;
+}
 
 GImage Merger::mergeByCorrelation() {
   if (imageCount_ < 1) throw velIPL::IPLException("No image to merge");
@@ -65,6 +106,8 @@ GImage Merger::run(RegistrationKind kind) {
   imageQuality_ = ImageQuality();
   referenceGrey_ = GImage();
   referenceFull_ = velIPL::G16Image();
+  frameFilter_.reset();
+  filterFigures_ = FilterFigures();
   GImage merged;
   const bool fast = implementation_ == Implementation::Fast;
   if (qualityOptionsOn()) {
@@ -82,7 +125,34 @@ GImage Merger::run(RegistrationKind kind) {
     referenceFull_ = velIPL::G16Image();
     measured_ = true;
   }
+  if (frameFilter_) merged = finishFilter();
   return merged;
+}
+
+GImage Merger::finishFilter() {
+  const velIPL::DImage before = average();
+  WorkerPool pool(implementation_ == Implementation::Fast ? filterThreads(threads_) : 1);
+  velIPL::DImage after = frameFilter_->finish(pool);
+  const QualityRegions regions = findQualityRegions(before);
+  filterFigures_.before = measureQuality(before, regions);
+  filterFigures_.after = measureQuality(after, regions);
+  filterFigures_.frameNoise = frameFilter_->frameNoise();
+  frameFilter_.reset();
+  accumulator_ = std::move(after);
+  divisor_ = 1;
+  return result();
+}
+
+void Merger::filterFrame(const FramePixels& frame, const RowVector& shifts, int lateral) {
+  if (!frameFilter_) return;
+  velIPL::DImage moved;
+  std::vector<std::uint8_t> covered;
+  if (frame.bitsPerSample == 16) {
+    movedFrame(frame.full, shifts, lateral, moved, covered);
+  } else {
+    movedFrame(frame.grey, shifts, lateral, moved, covered);
+  }
+  frameFilter_->add(moved, covered);
 }
 
 void Merger::startMeasuring(const GImage& reference, RegistrationKind kind) {
@@ -190,6 +260,10 @@ void Merger::startAccumulator(const FramePixels& reference) {
     }
   }
   divisor_ = imageCount_;
+  if (speckleFilter_) {
+    frameFilter_ = speckleFilter_->make(speckleStrength_);
+    frameFilter_->start(bitsPerSample_ == 16 ? toDoubles(reference.full) : toDoubles(reference.grey));
+  }
   // The figures compare the average with the reference it started from.
   if (measuring_) {
     if (bitsPerSample_ == 16) {
@@ -223,6 +297,7 @@ void Merger::accept(int index, const FramePixels& frame, const RowVector& raw, c
                     const RowVector& shifts) {
   if (observer_) observer_(index, shifts);
   measure(index, frame, raw, smoothed, shifts);
+  filterFrame(frame, shifts, 0);
   if (frame.bitsPerSample == 16) {
     accumulateShifted(accumulator_, frame.full, shifts);
   } else {

@@ -44,7 +44,9 @@
 namespace lumifold {
 
 class EightBitView;
+class FrameFilter;
 class FrameReader;
+struct SpeckleFilter;
 struct FramePixels;
 class WorkerPool;
 
@@ -109,6 +111,23 @@ public:
   // merge starts.
   void setQualityOptions(const QualityOptions& options) { qualityOptions_ = options; }
 
+  // A speckle filter (denoise/speckle_filter.h, docs/denoise.md): the
+  // registered frames also go through filter at strength, and the merge's
+  // image, average() and average16() are then the filtered picture.
+  // nullptr, the default, merges exactly as without it. The result does
+  // not depend on the implementation or the threads.
+  void setSpeckleFilter(const SpeckleFilter* filter, double strength);
+  const SpeckleFilter* speckleFilter() const { return speckleFilter_; }
+  double speckleStrength() const { return speckleStrength_; }
+  // After a filtered merge: the figures of the plain average and of the
+  // filtered picture over the regions found on the plain average, and the
+  // noise deviation of one frame the filter measured.
+  struct FilterFigures {
+    QualityFigures before, after;
+    double frameNoise = 0.0;
+  };
+  const FilterFigures& filterFigures() const { return filterFigures_; }
+
   // After a merge that measured (an observer set or an option on): each
   // registered frame's measures in list order, with the rejection's verdict;
   // the reference's index; the image-quality figures of the average and the
@@ -149,6 +168,10 @@ private:
   // Adds frame moved sideways by lateral and then by shifts, counting the
   // columns it covers.
   void addFrame(const FramePixels& frame, const mathORN::RowVector& shifts, int lateral, std::vector<int>& counts);
+  // Hands the speckle filter the frame moved as addFrame moves it.
+  void filterFrame(const FramePixels& frame, const mathORN::RowVector& shifts, int lateral);
+  // Replaces the average by the filtered picture; returns the merged image.
+  velIPL::GImage finishFilter();
   void finishAverage(const std::vector<int>& counts);
   void startProgress();
   void stepProgress();
@@ -206,6 +229,10 @@ private:
   std::vector<FrameQuality> qualities_;
   int referenceIndex_ = 0;
   ImageQuality imageQuality_;
+  const SpeckleFilter* speckleFilter_ = nullptr;
+  double speckleStrength_ = 0.0;
+  std::unique_ptr<FrameFilter> frameFilter_;
+  FilterFigures filterFigures_;
   int currentImage_ = -1;
   Implementation implementation_ = Implementation::Fast;
   int threads_ = 0;

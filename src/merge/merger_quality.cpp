@@ -117,6 +117,7 @@ GImage Merger::qualityMerge(RegistrationKind kind) {
 }
 
 void Merger::addFrame(const FramePixels& frame, const RowVector& shifts, int lateral, std::vector<int>& counts) {
+  filterFrame(frame, shifts, lateral);
   if (frame.bitsPerSample == 16) {
     addMoved(accumulator_, frame.full, shifts, lateral, counts);
   } else {

@@ -109,6 +109,7 @@ void Merger::acceptPooled(int index, const FramePixels& frame, const RowVector& 
   }
   if (observer_) observer_(index, shifts);
   measure(index, frame, raw, smoothed, shifts);
+  filterFrame(frame, shifts, 0);
   accumulateShifted(accumulator_, frame.grey, shifts, pool);
   stepProgress();
 }
