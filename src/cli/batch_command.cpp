@@ -86,6 +86,23 @@ void addQuality(SummaryRow& row, const MergePlan& plan, const MergeOutcome& outc
   row["enl"] = fixed(iq.average.enl, 2);
 }
 
+// The speckle filter's columns: the filter and strength, and the figures
+// before (the plain average's, as a measured merge gives them) and after.
+void addFilter(SummaryRow& row, const MergeOutcome& outcome) {
+  const Merger::FilterFigures& f = outcome.filterFigures;
+  char strength[32];
+  std::snprintf(strength, sizeof strength, "%g", outcome.filterStrength);
+  row["denoise"] = outcome.filterKey + " " + strength;
+  if (!outcome.measured) {
+    row["snr_db"] = fixed(f.before.snrDb, 2);
+    row["cnr"] = fixed(f.before.cnr, 3);
+    row["enl"] = fixed(f.before.enl, 2);
+  }
+  row["snr_filtered_db"] = fixed(f.after.snrDb, 2);
+  row["cnr_filtered"] = fixed(f.after.cnr, 3);
+  row["enl_filtered"] = fixed(f.after.enl, 2);
+}
+
 // One series from its first check to its last file; never throws but
 // std::bad_alloc's kin are turned into the row's error too.
 SummaryRow runSeries(const BatchSeries& series, const MergeOptions& m, CliEnvironment& env) {
@@ -98,6 +115,7 @@ SummaryRow runSeries(const BatchSeries& series, const MergeOptions& m, CliEnviro
     const MergeOutcome outcome = mergeSeries(plan, m, env);
     writeMergeResults(plan, outcome, m);
     if (outcome.measured) addQuality(row, plan, outcome);
+    if (outcome.filtered) addFilter(row, outcome);
     row["status"] = "done";
   } catch (const PathError& e) {
     row["status"] = "failed";
@@ -220,6 +238,7 @@ MergeOptions seriesMergeOptions(const BatchOptions& o, const BatchSeries& series
   if (!series.reject.empty()) m.reject = series.reject;
   if (!series.reference.empty()) m.reference = series.reference == "first" ? "" : series.reference;
   if (!series.lateral.empty()) m.lateral = series.lateral == "yes";
+  if (!series.denoise.empty()) m.denoise = series.denoise == "none" ? "" : series.denoise;
   const fs::path folder(o.outputFolder);
   const std::string extension = o.format == "bmp" ? ".bmp" : (o.format == "png" ? ".png" : ".tif");
   m.output = (folder / (series.name + extension)).string();
@@ -365,13 +384,15 @@ BatchCommand::BatchCommand(CLI::App& app) {
       "multi-frame DICOM, ...) are the series, named after the sub-folder or the file\n"
       "without its extension; or a manifest: a CSV file with the columns name and inputs\n"
       "(separated by ';', relative to the manifest's folder) and optionally algorithm,\n"
-      "scale, frames, reject, reference (first, auto or a number) and lateral (yes or\n"
-      "no), which replace the options below for that row.\n"
+      "scale, frames, reject, reference (first, auto or a number), lateral (yes or\n"
+      "no) and denoise (none, default or a strength), which replace the options below\n"
+      "for that row.\n"
       "Each series is merged exactly as 'merge' merges it, into OUTDIR/NAME.bmp (or .png,\n"
       ".tif) and the files asked for below. A failed series is reported and the batch goes\n"
       "on; the exit status is 1 when any failed. OUTDIR/summary.csv has one row per series:\n"
       "name, frames, frames_used, algorithm, seconds, the reference, frames_dropped, SNR,\n"
-      "CNR and ENL when frame quality is measured, status (done or failed) and error.\n"
+      "CNR and ENL when frame quality is measured or the speckle filter runs, the filter\n"
+      "and its SNR, CNR and ENL after filtering, status (done or failed) and error.\n"
       "--shard K/N (K from 0 to N-1) takes the series whose name hashes to K, the same on\n"
       "every machine; its summary is OUTDIR/summary-K-of-N.csv. See docs/scaling.md.");
   command_->add_option("INPUT", options_.input, "Folder of series, or manifest (.csv)")->required();

@@ -23,6 +23,7 @@
 #include "color/color_scales.h"
 #include "merge/registration_methods.h"
 #include "ipl/ipl_exception.h"
+#include "merge/denoise/speckle_filter.h"
 #include "merge/eight_bit_view.h"
 #include "merge/frame_reader.h"
 #include "shell/merge_failure.h"
@@ -47,6 +48,19 @@ std::string percentOf(long long n, long long of) {
   char text[32];
   std::snprintf(text, sizeof text, "%.2f %%", 100.0 * static_cast<double>(n) / static_cast<double>(of));
   return text;
+}
+
+// The summary's line for a filtered merge: the filter, its strength, the
+// noise it measured and the figures before and after it.
+void printFilterSummary(const MergeOutcome& outcome, std::ostream& out) {
+  const Merger::FilterFigures& f = outcome.filterFigures;
+  char text[300];
+  std::snprintf(text, sizeof text,
+                "Speckle filter: %s at strength %g (noise of one frame %.3g); SNR %.1f -> %.1f dB, CNR %.2f -> %.2f, "
+                "ENL %.1f -> %.1f\n",
+                outcome.filterKey.c_str(), outcome.filterStrength, f.frameNoise, f.before.snrDb, f.after.snrDb,
+                f.before.cnr, f.after.cnr, f.before.enl, f.after.enl);
+  out << text;
 }
 
 // The summary's lines when frame quality is measured: the reference when it
@@ -122,6 +136,7 @@ void printMergeSummary(const MergePlan& plan, const MergeOutcome& outcome, const
   out << "Merged " << frameCount << (frameCount == 1 ? " frame" : " frames") << " of " << merged.width() << " x "
       << merged.height() << " by " << registrationFor(o.algorithm).name << " in " << formatSeconds(outcome.seconds)
       << " (" << formatSeconds(seconds() - startTime) << " in all).\n";
+  if (outcome.filtered) printFilterSummary(outcome, out);
   out << "Wrote " << plan.output << " (" << colorScaleFor(o.scale).name << ")\n";
   if (!plan.grey.empty()) {
     const bool sixteen = outcome.bitsPerSample == 16;
@@ -205,6 +220,26 @@ void addMergeOptions(CLI::App& command, MergeOptions& options) {
                      "default: the first frame");
   command.add_flag("--lateral", options.lateral,
                    "Find and undo each frame's whole-pixel sideways slip before the axial registration");
+  char help[256];
+  std::snprintf(help, sizeof help,
+                "Filter the speckle of the registered frames (%s); STRENGTH from 0 to %g, default %g: "
+                "its width in units of the measured noise (docs/denoise.md). Give INPUT first, or "
+                "--denoise=STRENGTH",
+                kSpeckleFilters[0].name, kMaxStrength, kSpeckleFilters[0].defaultStrength);
+  command.add_option("--denoise", options.denoise, help)
+      ->expected(0, 1)
+      ->default_str("default")
+      ->type_name("[STRENGTH]")
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            try {
+              denoiseStrength(text);
+              return std::string();
+            } catch (const std::invalid_argument& e) {
+              return std::string(e.what());
+            }
+          },
+          "", "strength"));
 }
 
 MergeCommand::MergeCommand(CLI::App& app) {

@@ -45,7 +45,7 @@ int runMerge(const MergeOptions& options, CliEnvironment& env);
 
 // Adds the options that say how a series is merged (-a/--algorithm,
 // -s/--scale, --frames, --sort, --exclude, --reject, --reference,
-// --lateral), bound to options, to command. The merge and the batch
+// --lateral, --denoise), bound to options, to command. The merge and the batch
 // commands both call it.
 void addMergeOptions(CLI::App& command, MergeOptions& options);
 

@@ -38,7 +38,8 @@ void movedFrame(const Image& image, const RowVector& s, int lateral, velIPL::DIm
                 std::vector<std::uint8_t>& covered) {
   const int w = image.width();
   const int h = image.height();
-  out = velIPL::DImage(w, h, 0.0);
+  if (out.width() != w || out.height() != h) out = velIPL::DImage(w, h, 0.0);
+  for (int y = 0; y < h; ++y) std::fill(out.row(y), out.row(y) + w, 0.0);
   covered.assign(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), 0);
   for (int x = 0; x < w; ++x) {
     const int source = x - lateral;
@@ -107,6 +108,7 @@ GImage Merger::run(RegistrationKind kind) {
   referenceGrey_ = GImage();
   referenceFull_ = velIPL::G16Image();
   frameFilter_.reset();
+  filterPool_.reset();
   filterFigures_ = FilterFigures();
   GImage merged;
   const bool fast = implementation_ == Implementation::Fast;
@@ -131,13 +133,15 @@ GImage Merger::run(RegistrationKind kind) {
 
 GImage Merger::finishFilter() {
   const velIPL::DImage before = average();
-  WorkerPool pool(implementation_ == Implementation::Fast ? filterThreads(threads_) : 1);
-  velIPL::DImage after = frameFilter_->finish(pool);
+  velIPL::DImage after = frameFilter_->finish(*filterPool_);
   const QualityRegions regions = findQualityRegions(before);
   filterFigures_.before = measureQuality(before, regions);
   filterFigures_.after = measureQuality(after, regions);
   filterFigures_.frameNoise = frameFilter_->frameNoise();
   frameFilter_.reset();
+  filterPool_.reset();
+  filterFrame_ = velIPL::DImage();
+  filterCovered_ = std::vector<std::uint8_t>();
   accumulator_ = std::move(after);
   divisor_ = 1;
   return result();
@@ -145,14 +149,12 @@ GImage Merger::finishFilter() {
 
 void Merger::filterFrame(const FramePixels& frame, const RowVector& shifts, int lateral) {
   if (!frameFilter_) return;
-  velIPL::DImage moved;
-  std::vector<std::uint8_t> covered;
   if (frame.bitsPerSample == 16) {
-    movedFrame(frame.full, shifts, lateral, moved, covered);
+    movedFrame(frame.full, shifts, lateral, filterFrame_, filterCovered_);
   } else {
-    movedFrame(frame.grey, shifts, lateral, moved, covered);
+    movedFrame(frame.grey, shifts, lateral, filterFrame_, filterCovered_);
   }
-  frameFilter_->add(moved, covered);
+  frameFilter_->add(filterFrame_, filterCovered_, *filterPool_);
 }
 
 void Merger::startMeasuring(const GImage& reference, RegistrationKind kind) {
@@ -262,7 +264,9 @@ void Merger::startAccumulator(const FramePixels& reference) {
   divisor_ = imageCount_;
   if (speckleFilter_) {
     frameFilter_ = speckleFilter_->make(speckleStrength_);
-    frameFilter_->start(bitsPerSample_ == 16 ? toDoubles(reference.full) : toDoubles(reference.grey));
+    // Threads of its own: the fast merge's pool lives only in its loop.
+    filterPool_ = std::make_unique<WorkerPool>(implementation_ == Implementation::Fast ? filterThreads(threads_) : 1);
+    frameFilter_->start(bitsPerSample_ == 16 ? toDoubles(reference.full) : toDoubles(reference.grey), *filterPool_);
   }
   // The figures compare the average with the reference it started from.
   if (measuring_) {

@@ -28,6 +28,7 @@
 // exactly as before frames and depths existed.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -232,6 +233,10 @@ private:
   const SpeckleFilter* speckleFilter_ = nullptr;
   double speckleStrength_ = 0.0;
   std::unique_ptr<FrameFilter> frameFilter_;
+  std::unique_ptr<WorkerPool> filterPool_;
+  // The frame being handed to the filter, moved, and the pixels it covers.
+  velIPL::DImage filterFrame_;
+  std::vector<std::uint8_t> filterCovered_;
   FilterFigures filterFigures_;
   int currentImage_ = -1;
   Implementation implementation_ = Implementation::Fast;

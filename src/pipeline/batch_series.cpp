@@ -12,6 +12,7 @@
 #include "pipeline/path_error.h"
 #include "pipeline/csv_reader.h"
 #include "pipeline/input_list.h"
+#include "pipeline/series_merge.h"
 #include "color/color_scales.h"
 #include "ipl/image_decoder.h"
 #include "ipl/ipl_exception.h"
@@ -139,7 +140,8 @@ std::vector<BatchSeries> readManifest(const std::string& path) {
   }
   if (rows.empty()) throw PathError(path, "Empty manifest: no header line");
 
-  const std::vector<std::string> known{"name", "inputs", "algorithm", "scale", "frames", "reject", "reference", "lateral"};
+  const std::vector<std::string> known{"name", "inputs", "algorithm", "scale", "frames", "reject", "reference", "lateral",
+                                        "denoise"};
   std::string knownList;
   for (const std::string& k : known) knownList += (knownList.empty() ? "" : ", ") + k;
   std::map<std::string, std::size_t> column;
@@ -202,6 +204,14 @@ std::vector<BatchSeries> readManifest(const std::string& path) {
     s.reject = oneOf("reject", field("reject"), {"none", "auto"}, false);
     s.reference = oneOf("reference", field("reference"), {"first", "auto"}, true);
     s.lateral = oneOf("lateral", field("lateral"), {"yes", "no"}, false);
+    s.denoise = field("denoise");
+    if (!s.denoise.empty() && s.denoise != "none") {
+      try {
+        denoiseStrength(s.denoise);
+      } catch (const std::invalid_argument& e) {
+        throw PathError(path, at + e.what() + " (none, default or a strength)");
+      }
+    }
     series.push_back(std::move(s));
   }
   if (series.empty()) throw PathError(path, "No series in manifest");

@@ -14,7 +14,8 @@
 // A manifest is a CSV file (name ending in .csv) with a header line naming
 // its columns: "name" and "inputs" are required; "algorithm", "scale",
 // "frames", "reject" (none, auto), "reference" (first, auto, a frame
-// number) and "lateral" (yes, no) are optional and, where a row fills
+// number), "lateral" (yes, no) and "denoise" (none, default, a strength)
+// are optional and, where a row fills
 // them, replace the batch's options for that series. Inputs are separated by ';' and taken relative to
 // the manifest's folder unless absolute.
 //
@@ -40,6 +41,7 @@ struct BatchSeries {
   std::string reject;     // none or auto
   std::string reference;  // first, auto or a frame number
   std::string lateral;    // yes or no
+  std::string denoise;    // none, default or a strength
 };
 
 // The series of input, a folder or a manifest. outputFolder is left out of

@@ -17,7 +17,8 @@ namespace lumifold {
 const std::vector<std::string>& summaryColumns() {
   static const std::vector<std::string> columns{
       "name",          "frames", "frames_used", "algorithm", "seconds", "reference", "frames_dropped", "snr_db",
-      "snr_reference_db", "snr_gain_db", "cnr", "enl", "status", "error"};
+      "snr_reference_db", "snr_gain_db", "cnr", "enl", "denoise", "snr_filtered_db", "cnr_filtered", "enl_filtered",
+      "status", "error"};
   return columns;
 }
 

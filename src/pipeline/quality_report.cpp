@@ -98,7 +98,14 @@ std::string qualityReportJson(const MergePlan& plan, const MergeOutcome& outcome
     << r.backgroundGap << ", \"backgroundPixels\": " << r.backgroundPixels << ", \"tissueBandRows\": " << r.bandRows
     << ", \"tissuePixels\": " << r.tissuePixels << ", \"homogeneousPixels\": " << r.homogeneousPixels
     << "},\n    \"average\": " << figuresJson(iq.average) << ",\n    \"reference\": " << figuresJson(iq.reference)
-    << ",\n    \"snrGainDb\": " << number(iq.snrGainDb) << "\n  }\n}\n";
+    << ",\n    \"snrGainDb\": " << number(iq.snrGainDb) << "\n  }";
+  if (outcome.filtered) {
+    const Merger::FilterFigures& f = outcome.filterFigures;
+    j << ",\n  \"speckleFilter\": {\"filter\": " << quoted(outcome.filterKey)
+      << ", \"strength\": " << number(outcome.filterStrength) << ", \"frameNoise\": " << number(f.frameNoise)
+      << ",\n    \"before\": " << figuresJson(f.before) << ",\n    \"after\": " << figuresJson(f.after) << "}";
+  }
+  j << "\n}\n";
   return j.str();
 }
 

@@ -1,6 +1,8 @@
 #include "pipeline/series_merge.h"
 
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +11,7 @@
 #include <utility>
 
 #include "ipl/ipl_exception.h"
+#include "merge/denoise/speckle_filter.h"
 #include "merge/eight_bit_view.h"
 #include "merge/frame_reader.h"
 #include "pipeline/file_support.h"
@@ -208,6 +211,20 @@ PathError mergeFailureError(const MergePlan& plan, int currentImage, const std::
                   reasonFor(failure.reason, plan.framePaths[frame]));
 }
 
+double denoiseStrength(const std::string& text) {
+  if (text.empty()) return -1.0;
+  if (text == "default") return kSpeckleFilters[0].defaultStrength;
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (end == text.c_str() || *end != '\0' || !(v >= 0.0 && v <= kMaxStrength)) {
+    char limit[32];
+    std::snprintf(limit, sizeof limit, "%g", kMaxStrength);
+    throw std::invalid_argument("The speckle filter's strength is a number from 0 to " + std::string(limit) +
+                                ", not '" + text + "'");
+  }
+  return v;
+}
+
 MergeOutcome mergeSeries(const MergePlan& plan, const MergeOptions& o, MergeProgress* progress) {
   MergeOutcome outcome;
   Merger merger(plan.frames, progress);
@@ -226,6 +243,8 @@ MergeOutcome mergeSeries(const MergePlan& plan, const MergeOptions& o, MergeProg
     // An observer makes the merge measure; the measures are read at the end.
     merger.setQualityObserver([](const FrameQuality&) {});
   }
+  const double strength = denoiseStrength(o.denoise);
+  if (strength >= 0.0) merger.setSpeckleFilter(&kSpeckleFilters[0], strength);
 
   const double start = seconds();
   try {
@@ -247,6 +266,12 @@ MergeOutcome mergeSeries(const MergePlan& plan, const MergeOptions& o, MergeProg
     outcome.qualities = merger.frameQualities();
     outcome.reference = merger.referenceIndex();
     outcome.imageQuality = merger.imageQuality();
+  }
+  if (merger.speckleFilter()) {
+    outcome.filtered = true;
+    outcome.filterKey = merger.speckleFilter()->key;
+    outcome.filterStrength = strength;
+    outcome.filterFigures = merger.filterFigures();
   }
   if (outcome.bitsPerSample == 16) outcome.grey16 = merger.average16();
   if (!plan.average.empty()) outcome.average = merger.average();

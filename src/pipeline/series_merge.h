@@ -56,6 +56,9 @@ struct MergeOptions {
   std::string reference;
   bool lateral = false;
   std::string report;
+  // The speckle filter (docs/denoise.md): "" off, "default" or a strength
+  // (--denoise [STRENGTH]).
+  std::string denoise;
   // True when the merge measures frame quality: an option or a report asks.
   bool measuresQuality() const { return reject != "none" || !reference.empty() || lateral || !report.empty(); }
 };
@@ -104,7 +107,19 @@ struct MergeOutcome {
   std::vector<FrameQuality> qualities;
   int reference = 0;
   ImageQuality imageQuality;
+  // When the options ask for the speckle filter: its key, its strength and
+  // the figures of the plain average and of the filtered picture.
+  bool filtered = false;
+  std::string filterKey;
+  double filterStrength = 0.0;
+  Merger::FilterFigures filterFigures;
 };
+
+// The strength --denoise (or a manifest's denoise column) asks for: the
+// filter's default for "default", the number for one from 0 to
+// kMaxStrength, below 0 for "" (no filter). Throws std::invalid_argument
+// naming what it takes for anything else.
+double denoiseStrength(const std::string& text);
 
 // Expands the inputs, refuses outputs that are folders, collide with each
 // other or with an input (UsageError), or cannot be written; checks every

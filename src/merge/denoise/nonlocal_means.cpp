@@ -78,15 +78,19 @@ velIPL::DImage nonLocalMeans(const velIPL::DImage& image, const velIPL::DImage& 
   const int rowsMax = kBandRows + 2 * pry;
   const int cw = w + 2 * prx;
   std::vector<std::vector<float>> scratch(static_cast<std::size_t>(pool.size()));
+  std::vector<std::vector<int>> steps(static_cast<std::size_t>(pool.size()));
   pool.run(bands, [&](int band, int worker) {
     std::vector<float>& s = scratch[static_cast<std::size_t>(worker)];
     const int y0 = band * kBandRows;
     const int rows = std::min(kBandRows, h - y0);
-    s.assign(static_cast<std::size_t>(rowsMax) * cw + static_cast<std::size_t>(kBandRows) * (cw + 2 * w), 0.0f);
+    s.assign(static_cast<std::size_t>(rowsMax) * cw + static_cast<std::size_t>(kBandRows) * (cw + 2 * w) + w, 0.0f);
     float* diff = s.data();
     float* column = diff + static_cast<std::size_t>(rowsMax) * cw;
     float* num = column + static_cast<std::size_t>(kBandRows) * cw;
     float* den = num + static_cast<std::size_t>(kBandRows) * w;
+    float* weight = den + static_cast<std::size_t>(kBandRows) * w;
+    std::vector<int>& step = steps[static_cast<std::size_t>(worker)];
+    step.resize(static_cast<std::size_t>(w));
     for (int dy = -sry; dy <= sry; ++dy) {
       for (int dx = -srx; dx <= srx; ++dx) {
         // diff row r holds image row y0 - pry + r, columns -prx .. w + prx - 1.
@@ -113,14 +117,19 @@ velIPL::DImage nonLocalMeans(const velIPL::DImage& image, const velIPL::DImage& 
           const float* candidate = at(v, y0 + r + dy + padY, padX + dx);
           float* nr = num + static_cast<std::size_t>(r) * w;
           float* dr = den + static_cast<std::size_t>(r) * w;
+          // Three passes, so that the first and last run in vector lanes:
+          // the patch sums and their table steps, the weights, the sums.
           for (int x = 0; x < w; ++x) {
             float d = c[x];
             for (int k = 1; k <= 2 * prx; ++k) d += c[x + k];
             float t = d * scale;
             if (!(t < limit)) t = limit;  // NaN included
-            const float weight = table[static_cast<std::size_t>(t)];
-            nr[x] += weight * candidate[x];
-            dr[x] += weight;
+            step[x] = static_cast<int>(t);
+          }
+          for (int x = 0; x < w; ++x) weight[x] = table[static_cast<std::size_t>(step[x])];
+          for (int x = 0; x < w; ++x) {
+            nr[x] += weight[x] * candidate[x];
+            dr[x] += weight[x];
           }
         }
       }

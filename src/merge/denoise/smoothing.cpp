@@ -4,43 +4,64 @@
 #include <cmath>
 #include <vector>
 
+#include "merge/fast/worker_pool.h"
+
 namespace lumifold {
 
 namespace {
+
+constexpr int kBandRows = 32;
 
 int clampIndex(long long i, int n) { return static_cast<int>(i < 0 ? 0 : (i >= n ? n - 1 : i)); }
 
 // out(x, y) = sum over k of taps[k] * in(x + k - r, y) along the rows, then
 // the same down the columns with columnTaps.
-velIPL::DImage separable(const velIPL::DImage& in, const std::vector<double>& rowTaps,
-                         const std::vector<double>& columnTaps) {
+// An image of w x h zeros, reusing image's memory when it has that size.
+void zeros(velIPL::DImage& image, int w, int h) {
+  if (image.width() != w || image.height() != h) {
+    image = velIPL::DImage(w, h, 0.0);
+    return;
+  }
+  for (int y = 0; y < h; ++y) std::fill(image.row(y), image.row(y) + w, 0.0);
+}
+
+void separable(const velIPL::DImage& in, const std::vector<double>& rowTaps, const std::vector<double>& columnTaps,
+               velIPL::DImage& result, velIPL::DImage& across, WorkerPool& pool) {
   const int w = in.width();
   const int h = in.height();
-  if (w == 0 || h == 0) return in;
+  zeros(across, w, h);
+  zeros(result, w, h);
+  if (w == 0 || h == 0) return;
   const int rx = static_cast<int>(rowTaps.size() / 2);
   const int ry = static_cast<int>(columnTaps.size() / 2);
-  velIPL::DImage across(w, h, 0.0);
-  std::vector<double> padded(static_cast<std::size_t>(w) + 2 * static_cast<std::size_t>(rx));
-  for (int y = 0; y < h; ++y) {
-    const double* src = in.row(y);
-    for (int i = 0; i < static_cast<int>(padded.size()); ++i) padded[static_cast<std::size_t>(i)] = src[clampIndex(i - rx, w)];
-    double* out = across.row(y);
-    for (int x = 0; x < w; ++x) {
-      double s = 0.0;
-      for (int k = 0; k <= 2 * rx; ++k) s += rowTaps[static_cast<std::size_t>(k)] * padded[static_cast<std::size_t>(x + k)];
-      out[x] = s;
+  const int bands = (h + kBandRows - 1) / kBandRows;
+  std::vector<std::vector<double>> padding(static_cast<std::size_t>(pool.size()));
+  pool.run(bands, [&](int band, int worker) {
+    std::vector<double>& padded = padding[static_cast<std::size_t>(worker)];
+    padded.resize(static_cast<std::size_t>(w) + 2 * static_cast<std::size_t>(rx));
+    for (int y = band * kBandRows; y < std::min(h, (band + 1) * kBandRows); ++y) {
+      const double* src = in.row(y);
+      for (std::size_t i = 0; i < padded.size(); ++i) padded[i] = src[clampIndex(static_cast<long long>(i) - rx, w)];
+      // Tap by tap over the whole row, which runs in vector lanes; each
+      // pixel still sums its taps in the same order.
+      double* out = across.row(y);
+      for (int k = 0; k <= 2 * rx; ++k) {
+        const double t = rowTaps[static_cast<std::size_t>(k)];
+        const double* p = padded.data() + k;
+        for (int x = 0; x < w; ++x) out[x] += t * p[x];
+      }
     }
-  }
-  velIPL::DImage result(w, h, 0.0);
-  for (int y = 0; y < h; ++y) {
-    double* out = result.row(y);
-    for (int k = 0; k <= 2 * ry; ++k) {
-      const double t = columnTaps[static_cast<std::size_t>(k)];
-      const double* src = across.row(clampIndex(static_cast<long long>(y) + k - ry, h));
-      for (int x = 0; x < w; ++x) out[x] += t * src[x];
+  });
+  pool.run(bands, [&](int band, int) {
+    for (int y = band * kBandRows; y < std::min(h, (band + 1) * kBandRows); ++y) {
+      double* out = result.row(y);
+      for (int k = 0; k <= 2 * ry; ++k) {
+        const double t = columnTaps[static_cast<std::size_t>(k)];
+        const double* src = across.row(clampIndex(static_cast<long long>(y) + k - ry, h));
+        for (int x = 0; x < w; ++x) out[x] += t * src[x];
+      }
     }
-  }
-  return result;
+  });
 }
 
 std::vector<double> gaussianTaps(double sigma) {
@@ -64,12 +85,14 @@ std::vector<double> boxTaps(int radius) {
 
 }  // namespace
 
-velIPL::DImage gaussianSmooth(const velIPL::DImage& image, double sigmaY, double sigmaX) {
-  return separable(image, gaussianTaps(sigmaX), gaussianTaps(sigmaY));
+void gaussianSmooth(const velIPL::DImage& image, double sigmaY, double sigmaX, velIPL::DImage& out,
+                    velIPL::DImage& scratch, WorkerPool& pool) {
+  separable(image, gaussianTaps(sigmaX), gaussianTaps(sigmaY), out, scratch, pool);
 }
 
-velIPL::DImage boxMean(const velIPL::DImage& image, int radiusY, int radiusX) {
-  return separable(image, boxTaps(radiusX), boxTaps(radiusY));
+void boxMean(const velIPL::DImage& image, int radiusY, int radiusX, velIPL::DImage& out, velIPL::DImage& scratch,
+             WorkerPool& pool) {
+  separable(image, boxTaps(radiusX), boxTaps(radiusY), out, scratch, pool);
 }
 
 }  // namespace lumifold

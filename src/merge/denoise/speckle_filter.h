@@ -30,14 +30,14 @@ class WorkerPool;
 // registered frame (covered marks, row by row, the pixels the frame
 // reached; the others take no part), finish the result: an image of the
 // reference's size, each pixel within the range of the frames' pixels.
-// The result depends on nothing but the frames, their order and the
-// strength: not on the pool's threads. Frames must have the reference's
-// size (std::invalid_argument otherwise).
+// Each works on the pool's threads; the result depends on nothing but the
+// frames, their order and the strength, not on the threads. Frames must
+// have the reference's size (std::invalid_argument otherwise).
 class FrameFilter {
 public:
   virtual ~FrameFilter() = default;
-  virtual void start(const velIPL::DImage& reference) = 0;
-  virtual void add(const velIPL::DImage& frame, const std::vector<std::uint8_t>& covered) = 0;
+  virtual void start(const velIPL::DImage& reference, WorkerPool& pool) = 0;
+  virtual void add(const velIPL::DImage& frame, const std::vector<std::uint8_t>& covered, WorkerPool& pool) = 0;
   virtual velIPL::DImage finish(WorkerPool& pool) = 0;
   // The noise deviation of one frame the filter measured, in the frames'
   // units; 0 before start.
