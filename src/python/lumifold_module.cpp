@@ -36,6 +36,7 @@
 #include "ipl/image_decoder.h"
 #include "ipl/images.h"
 #include "ipl/ipl_exception.h"
+#include "merge/denoise/speckle_filter.h"
 #include "merge/merge_frame.h"
 #include "merge/merge_progress.h"
 #include "merge/merger.h"
@@ -292,13 +293,35 @@ void addQuality(py::dict& result, const Merger& merger, std::size_t count) {
 
 // Runs the merge without the GIL and gathers what the result holds. Engine
 // failures go to onFailure(currentImage, message), which raises.
+// The strength --denoise's text asks for (below 0: none), or ValueError.
+double filterStrength(const std::string& denoise) {
+  try {
+    return lumifold::denoiseStrength(denoise);
+  } catch (const std::invalid_argument& e) {
+    throw py::value_error(e.what());
+  }
+}
+
+// The speckle filter's strength and figures, into the result.
+void addFilter(py::dict& result, const Merger& merger) {
+  const Merger::FilterFigures& f = merger.filterFigures();
+  py::dict d;
+  d["filter"] = merger.speckleFilter()->key;
+  d["strength"] = merger.speckleStrength();
+  d["frame_noise"] = f.frameNoise;
+  d["before"] = figuresDict(f.before);
+  d["after"] = figuresDict(f.after);
+  result["speckle_filter"] = d;
+}
+
 template <typename OnFailure>
 py::dict runMerge(std::vector<MergeFrame> frames, int width, const std::string& algorithm, py::object callback,
-                  const QualityRequest& quality, OnFailure onFailure) {
+                  const QualityRequest& quality, double denoise, OnFailure onFailure) {
   const RegistrationMethod& method = methodFor(algorithm);
   const std::size_t count = frames.size();
   PythonProgress progress(std::move(callback));
   Merger merger(std::move(frames), &progress);
+  if (denoise >= 0.0) merger.setSpeckleFilter(&lumifold::kSpeckleFilters[0], denoise);
   if (quality.measure) {
     Merger::QualityOptions options;
     options.reject = quality.reject;
@@ -359,15 +382,18 @@ py::dict runMerge(std::vector<MergeFrame> frames, int width, const std::string& 
   result["algorithm"] = method.key;
   result["spacing"] = py::none();
   if (quality.measure) addQuality(result, merger, count);
+  if (merger.speckleFilter()) addFilter(result, merger);
   return result;
 }
 
 // frames: 2-D arrays, checked here and lent to the engine, which copies each
 // one when it reaches it, as it copies every frame.
 py::dict mergeArrays(const std::vector<py::array>& frames, const std::string& algorithm, py::object progress,
-                     bool quality, const std::string& reject, py::object reference, bool lateral) {
+                     bool quality, const std::string& reject, py::object reference, bool lateral,
+                     const std::string& denoise) {
   if (frames.empty()) throw py::value_error("merge needs at least one frame, got none");
   methodFor(algorithm);
+  const double strength = filterStrength(denoise);
   const QualityRequest request = qualityRequest(quality, reject, reference, lateral, frames.size());
   std::vector<MergeFrame> list;
   list.reserve(frames.size());
@@ -408,7 +434,7 @@ py::dict mergeArrays(const std::vector<py::array>& frames, const std::string& al
     borrowed.bitsPerSample = bits;
     list.emplace_back(borrowed);
   }
-  return runMerge(std::move(list), static_cast<int>(width), algorithm, std::move(progress), request,
+  return runMerge(std::move(list), static_cast<int>(width), algorithm, std::move(progress), request, strength,
                   [](int current, const std::string& message) {
                     throw py::value_error("frame " + std::to_string(current) + ": " + message);
                   });
@@ -461,12 +487,14 @@ MergePlan planSeries(const std::vector<std::string>& inputs, bool sort) {
 }
 
 py::dict mergeFiles(const std::vector<std::string>& inputs, const std::string& algorithm, py::object progress,
-                    bool sort, bool quality, const std::string& reject, py::object reference, bool lateral) {
+                    bool sort, bool quality, const std::string& reject, py::object reference, bool lateral,
+                    const std::string& denoise) {
   if (inputs.empty()) throw py::value_error("merge needs at least one frame, got none");
   methodFor(algorithm);
+  const double strength = filterStrength(denoise);
   const MergePlan plan = planSeries(inputs, sort);
   const QualityRequest request = qualityRequest(quality, reject, reference, lateral, plan.frames.size());
-  py::dict result = runMerge(plan.frames, plan.size.width, algorithm, std::move(progress), request,
+  py::dict result = runMerge(plan.frames, plan.size.width, algorithm, std::move(progress), request, strength,
                              [&](int current, const std::string& message) {
                                const PathError e = mergeFailureError(plan, current < 0 ? 0 : current, message);
                                const std::string& path =
@@ -832,10 +860,10 @@ PYBIND11_MODULE(_lumifold, m) {
 
   m.def("merge_arrays", &mergeArrays, py::arg("frames"), py::arg("algorithm"), py::arg("progress"),
         py::arg("quality") = false, py::arg("reject") = "none", py::arg("reference") = py::none(),
-        py::arg("lateral") = false);
+        py::arg("lateral") = false, py::arg("denoise") = "");
   m.def("merge_files", &mergeFiles, py::arg("paths"), py::arg("algorithm"), py::arg("progress"), py::arg("sort"),
         py::arg("quality") = false, py::arg("reject") = "none", py::arg("reference") = py::none(),
-        py::arg("lateral") = false);
+        py::arg("lateral") = false, py::arg("denoise") = "");
   m.def("read", &readFile, py::arg("path"));
   m.def("probe", &probeFile, py::arg("path"));
   m.def("write_volume", &writeVolume, py::arg("path"), py::arg("volume"), py::arg("x"), py::arg("z"), py::arg("y"));

@@ -102,6 +102,16 @@ class MergeResult:
 
     Otherwise these keep their defaults (``frame_quality`` empty,
     ``image_quality`` None).
+
+    When the speckle filter ran (``denoise``; docs/denoise.md), ``grey``,
+    ``grey8`` and ``average`` are the filtered picture and
+
+        speckle_filter: ``{"filter": ..., "strength": ..., "frame_noise":
+            ..., "before": {...}, "after": {...}}``, the figure dicts of
+            the plain average and of the filtered picture as in
+            ``image_quality``.
+
+    Otherwise it is None.
     """
 
     grey: np.ndarray
@@ -116,6 +126,7 @@ class MergeResult:
     lateral_shifts: Optional[np.ndarray] = None
     image_quality: Optional[Dict[str, Any]] = None
     spacing: Optional[Tuple[float, float]] = None
+    speckle_filter: Optional[Dict[str, Any]] = None
 
     def picture(self, scale: str = "rainbow") -> np.ndarray:
         """The coloured picture, ``(height, width, 3)`` ``uint8``, as ``--output`` writes it.
@@ -219,6 +230,18 @@ class VolumeResult:
     spacing: Tuple[Optional[float], Optional[float], Optional[float]]
 
 
+def _denoise_text(denoise: Union[None, bool, float]) -> str:
+    if denoise is None or denoise is False:
+        return ""
+    if denoise is True:
+        return "default"
+    if isinstance(denoise, (np.bool_,)):
+        return "default" if denoise else ""
+    if isinstance(denoise, (int, float, np.integer, np.floating)):
+        return repr(float(denoise))
+    raise TypeError(f"denoise is None, True or a strength, not {type(denoise).__name__}")
+
+
 def _is_path(x: object) -> bool:
     return isinstance(x, (str, os.PathLike))
 
@@ -288,7 +311,8 @@ def _progress_callable(progress: Optional[Progress]) -> Optional[Callable[[int, 
 
 def merge(frames: Frames, algorithm: str = "correlation", progress: Optional[Progress] = None, *,
           sort: bool = False, reject: Union[str, bool] = "none", reference: Union[None, str, int] = None,
-          lateral: bool = False, quality: bool = False) -> MergeResult:
+          lateral: bool = False, quality: bool = False,
+          denoise: Union[None, bool, float] = None) -> MergeResult:
     """Register every frame to the reference (frame 0 unless chosen) and average them.
 
     Args:
@@ -313,6 +337,10 @@ def merge(frames: Frames, algorithm: str = "correlation", progress: Optional[Pro
             (``--lateral``).
         quality: measure frame quality and the image-quality figures even
             with the three options off (they measure anyway).
+        denoise: filter the speckle of the registered frames
+            (``--denoise``): True at the default strength, a number from 0
+            to 10 at that strength; None or False (the default) merges
+            without it.
 
     Returns:
         a :class:`MergeResult`: the same images and shifts as
@@ -344,7 +372,7 @@ def merge(frames: Frames, algorithm: str = "correlation", progress: Optional[Pro
         reference = _choice("reference", reference, ("auto",))
     sort = _flag("sort", sort)
     options = dict(quality=_flag("quality", quality), reject=reject, reference=reference,
-                   lateral=_flag("lateral", lateral))
+                   lateral=_flag("lateral", lateral), denoise=_denoise_text(denoise))
     if _is_path(frames):
         frames = [frames]
     if isinstance(frames, np.ndarray):
