@@ -1,7 +1,8 @@
 // Benchmarks of the merge engine: whole merges from files with the fast and
 // the straightforward implementation, the pieces of a correlation merge,
-// FFTW's time for the same transforms as a bound, and the peak memory of a
-// merge; a summary table closes the run.
+// FFTW's time for the same transforms as a bound, the peak memory of a
+// merge, and the speckle filter's time and memory on a 900 x 450 series; a
+// summary table closes the run.
 //
 //   lumifold_bench [--data FOLDER] [--quick] [--from-memory] [Google Benchmark options]
 //
@@ -35,10 +36,12 @@
 #include "ipl/images.h"
 #include "math/cplx_vector.h"
 #include "merge/column_transform.h"
+#include "merge/denoise/speckle_filter.h"
 #include "merge/fast/column_correlator.h"
 #include "merge/fast/worker_pool.h"
 #include "merge/merger.h"
 #include "merge/registration_methods.h"
+#include "sim/bscan_simulator.h"
 
 extern char** environ;
 
@@ -209,6 +212,44 @@ void registerMemoryMerge(Size size, const RegistrationMethod& method) {
                                  }
                                  state.counters["frames"] = kFrames;
                                }),
+            Implementation::Fast);
+}
+
+// The speckle filter's series: the size of the public real data set's
+// B-scans, simulated in memory (the real scans are not available here).
+constexpr Size kFilterSize{900, 450};
+
+std::vector<lumifold::MergeFrame> filterSeries(int frames) {
+  lumifold::SimulationParameters p;
+  p.frames = frames;
+  p.width = kFilterSize.width;
+  p.height = kFilterSize.height;
+  p.seed = lumifold::bench::kSeriesSeed;
+  const lumifold::BScanSimulator sim(p);
+  std::vector<lumifold::MergeFrame> list;
+  for (int i = 0; i < frames; ++i) list.emplace_back(sim.frame(i));
+  return list;
+}
+
+GImage filteredMerge(const std::vector<lumifold::MergeFrame>& frames, bool filtered) {
+  Merger merger(frames);
+  if (filtered) merger.setSpeckleFilter(&lumifold::kSpeckleFilters[0], lumifold::kSpeckleFilters[0].defaultStrength);
+  return merger.mergeByCorrelation();
+}
+
+std::string filterMergeName(bool filtered) {
+  return std::string(filtered ? "merge-denoised" : "merge-plain") + "/correlation/" + kFilterSize.tag() + "x5";
+}
+
+// Five frames from memory merged with and without the filter, so that the
+// difference is the filter's own time.
+void registerFilteredMerge(bool filtered) {
+  wholeRuns(benchmark::RegisterBenchmark(filterMergeName(filtered).c_str(),
+                                         [=](benchmark::State& state) {
+                                           const std::vector<lumifold::MergeFrame> frames = filterSeries(5);
+                                           for (auto _ : state) benchmark::DoNotOptimize(filteredMerge(frames, filtered));
+                                           state.counters["frames"] = 5;
+                                         }),
             Implementation::Fast);
 }
 
@@ -490,6 +531,16 @@ Peak peakOf(Size size, int frames, const RegistrationMethod& method) {
   return peak;
 }
 
+// The heap a filtered merge of frames frames held in memory adds to the
+// frames themselves.
+double filterHeapMiB(int frames) {
+  const std::vector<lumifold::MergeFrame> list = filterSeries(frames);
+  const std::int64_t before = lumifold::bench::heapInUse();
+  lumifold::bench::resetHeapPeak();
+  filteredMerge(list, true);
+  return static_cast<double>(lumifold::bench::heapPeak() - before) / (1 << 20);
+}
+
 double loadAverage() {
   double load[1] = {std::nan("")};
   getloadavg(load, 1);
@@ -500,7 +551,8 @@ const char* verdict(bool ok) { return ok ? "met" : "NOT MET"; }
 
 using Peaks = std::vector<std::pair<std::string, Peak>>;
 
-void printTable(const Collector& c, double loadBefore, double loadAfter, const Peaks& peaks) {
+void printTable(const Collector& c, double loadBefore, double loadAfter, const Peaks& peaks,
+                const std::pair<double, double>& filterHeap) {
   auto perFrame = [&](const std::string& name, int frames) { return c.ms(name) / frames; };
   std::printf("\nLumifold merge benchmarks: simulated series, seed %u, mixed motion, %d frames; medians; "
               "%d core(s) available; load average %.2f before, %.2f after\n",
@@ -595,6 +647,14 @@ void printTable(const Collector& c, double loadBefore, double loadAfter, const P
   std::printf("  peak memory under 64 MiB:                     %6.1f MiB %s\n", largest, verdict(largest < 64.0));
   std::printf("  flat from 10 to 100 frames:                   %+6.1f MiB heap, %+.1f MiB process   %s\n", heapGrowth,
               residentGrowth, verdict(heapGrowth < 1.0 && residentGrowth < 4.0));
+  const double denoised = c.ms(filterMergeName(true));
+  const double plainMerge = c.ms(filterMergeName(false));
+  std::printf("\nSpeckle filter (%s, default strength), %s, 5 frames from memory\n", lumifold::kSpeckleFilters[0].key,
+              kFilterSize.label().c_str());
+  std::printf("  merge and filter %.0f ms (merge alone %.0f ms, the filter %.0f ms)   target <= 500 ms   %s\n",
+              denoised, plainMerge, denoised - plainMerge, verdict(denoised <= 500.0));
+  std::printf("  heap of a filtered merge: 5 frames %.1f MiB, 50 frames %.1f MiB   flat (< 1 MiB more)   %s\n",
+              filterHeap.first, filterHeap.second, verdict(filterHeap.second - filterHeap.first < 1.0));
   if (quick) std::printf("\n(--quick: fewer repetitions, short straightforward merges; not for the record)\n");
 }
 
@@ -651,6 +711,7 @@ int main(int argc, char** argv) {
   for (const RegistrationMethod* method : {&kCorrelation, &kAnteriorEdge}) registerMeasuredMerge(kClinical, *method);
   registerReadAll(kClinical);
   registerPieces(kClinical);
+  for (const bool filtered : {false, true}) registerFilteredMerge(filtered);
 
   Collector collector;
   benchmark::RunSpecifiedBenchmarks(&collector);
@@ -660,7 +721,8 @@ int main(int argc, char** argv) {
     peaks.emplace_back("correlation, " + std::to_string(frames) + " frames", peakOf(kClinical, frames, kCorrelation));
   }
   peaks.emplace_back("anterior edge, 100 frames", peakOf(kClinical, kFrames, kAnteriorEdge));
-  printTable(collector, loadBefore, loadAverage(), peaks);
+  const std::pair<double, double> filterHeap{filterHeapMiB(5), filterHeapMiB(50)};
+  printTable(collector, loadBefore, loadAverage(), peaks, filterHeap);
   benchmark::Shutdown();
   return 0;
 }

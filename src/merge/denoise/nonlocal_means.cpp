@@ -11,7 +11,7 @@ namespace lumifold {
 
 namespace {
 
-constexpr int kBandRows = 16;
+constexpr int kBandRows = 32;
 // exp(-t) tabulated for t in [0, kWeightRange); beyond it a patch counts
 // as unlike (exp(-12) is 6e-6). A table keeps the weights the same on
 // every machine, whatever its exp.
@@ -73,37 +73,57 @@ velIPL::DImage nonLocalMeans(const velIPL::DImage& image, const velIPL::DImage& 
 
   velIPL::DImage result(w, h, 0.0);
   const int bands = (h + kBandRows - 1) / kBandRows;
-  // Per worker: squared differences of the band's rows plus the patch's
-  // rows above and below, their column sums, and the band's sums.
-  const int rowsMax = kBandRows + 2 * pry;
-  const int cw = w + 2 * prx;
+  // Offsets come in pairs o and -o: the distance between the patches at p
+  // and p + o serves p (candidate p + o) and p + o (candidate p), so each
+  // pair's distances are worked out once, over the band's rows and the
+  // rows dy above them, and the columns dx beside them.
+  const int rowsMax = kBandRows + sry;           // distances per band
+  const int widthMax = w + srx;
+  const int diffRowsMax = rowsMax + 2 * pry;
+  const int diffWidthMax = widthMax + 2 * prx;
   std::vector<std::vector<float>> scratch(static_cast<std::size_t>(pool.size()));
   std::vector<std::vector<int>> steps(static_cast<std::size_t>(pool.size()));
   pool.run(bands, [&](int band, int worker) {
     std::vector<float>& s = scratch[static_cast<std::size_t>(worker)];
     const int y0 = band * kBandRows;
     const int rows = std::min(kBandRows, h - y0);
-    s.assign(static_cast<std::size_t>(rowsMax) * cw + static_cast<std::size_t>(kBandRows) * (cw + 2 * w) + w, 0.0f);
+    s.assign(static_cast<std::size_t>(diffRowsMax) * diffWidthMax + static_cast<std::size_t>(rowsMax) * diffWidthMax +
+                 static_cast<std::size_t>(rowsMax) * widthMax + 2 * static_cast<std::size_t>(kBandRows) * w,
+             0.0f);
     float* diff = s.data();
-    float* column = diff + static_cast<std::size_t>(rowsMax) * cw;
-    float* num = column + static_cast<std::size_t>(kBandRows) * cw;
+    float* column = diff + static_cast<std::size_t>(diffRowsMax) * diffWidthMax;
+    float* weight = column + static_cast<std::size_t>(rowsMax) * diffWidthMax;
+    float* num = weight + static_cast<std::size_t>(rowsMax) * widthMax;
     float* den = num + static_cast<std::size_t>(kBandRows) * w;
-    float* weight = den + static_cast<std::size_t>(kBandRows) * w;
     std::vector<int>& step = steps[static_cast<std::size_t>(worker)];
-    step.resize(static_cast<std::size_t>(w));
-    for (int dy = -sry; dy <= sry; ++dy) {
-      for (int dx = -srx; dx <= srx; ++dx) {
-        // diff row r holds image row y0 - pry + r, columns -prx .. w + prx - 1.
-        for (int r = 0; r < rows + 2 * pry; ++r) {
-          const float* a = at(g, y0 - pry + r + padY, padX - prx);
-          const float* b = at(g, y0 - pry + r + dy + padY, padX - prx + dx);
+    step.resize(static_cast<std::size_t>(widthMax));
+    // The centre's own weight is 1, so the sum of weights is never 0.
+    for (int r = 0; r < rows; ++r) {
+      const float* centre = at(v, y0 + r + padY, padX);
+      for (int x = 0; x < w; ++x) {
+        num[static_cast<std::size_t>(r) * w + x] = centre[x];
+        den[static_cast<std::size_t>(r) * w + x] = 1.0f;
+      }
+    }
+    for (int dy = 0; dy <= sry; ++dy) {
+      for (int dx = dy == 0 ? 1 : -srx; dx <= srx; ++dx) {
+        // Distances for p in rows y0 - dy .. y0 + rows - 1 and columns
+        // xa .. xa + span - 1, where p and p + o reach the band.
+        const int xa = std::min(0, -dx);
+        const int span = w + std::abs(dx);
+        const int distRows = rows + dy;
+        const int cw = span + 2 * prx;
+        for (int r = 0; r < distRows + 2 * pry; ++r) {
+          const int y = y0 - dy - pry + r;
+          const float* a = at(g, y + padY, padX + xa - prx);
+          const float* b = at(g, y + dy + padY, padX + xa - prx + dx);
           float* d = diff + static_cast<std::size_t>(r) * cw;
           for (int x = 0; x < cw; ++x) {
             const float e = a[x] - b[x];
             d[x] = e * e;
           }
         }
-        for (int r = 0; r < rows; ++r) {
+        for (int r = 0; r < distRows; ++r) {
           float* c = column + static_cast<std::size_t>(r) * cw;
           const float* d = diff + static_cast<std::size_t>(r) * cw;
           for (int x = 0; x < cw; ++x) c[x] = d[x];
@@ -112,24 +132,34 @@ velIPL::DImage nonLocalMeans(const velIPL::DImage& image, const velIPL::DImage& 
             for (int x = 0; x < cw; ++x) c[x] += dk[x];
           }
         }
-        for (int r = 0; r < rows; ++r) {
+        // Two passes, so that the first runs in vector lanes: the patch
+        // sums and their table steps, then the weights.
+        for (int r = 0; r < distRows; ++r) {
           const float* c = column + static_cast<std::size_t>(r) * cw;
-          const float* candidate = at(v, y0 + r + dy + padY, padX + dx);
-          float* nr = num + static_cast<std::size_t>(r) * w;
-          float* dr = den + static_cast<std::size_t>(r) * w;
-          // Three passes, so that the first and last run in vector lanes:
-          // the patch sums and their table steps, the weights, the sums.
-          for (int x = 0; x < w; ++x) {
+          for (int x = 0; x < span; ++x) {
             float d = c[x];
             for (int k = 1; k <= 2 * prx; ++k) d += c[x + k];
             float t = d * scale;
             if (!(t < limit)) t = limit;  // NaN included
-            step[x] = static_cast<int>(t);
+            step[static_cast<std::size_t>(x)] = static_cast<int>(t);
           }
-          for (int x = 0; x < w; ++x) weight[x] = table[static_cast<std::size_t>(step[x])];
+          float* wr = weight + static_cast<std::size_t>(r) * span;
+          for (int x = 0; x < span; ++x) wr[x] = table[static_cast<std::size_t>(step[static_cast<std::size_t>(x)])];
+        }
+        for (int r = 0; r < rows; ++r) {
+          // q = (y0 + r, x): o's weight sits at distance row r + dy,
+          // column x - xa; -o's at row r, column x - dx - xa.
+          const float* forward = weight + static_cast<std::size_t>(r + dy) * span - xa;
+          const float* backward = weight + static_cast<std::size_t>(r) * span - xa - dx;
+          const float* ahead = at(v, y0 + r + dy + padY, padX + dx);
+          const float* behind = at(v, y0 + r - dy + padY, padX - dx);
+          float* nr = num + static_cast<std::size_t>(r) * w;
+          float* dr = den + static_cast<std::size_t>(r) * w;
           for (int x = 0; x < w; ++x) {
-            nr[x] += weight[x] * candidate[x];
-            dr[x] += weight[x];
+            nr[x] += forward[x] * ahead[x];
+            dr[x] += forward[x];
+            nr[x] += backward[x] * behind[x];
+            dr[x] += backward[x];
           }
         }
       }
@@ -138,7 +168,6 @@ velIPL::DImage nonLocalMeans(const velIPL::DImage& image, const velIPL::DImage& 
       double* out = result.row(y0 + r);
       const float* nr = num + static_cast<std::size_t>(r) * w;
       const float* dr = den + static_cast<std::size_t>(r) * w;
-      // The centre's own weight is 1, so the sum of weights is never 0.
       for (int x = 0; x < w; ++x) out[x] = static_cast<double>(nr[x]) / static_cast<double>(dr[x]);
     }
   });
