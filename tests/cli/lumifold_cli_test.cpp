@@ -449,3 +449,45 @@ TEST_F(LumifoldCli, NamesTheBadFramesItDropsInTheSummaryAndTheReport) {
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.err.find("not 'wink'"), std::string::npos) << run.err;
 }
+
+TEST_F(LumifoldCli, FiltersSpeckleWhenAskedInMergeAndBatchAndSaysHowMuch) {
+  simulate("s", 5, 160, 128);
+  CliRun run = cli({"merge", "s", "--grey", "plain.png", "-q"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  // With every quality option too: the filter sees the frames as they are added.
+  run = cli({"merge", "s", "--grey", "filtered.png", "--report", "r.json", "--reject", "auto", "--lateral",
+             "--denoise"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("Speckle filter: nl-means at strength 1 (noise of one frame "), std::string::npos)
+      << run.out;
+  EXPECT_NE(readAll(at("r.json")).find("\"speckleFilter\": {\"filter\": \"nl-means\", \"strength\": 1, "),
+            std::string::npos);
+  EXPECT_NE(readAll(at("plain.png")), readAll(at("filtered.png")));
+  run = cli({"merge", "s", "--denoise=0.5", "-q"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  for (const char* strength : {"11", "abc", "-1"}) {
+    run = cli({"merge", "s", "--denoise", strength});
+    EXPECT_EQ(run.status, 2) << strength;
+    EXPECT_NE(run.err.find("strength is a number from 0 to 10"), std::string::npos) << run.err;
+  }
+
+  std::ofstream(at("study.csv")) << "name,inputs,denoise\nplain,s,none\nfiltered,s,1.5\n";
+  run = cli({"batch", "study.csv", "-o", "out", "--denoise", "-q"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::vector<std::string> summary = lines(readAll(at("out/summary.csv")));
+  ASSERT_EQ(summary.size(), 3u);
+  const std::vector<std::string> heading = splitCsv(summary[0]);
+  const auto column = [&](const std::string& row, const std::string& name) {
+    const auto i = std::find(heading.begin(), heading.end(), name) - heading.begin();
+    return splitCsv(row)[static_cast<std::size_t>(i)];
+  };
+  const std::string filteredRow = column(summary[1], "name") == "filtered" ? summary[1] : summary[2];
+  const std::string plainRow = column(summary[1], "name") == "plain" ? summary[1] : summary[2];
+  EXPECT_EQ(column(filteredRow, "denoise"), "nl-means 1.5");
+  EXPECT_GT(std::stod(column(filteredRow, "snr_filtered_db")), std::stod(column(filteredRow, "snr_db")));
+  EXPECT_EQ(column(plainRow, "denoise"), "");
+  std::ofstream(at("bad.csv")) << "name,inputs,denoise\nx,s,strong\n";
+  run = cli({"batch", "bad.csv", "-o", "out2"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("not 'strong' (none, default or a strength)"), std::string::npos) << run.err;
+}

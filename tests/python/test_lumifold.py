@@ -357,3 +357,21 @@ def test_merge_volume_pages_are_merges_and_the_stack_is_calibrated(tmp_path):
     assert info.frames == 3 and info.spacing == pytest.approx((0.01, 0.004))
     with pytest.raises(ValueError, match="12 frames do not divide into 5 repeats"):
         lumifold.merge_volume(frames, repeats=5)
+
+
+def test_speckle_filter_is_the_command_lines_and_says_how_much(tmp_path):
+    series = tmp_path / "series"
+    cli("simulate", series, "--frames", 4, "--width", 128, "--height", 96, "--seed", 7, "-q")
+    cli("merge", series, "-q", "--grey", tmp_path / "grey.png", "--denoise=1.5")
+    filtered = lumifold.merge(lumifold.read_series(series), denoise=1.5)
+    np.testing.assert_array_equal(filtered.grey, lumifold.read(tmp_path / "grey.png")[0])
+    f = filtered.speckle_filter
+    assert f["filter"] == "nl-means" and f["strength"] == 1.5 and f["frame_noise"] > 0
+    assert f["after"]["snr_db"] > f["before"]["snr_db"]
+    plain = lumifold.merge(series)
+    assert plain.speckle_filter is None and not np.array_equal(plain.grey, filtered.grey)
+    assert lumifold.merge(series, denoise=True).speckle_filter["strength"] == 1.0
+    with pytest.raises(ValueError, match="from 0 to 10"):
+        lumifold.merge(series, denoise=10.5)
+    with pytest.raises(TypeError, match="denoise"):
+        lumifold.merge(series, denoise="strong")
