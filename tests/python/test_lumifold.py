@@ -362,7 +362,7 @@ def test_merge_volume_pages_are_merges_and_the_stack_is_calibrated(tmp_path):
 def test_speckle_filter_is_the_command_lines_and_says_how_much(tmp_path):
     series = tmp_path / "series"
     cli("simulate", series, "--frames", 4, "--width", 128, "--height", 96, "--seed", 7, "-q")
-    cli("merge", series, "-q", "--grey", tmp_path / "grey.png", "--denoise=1.5")
+    cli("merge", series, "-q", "-o", tmp_path / "merged.bmp", "--grey", tmp_path / "grey.png", "--denoise=1.5")
     filtered = lumifold.merge(lumifold.read_series(series), denoise=1.5)
     np.testing.assert_array_equal(filtered.grey, lumifold.read(tmp_path / "grey.png")[0])
     f = filtered.speckle_filter
