@@ -308,7 +308,7 @@ void addFilter(py::dict& result, const Merger& merger) {
   py::dict d;
   d["filter"] = merger.speckleFilter()->key;
   d["strength"] = merger.speckleStrength();
-  d["frame_noise"] = f.frameNoise;
+  d["frameNoise"] = f.frameNoise;
   d["before"] = figuresDict(f.before);
   d["after"] = figuresDict(f.after);
   result["speckle_filter"] = d;

@@ -366,8 +366,8 @@ def test_speckle_filter_is_the_command_lines_and_says_how_much(tmp_path):
     filtered = lumifold.merge(lumifold.read_series(series), denoise=1.5)
     np.testing.assert_array_equal(filtered.grey, lumifold.read(tmp_path / "grey.png")[0])
     f = filtered.speckle_filter
-    assert f["filter"] == "nl-means" and f["strength"] == 1.5 and f["frame_noise"] > 0
-    assert f["after"]["snr_db"] > f["before"]["snr_db"]
+    assert f["filter"] == "nl-means" and f["strength"] == 1.5 and f["frameNoise"] > 0
+    assert f["after"]["snrDb"] > f["before"]["snrDb"]
     plain = lumifold.merge(series)
     assert plain.speckle_filter is None and not np.array_equal(plain.grey, filtered.grey)
     assert lumifold.merge(series, denoise=True).speckle_filter["strength"] == 1.0

@@ -106,10 +106,10 @@ class MergeResult:
     When the speckle filter ran (``denoise``; docs/denoise.md), ``grey``,
     ``grey8`` and ``average`` are the filtered picture and
 
-        speckle_filter: ``{"filter": ..., "strength": ..., "frame_noise":
-            ..., "before": {...}, "after": {...}}``, the figure dicts of
-            the plain average and of the filtered picture as in
-            ``image_quality``.
+        speckle_filter: ``{"filter": ..., "strength": ..., "frameNoise":
+            ..., "before": {...}, "after": {...}}``, the report's
+            ``speckleFilter``: the figure dicts of the plain average and of
+            the filtered picture as in ``image_quality``.
 
     Otherwise it is None.
     """
