@@ -39,6 +39,7 @@
 #include "ipl/images.h"
 #include "ipl/ipl_exception.h"
 #include "math/math_exception.h"
+#include "merge/denoise/speckle_filter.h"
 #include "merge/merger.h"
 #include "merge/registration_methods.h"
 
@@ -130,9 +131,10 @@ struct MergeOutcome {
 };
 
 MergeOutcome merge(const std::vector<std::string>& paths, const lumifold::RegistrationMethod& method,
-                   lumifold::Merger::Implementation how) {
+                   lumifold::Merger::Implementation how, bool filtered = false) {
   lumifold::Merger merger(paths);
   merger.setImplementation(how);
+  if (filtered) merger.setSpeckleFilter(&lumifold::kSpeckleFilters[0], lumifold::kSpeckleFilters[0].defaultStrength);
   MergeOutcome outcome;
   try {
     outcome.image = method.run(merger);
@@ -193,6 +195,19 @@ void mergeAndCheck(const fuzzsupport::ScratchFile& a, const Decoded& first, cons
     }
     if (fast.message.empty() && !fuzzsupport::samePixels(fast.image, plain.image)) {
       broken("the fast and the straightforward merge differ", algorithm);
+    }
+    // The speckle filter changes the picture, never whether the merge
+    // succeeds, and gives the same picture after either implementation.
+    if (!fast.message.empty()) continue;
+    const std::vector<std::string> pair{a.path(), b.path()};
+    const MergeOutcome fastFiltered = merge(pair, method, lumifold::Merger::Implementation::Fast, true);
+    const MergeOutcome plainFiltered = merge(pair, method, lumifold::Merger::Implementation::Straightforward, true);
+    if (!fastFiltered.message.empty() || !plainFiltered.message.empty()) {
+      broken("the speckle filter made a merge fail", std::string(algorithm) + ": " + fastFiltered.message);
+    }
+    if (fastFiltered.image.width() != fast.image.width() || fastFiltered.image.height() != fast.image.height() ||
+        !fuzzsupport::samePixels(fastFiltered.image, plainFiltered.image)) {
+      broken("the filtered fast and straightforward merges differ", algorithm);
     }
   }
 }
