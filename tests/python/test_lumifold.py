@@ -371,6 +371,8 @@ def test_speckle_filter_is_the_command_lines_and_says_how_much(tmp_path):
     plain = lumifold.merge(series)
     assert plain.speckle_filter is None and not np.array_equal(plain.grey, filtered.grey)
     assert lumifold.merge(series, denoise=True).speckle_filter["strength"] == 1.0
+    volume = lumifold.merge_volume(lumifold.read_series(series), repeats=2, denoise=True)
+    assert all(r.speckle_filter["strength"] == 1.0 for r in volume.results)
     with pytest.raises(ValueError, match="from 0 to 10"):
         lumifold.merge(series, denoise=10.5)
     with pytest.raises(TypeError, match="denoise"):

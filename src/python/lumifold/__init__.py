@@ -403,7 +403,8 @@ def merge_volume(frames: Frames, *, repeats: Optional[int] = None, positions: Op
                  layout: str = "grouped", algorithm: str = "correlation", reject: Union[str, bool] = "none",
                  reference: Union[None, str, int] = None, lateral: bool = False, quality: bool = False,
                  position_range: Optional[Sequence[int]] = None, align_positions: bool = False,
-                 slab: Optional[Tuple[int, int]] = None, progress: Optional[Progress] = None) -> VolumeResult:
+                 slab: Optional[Tuple[int, int]] = None, progress: Optional[Progress] = None,
+                 denoise: Union[None, bool, float] = None) -> VolumeResult:
     """Average a volume of P positions scanned R times: every position merged as :func:`merge` merges it.
 
     ``frames`` is a ``(P * R, height, width)`` array or what :func:`merge`
@@ -464,7 +465,7 @@ def merge_volume(frames: Frames, *, repeats: Optional[int] = None, positions: Op
     for k, p in enumerate(chosen):
         numbers = [p * R + r if layout == "grouped" else r * P + p for r in range(R)]
         results.append(merge(stack[numbers], algorithm, reject=reject, reference=reference, lateral=lateral,
-                             quality=quality))
+                             quality=quality, denoise=denoise))
         if callback is not None:
             callback(k + 1, len(chosen))
     pages = np.stack([r.grey for r in results])
