@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <malloc.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -57,12 +58,25 @@ std::vector<std::string> seriesFiles(const MergeOptions& m) {
   return files;
 }
 
-bool allExist(const std::vector<std::string>& files) {
-  for (const std::string& f : files) {
-    std::error_code ec;
-    if (!fs::is_regular_file(f, ec)) return false;
+std::string field(const SummaryRow& row, const std::string& column) {
+  const auto it = row.find(column);
+  return it == row.end() ? "" : it->second;
+}
+
+// Why the series a summary row names must be merged again, or "" when the
+// row and the files it names are this run's result.
+std::string redoReason(const SummaryRow& row, const MergeOptions& m) {
+  if (field(row, "status") != "done") return "failed last time";
+  // A row of an older summary cannot say what its files were made with.
+  if (field(row, "options").empty()) return "options unknown";
+  if (field(row, "options") != seriesSettings(m)) return "options changed";
+  if (field(row, "inputs") != inputsFingerprint(m)) return "inputs changed";
+  for (const std::string& f : seriesFiles(m)) {
+    struct stat st {};
+    if (::stat(f.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return f + " missing";
+    if (st.st_size == 0) return f + " empty";
   }
-  return true;
+  return "";
 }
 
 std::string fixed(double value, int decimals) {
@@ -106,7 +120,12 @@ void addFilter(SummaryRow& row, const MergeOutcome& outcome) {
 // One series from its first check to its last file; never throws but
 // std::bad_alloc's kin are turned into the row's error too.
 SummaryRow runSeries(const BatchSeries& series, const MergeOptions& m, CliEnvironment& env) {
-  SummaryRow row{{"name", series.name}, {"algorithm", m.algorithm}};
+  // Taken before the inputs are read, so that a file changed during the
+  // merge makes the next --resume merge it again.
+  SummaryRow row{{"name", series.name},
+                 {"algorithm", m.algorithm},
+                 {"options", seriesSettings(m)},
+                 {"inputs", inputsFingerprint(m)}};
   const double start = seconds();
   try {
     const MergePlan plan = checkMerge(m);
@@ -300,21 +319,22 @@ int runBatch(const BatchOptions& o, CliEnvironment& env) {
   const std::string summaryProblem = outputProblem(summary);
   if (!summaryProblem.empty()) throw PathError(summary, summaryProblem);
 
-  // Rows kept from the summary being resumed; the rest run.
+  // Rows kept from the summary being resumed; the rest run, each row
+  // found wanting named with its reason.
   std::vector<SummaryRow> rows(chosen.size());
   std::vector<std::size_t> toRun;
-  const std::map<std::string, SummaryRow> previous = o.resume ? readSummary(summary) : std::map<std::string, SummaryRow>{};
+  const bool resume = o.resume && !o.force;
+  const std::map<std::string, SummaryRow> previous = resume ? readSummary(summary) : std::map<std::string, SummaryRow>{};
   for (std::size_t k = 0; k < chosen.size(); ++k) {
     const std::size_t i = chosen[k];
     const auto it = previous.find(all[i].name);
-    // A row of another registration is not this run's result.
-    if (it != previous.end() && it->second.count("status") && it->second.at("status") == "done" &&
-        it->second.count("algorithm") && it->second.at("algorithm") == mergeOptions[i].algorithm &&
-        allExist(seriesFiles(mergeOptions[i]))) {
+    const std::string reason = it == previous.end() ? "new" : redoReason(it->second, mergeOptions[i]);
+    if (reason.empty()) {
       rows[k] = it->second;
-    } else {
-      toRun.push_back(k);
+      continue;
     }
+    toRun.push_back(k);
+    if (it != previous.end() && !o.quiet) env.err() << "batch: " << all[i].name << ": " << reason << ", merged again\n";
   }
   const int skipped = static_cast<int>(chosen.size() - toRun.size());
 
@@ -361,8 +381,8 @@ int runBatch(const BatchOptions& o, CliEnvironment& env) {
   for (const auto& [k, error] : failures) {
     env.err() << kProgram << ": series " << all[chosen[k]].name << ": " << error << '\n';
   }
+  const int failed = static_cast<int>(failures.size());
   if (!o.quiet) {
-    const int failed = static_cast<int>(failures.size());
     const int done = static_cast<int>(toRun.size()) - failed;
     std::ostream& out = env.out();
     out << "Batch of " << chosen.size() << " series";
@@ -392,7 +412,9 @@ BatchCommand::BatchCommand(CLI::App& app) {
       "on; the exit status is 1 when any failed. OUTDIR/summary.csv has one row per series:\n"
       "name, frames, frames_used, algorithm, seconds, the reference, frames_dropped, SNR,\n"
       "CNR and ENL when frame quality is measured or the speckle filter runs, the filter\n"
-      "and its SNR, CNR and ENL after filtering, status (done or failed) and error.\n"
+      "and its SNR, CNR and ENL after filtering, status (done or failed), error, and\n"
+      "what decides the result: options and inputs (a fingerprint of the input files'\n"
+      "names, sizes and times). --resume keeps only the rows these still match.\n"
       "--shard K/N (K from 0 to N-1) takes the series whose name hashes to K, the same on\n"
       "every machine; its summary is OUTDIR/summary-K-of-N.csv. See docs/scaling.md.");
   command_->add_option("INPUT", options_.input, "Folder of series, or manifest (.csv)")->required();
@@ -409,7 +431,9 @@ BatchCommand::BatchCommand(CLI::App& app) {
   command_->add_option("-j,--jobs", options_.jobs, "Series merged at once (default: every core)")
       ->check(CLI::PositiveNumber);
   command_->add_flag("--resume", options_.resume,
-                     "Skip the series the summary marks done by the same algorithm whose files are all there");
+                     "Keep the series the summary marks done with the same options from the same inputs whose "
+                     "files are all there; merge the rest, naming why");
+  command_->add_flag("--force", options_.force, "Merge every series again, even those --resume would keep");
   command_->add_option("--shard", options_.shard, "Take only shard K of N (K from 0): e.g. 3/10");
   command_->add_option("--summary", options_.summary,
                        "Summary file (default OUTDIR/summary.csv, OUTDIR/summary-K-of-N.csv with --shard)");

@@ -9,9 +9,11 @@
 // and NAME_report.json as asked. A series that fails is reported and the batch
 // goes on; the exit status is 1 when any failed. The summary (batch_summary.h)
 // is written safely after series finish (at most about once a second, and
-// at the end), so an interrupted batch keeps what it did; --resume then
-// skips every series whose row says done by the same algorithm and whose
-// files are all there.
+// at the end), so a batch that dies keeps what it did; --resume then keeps
+// every series whose row says done with the same options (seriesSettings)
+// from the same inputs (inputsFingerprint) and whose files are all there
+// and not empty, and merges the others again, naming why; --force merges
+// every series.
 //
 // Up to --jobs series run at once, each on its own thread, so memory is
 // bounded by that many merges. With more than one job each merge registers
@@ -45,6 +47,7 @@ struct BatchOptions {
   bool report = false;
   int jobs = 0;  // 0: every core the process may use
   bool resume = false;
+  bool force = false;  // merge every series, whatever --resume would keep
   std::string shard;    // "K/N"; empty: every series
   std::string summary;  // empty: OUTDIR/summary.csv, or OUTDIR/summary-K-of-N.csv for a shard
   bool progress = true;

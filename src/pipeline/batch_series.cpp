@@ -256,13 +256,17 @@ Shard parseShard(const std::string& text) {
   return shard;
 }
 
-int shardOf(const std::string& name, int count) {
+std::uint64_t fnv1a64(const std::string& text) {
   std::uint64_t hash = 14695981039346656037ull;
-  for (const char c : name) {
+  for (const char c : text) {
     hash ^= static_cast<unsigned char>(c);
     hash *= 1099511628211ull;
   }
-  return static_cast<int>(hash % static_cast<std::uint64_t>(count));
+  return hash;
+}
+
+int shardOf(const std::string& name, int count) {
+  return static_cast<int>(fnv1a64(name) % static_cast<std::uint64_t>(count));
 }
 
 }  // namespace lumifold

@@ -66,6 +66,9 @@ struct Shard {
 // Throws std::invalid_argument with the reason for text that is not K/N.
 Shard parseShard(const std::string& text);
 
+// 64-bit FNV-1a of text: the hash of shards and of input fingerprints.
+std::uint64_t fnv1a64(const std::string& text);
+
 // The shard a series belongs to among count: its name's 64-bit FNV-1a hash
 // modulo count. It depends on the name alone, so every machine, locale and
 // listing order agrees, and a series added later moves no other.

@@ -3,12 +3,17 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
-#include "pipeline/path_error.h"
+#include "pipeline/batch_series.h"
 #include "pipeline/csv_reader.h"
+#include "pipeline/input_list.h"
+#include "pipeline/path_error.h"
+#include "pipeline/series_merge.h"
 #include "pipeline/shift_table.h"
 #include "ipl/ipl_exception.h"
 
@@ -18,7 +23,7 @@ const std::vector<std::string>& summaryColumns() {
   static const std::vector<std::string> columns{
       "name",          "frames", "frames_used", "algorithm", "seconds", "reference", "frames_dropped", "snr_db",
       "snr_reference_db", "snr_gain_db", "cnr", "enl", "denoise", "snr_filtered_db", "cnr_filtered", "enl_filtered",
-      "status", "error"};
+      "status", "error", "options", "inputs"};
   return columns;
 }
 
@@ -68,6 +73,61 @@ std::map<std::string, SummaryRow> readSummary(const std::string& path) {
     byName[name] = std::move(row);
   }
   return byName;
+}
+
+std::string seriesSettings(const MergeOptions& m) {
+  std::string outputs = std::filesystem::path(m.output).extension().string();
+  if (!outputs.empty()) outputs.erase(0, 1);
+  for (const auto& [file, kind] : {std::pair{&m.grey, "+grey"}, {&m.average, "+average"}, {&m.shifts, "+shifts"},
+                                   {&m.report, "+report"}}) {
+    if (!file->empty()) outputs += kind;
+  }
+  struct Setting {
+    const char* key;
+    std::string value;
+    // The value at which the setting is left out, or none. An option added
+    // later names its default here, so that the rows written before it
+    // still match a batch that leaves it at that.
+    const char* omittedAt = nullptr;
+  };
+  const Setting settings[]{
+      {"algorithm", m.algorithm},
+      {"scale", m.scale},
+      {"frames", m.frames.empty() ? "all" : m.frames},
+      {"order", m.sort ? "sorted" : "given"},
+      {"reject", m.reject},
+      {"reference", m.reference.empty() ? "first" : m.reference},
+      {"lateral", m.lateral ? "yes" : "no"},
+      {"outputs", outputs},
+  };
+  std::string text;
+  for (const Setting& s : settings) {
+    if (s.omittedAt && s.value == s.omittedAt) continue;
+    if (!text.empty()) text += ';';
+    text.append(s.key).append("=").append(s.value);
+  }
+  return text;
+}
+
+std::string inputsFingerprint(const MergeOptions& m) {
+  std::vector<std::string> files;
+  try {
+    files = expandInputs(m.inputs, m.sort);
+  } catch (const PathError&) {
+    return "";
+  }
+  std::string text;
+  for (const std::string& file : files) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0) return "";
+    char stamp[64];
+    std::snprintf(stamp, sizeof stamp, "\t%lld\t%lld.%09ld\n", static_cast<long long>(st.st_size),
+                  static_cast<long long>(st.st_mtim.tv_sec), static_cast<long>(st.st_mtim.tv_nsec));
+    text += std::filesystem::path(file).filename().string() + stamp;
+  }
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(fnv1a64(text)));
+  return hex;
 }
 
 }  // namespace lumifold

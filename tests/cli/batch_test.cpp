@@ -1,20 +1,24 @@
 // lumifold-cli batch: a study of series merged with failures reported and
-// the batch going on, the summary, --resume, manifests with per-series
-// options, files equal to merge's, and the shard assignment.
+// the batch going on, the summary, --resume and what it keeps, manifests
+// with per-series options, files equal to merge's, and the shard
+// assignment.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "pipeline/batch_series.h"
 #include "pipeline/batch_summary.h"
-#include "pipeline/path_error.h"
 #include "pipeline/csv_reader.h"
+#include "pipeline/path_error.h"
+#include "pipeline/series_merge.h"
 #include "cli_runner.h"
 #include "scratch_folder.h"
 
@@ -104,6 +108,100 @@ TEST_F(Batch, FiftySeriesWithTwoBrokenThenResumeDoesOnlyThose) {
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(lumifold::readSummary(at("out/summary.csv")).at("s01").at("algorithm"), "anterior-edge");
   EXPECT_NE(inode(at("out/s01.bmp")), untouched);
+}
+
+// Lines of text holding part, in order.
+std::vector<std::string> linesWith(const std::string& text, const std::string& part) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (line.find(part) != std::string::npos) lines.push_back(line);
+  }
+  return lines;
+}
+
+// --resume keeps a series only when its row was made with the same options
+// from the same inputs and its files are all there and not empty; it names
+// the reason for every other, and --force redoes all.
+TEST_F(Batch, ResumeMergesAgainWhatOtherOptionsOrInputsMadeAndSaysWhy) {
+  for (int i = 1; i <= 3; ++i) simulate("study/" + seriesName(i), i);
+  ASSERT_EQ(cli({"batch", "study", "-o", "out", "-q"}).status, 0);
+  const std::vector<std::string> other{"--frames", "0-1", "-s", "white-on-black", "--lateral", "--reject", "auto"};
+  struct Step {
+    std::string what;
+    std::function<void()> change;
+    std::vector<std::string> args;
+    int merged;
+    std::vector<std::string> said;
+  };
+  const auto again = [](const std::string& why) {
+    std::vector<std::string> said;
+    for (int i = 1; i <= 3; ++i) said.push_back("batch: " + seriesName(i) + ": " + why + ", merged again");
+    return said;
+  };
+  const std::vector<Step> steps{
+      {"other options", [] {}, other, 3, again("options changed")},
+      {"the same", [] {}, other, 0, {}},
+      {"an emptied picture", [&] { std::filesystem::resize_file(at("out/s02.bmp"), 0); }, other, 1,
+       {"batch: s02: out/s02.bmp empty, merged again"}},
+      {"an input touched",
+       [&] {
+         const std::string frame = at("study/s03/frame_001.bmp");
+         std::filesystem::last_write_time(frame, std::filesystem::last_write_time(frame) + std::chrono::seconds(1));
+       },
+       other, 1, {"batch: s03: inputs changed, merged again"}},
+      {"the study moved",
+       [&] { std::filesystem::rename(at("study"), at("moved")); },
+       other, 0, {}},
+      {"a summary of an older version",
+       [&] { writeText(at("out/summary.csv"), "name,algorithm,status\ns01,correlation,done\ns02,correlation,done\n"
+                                              "s03,correlation,done\n"); },
+       other, 3, again("options unknown")},
+      {"--force", [] {}, clitest::concat(other, {"--force"}), 3, {}},
+  };
+  for (const Step& step : steps) {
+    step.change();
+    const std::string study = std::filesystem::exists(at("study")) ? "study" : "moved";
+    const CliRun run = cli(clitest::concat({"batch", study, "-o", "out", "--resume"}, step.args));
+    ASSERT_EQ(run.status, 0) << step.what << ": " << run.err;
+    EXPECT_NE(run.out.find("Batch of 3 series: " + std::to_string(step.merged) + " done, 0 failed, " +
+                           std::to_string(3 - step.merged) + " already done"),
+              std::string::npos)
+        << step.what << ": " << run.out;
+    EXPECT_EQ(linesWith(run.err, "merged again"), step.said) << step.what;
+  }
+}
+
+// Every option that changes a series' files changes its settings, and
+// nothing else does.
+TEST(BatchSummary, SettingsNameEveryOptionThatChangesTheFiles) {
+  lumifold::MergeOptions base;
+  base.output = "out/s.bmp";
+  EXPECT_EQ(lumifold::seriesSettings(base),
+            "algorithm=correlation;scale=rainbow;frames=all;order=given;reject=none;reference=first;lateral=no;"
+            "outputs=bmp");
+  using Change = std::function<void(lumifold::MergeOptions&)>;
+  const std::vector<Change> changing{
+      [](auto& m) { m.algorithm = "anterior-edge"; }, [](auto& m) { m.scale = "white-on-black"; },
+      [](auto& m) { m.frames = "0-1"; },              [](auto& m) { m.sort = true; },
+      [](auto& m) { m.reject = "auto"; },             [](auto& m) { m.reference = "auto"; },
+      [](auto& m) { m.lateral = true; },              [](auto& m) { m.output = "out/s.png"; },
+      [](auto& m) { m.grey = "g"; },                  [](auto& m) { m.average = "a"; },
+      [](auto& m) { m.shifts = "s"; },                [](auto& m) { m.report = "r"; }};
+  std::set<std::string> seen{lumifold::seriesSettings(base)};
+  for (const Change& change : changing) {
+    lumifold::MergeOptions m = base;
+    change(m);
+    EXPECT_TRUE(seen.insert(lumifold::seriesSettings(m)).second) << lumifold::seriesSettings(m);
+  }
+  const std::vector<Change> same{[](auto& m) { m.threads = 3; }, [](auto& m) { m.progress = true; },
+                                 [](auto& m) { m.quiet = true; }, [](auto& m) { m.output = "elsewhere/s.bmp"; },
+                                 [](auto& m) { m.inputs = {"x"}; }};
+  for (const Change& change : same) {
+    lumifold::MergeOptions m = base;
+    change(m);
+    EXPECT_EQ(lumifold::seriesSettings(m), lumifold::seriesSettings(base));
+  }
 }
 
 // A manifest row's own options and inputs, a multi-frame file as a series
