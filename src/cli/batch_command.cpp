@@ -2,10 +2,12 @@
 
 #include <CLI/CLI.hpp>
 #include <malloc.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -79,6 +81,78 @@ std::string redoReason(const SummaryRow& row, const MergeOptions& m) {
   return "";
 }
 
+// Set from a SIGINT or SIGTERM handler while a batch runs: the signal's
+// number, read by every worker.
+std::atomic<int> gStopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
+
+extern "C" void requestStop(int signal) { gStopSignal.store(signal); }
+
+// SIGINT and SIGTERM stop the batch while this lives: no series starts, the
+// merges in flight stop at their next frame, and the summary keeps every
+// series finished. A second signal ends the program at once, as without
+// it. A signal the program was started ignoring (nohup, a background job)
+// stays ignored.
+class StopOnSignal {
+public:
+  StopOnSignal() {
+    gStopSignal.store(0);
+    struct sigaction stop {};
+    stop.sa_handler = requestStop;
+    sigemptyset(&stop.sa_mask);
+    stop.sa_flags = SA_RESETHAND;
+    for (std::size_t i = 0; i < 2; ++i) {
+      ::sigaction(kSignals[i], &stop, &previous_[i]);
+      if (previous_[i].sa_handler == SIG_IGN) ::sigaction(kSignals[i], &previous_[i], nullptr);
+    }
+  }
+  ~StopOnSignal() {
+    for (std::size_t i = 0; i < 2; ++i) ::sigaction(kSignals[i], &previous_[i], nullptr);
+  }
+  StopOnSignal(const StopOnSignal&) = delete;
+  StopOnSignal& operator=(const StopOnSignal&) = delete;
+
+  static bool requested() { return gStopSignal.load() != 0; }
+  // 128 and the signal's number, as a shell reports a program it ended.
+  static int exitStatus() { return 128 + gStopSignal.load(); }
+
+private:
+  static constexpr int kSignals[2] = {SIGINT, SIGTERM};
+  struct sigaction previous_[2] {};
+};
+
+// The environment one series merges in: the batch's, with a progress sink
+// that ends the merge at its next frame once a stop is requested.
+class SeriesEnvironment : public CliEnvironment, private MergeProgress {
+public:
+  explicit SeriesEnvironment(CliEnvironment& env) : env_(env) {}
+
+  std::ostream& out() override { return env_.out(); }
+  std::ostream& err() override { return env_.err(); }
+  bool errIsTerminal() const override { return env_.errIsTerminal(); }
+  MergeProgress& mergeProgress(MergeProgress& shown) override {
+    shown_ = &env_.mergeProgress(shown);
+    return *this;
+  }
+
+  // True when the merge was ended by a stop, not by a fault of its own.
+  bool stopped() const { return stopped_; }
+
+private:
+  void start(int imageCount) override { shown_->start(imageCount); }
+  void step() override {
+    shown_->step();
+    if (StopOnSignal::requested()) {
+      stopped_ = true;
+      throw std::runtime_error("Interrupted");
+    }
+  }
+
+  CliEnvironment& env_;
+  MergeProgress* shown_ = nullptr;
+  bool stopped_ = false;
+};
+
 std::string fixed(double value, int decimals) {
   char text[48];
   std::snprintf(text, sizeof text, "%.*f", decimals, value);
@@ -118,7 +192,8 @@ void addFilter(SummaryRow& row, const MergeOutcome& outcome) {
 }
 
 // One series from its first check to its last file; never throws but
-// std::bad_alloc's kin are turned into the row's error too.
+// std::bad_alloc's kin are turned into the row's error too. An empty row:
+// the merge was stopped, and no file of it written.
 SummaryRow runSeries(const BatchSeries& series, const MergeOptions& m, CliEnvironment& env) {
   // Taken before the inputs are read, so that a file changed during the
   // merge makes the next --resume merge it again.
@@ -126,17 +201,19 @@ SummaryRow runSeries(const BatchSeries& series, const MergeOptions& m, CliEnviro
                  {"algorithm", m.algorithm},
                  {"options", seriesSettings(m)},
                  {"inputs", inputsFingerprint(m)}};
+  SeriesEnvironment seriesEnv(env);
   const double start = seconds();
   try {
     const MergePlan plan = checkMerge(m);
     row["frames"] = std::to_string(plan.frameNames.size());
     row["frames_used"] = std::to_string(plan.frames.size());
-    const MergeOutcome outcome = mergeSeries(plan, m, env);
+    const MergeOutcome outcome = mergeSeries(plan, m, seriesEnv);
     writeMergeResults(plan, outcome, m);
     if (outcome.measured) addQuality(row, plan, outcome);
     if (outcome.filtered) addFilter(row, outcome);
     row["status"] = "done";
   } catch (const PathError& e) {
+    if (seriesEnv.stopped()) return {};
     row["status"] = "failed";
     row["error"] = e.path() + ": " + e.what();
   } catch (const std::bad_alloc&) {
@@ -345,11 +422,13 @@ int runBatch(const BatchOptions& o, CliEnvironment& env) {
   BatchProgress progress(env.err(), !o.quiet && env.errIsTerminal(), !o.quiet && o.progress,
                          static_cast<int>(toRun.size()));
 
+  const StopOnSignal stop;
   std::atomic<std::size_t> next{0};
+  std::atomic<int> finished{0};
   std::mutex failuresMutex;
   std::vector<std::pair<std::size_t, std::string>> failures;
   const auto work = [&] {
-    for (;;) {
+    while (!StopOnSignal::requested()) {
       const std::size_t t = next.fetch_add(1);
       if (t >= toRun.size()) return;
       const std::size_t k = toRun[t];
@@ -362,6 +441,8 @@ int runBatch(const BatchOptions& o, CliEnvironment& env) {
       // freed), which would grow by megabytes with every series; handing
       // them back keeps memory bounded by the merges in flight.
       ::malloc_trim(0);
+      if (row.empty()) return;
+      ++finished;
       progress.finished(row);
       if (row["status"] != "done") {
         std::lock_guard lock(failuresMutex);
@@ -382,8 +463,16 @@ int runBatch(const BatchOptions& o, CliEnvironment& env) {
     env.err() << kProgram << ": series " << all[chosen[k]].name << ": " << error << '\n';
   }
   const int failed = static_cast<int>(failures.size());
+  if (StopOnSignal::requested()) {
+    // A merge stopped midway wrote nothing and has no row: it counts as not
+    // started, and --resume takes it up.
+    env.err() << kProgram << ": interrupted: " << finished - failed << " done, ";
+    if (failed > 0) env.err() << failed << " failed, ";
+    env.err() << static_cast<int>(toRun.size()) - finished << " not started\n";
+    return StopOnSignal::exitStatus();
+  }
   if (!o.quiet) {
-    const int done = static_cast<int>(toRun.size()) - failed;
+    const int done = finished - failed;
     std::ostream& out = env.out();
     out << "Batch of " << chosen.size() << " series";
     if (shard.count > 1) out << " (shard " << shard.index << " of " << shard.count << ", of " << all.size() << " in all)";
@@ -415,6 +504,8 @@ BatchCommand::BatchCommand(CLI::App& app) {
       "and its SNR, CNR and ENL after filtering, status (done or failed), error, and\n"
       "what decides the result: options and inputs (a fingerprint of the input files'\n"
       "names, sizes and times). --resume keeps only the rows these still match.\n"
+      "Ctrl-C (or SIGTERM) stops the batch: the merges in flight stop, the summary keeps\n"
+      "every series finished, and the exit status is 130 (143).\n"
       "--shard K/N (K from 0 to N-1) takes the series whose name hashes to K, the same on\n"
       "every machine; its summary is OUTDIR/summary-K-of-N.csv. See docs/scaling.md.");
   command_->add_option("INPUT", options_.input, "Folder of series, or manifest (.csv)")->required();

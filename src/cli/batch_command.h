@@ -13,7 +13,9 @@
 // every series whose row says done with the same options (seriesSettings)
 // from the same inputs (inputsFingerprint) and whose files are all there
 // and not empty, and merges the others again, naming why; --force merges
-// every series.
+// every series. SIGINT and SIGTERM stop the batch cleanly: the merges in
+// flight stop at their next frame without writing, each series finished
+// has its row, and runBatch returns 128 plus the signal's number.
 //
 // Up to --jobs series run at once, each on its own thread, so memory is
 // bounded by that many merges. With more than one job each merge registers
@@ -58,7 +60,8 @@ struct BatchOptions {
 // manifest gives them, its inputs, and its files in the output folder.
 MergeOptions seriesMergeOptions(const BatchOptions& options, const BatchSeries& series);
 
-// Runs the batch; returns 0 when every series is done, 1 when any failed.
+// Runs the batch; returns 0 when every series is done, 1 when any failed,
+// 130 or 143 when stopped by SIGINT or SIGTERM.
 // Throws PathError or UsageError for a batch that cannot start (no series,
 // an output folder that cannot be made, files of two series that collide,
 // an unreadable summary to resume from) and for a summary that cannot be

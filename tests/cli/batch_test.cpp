@@ -1,14 +1,16 @@
 // lumifold-cli batch: a study of series merged with failures reported and
-// the batch going on, the summary, --resume and what it keeps, manifests
-// with per-series options, files equal to merge's, and the shard
-// assignment.
+// the batch going on, the summary, --resume and what it keeps, a batch
+// stopped by a signal, manifests with per-series options, files equal to
+// merge's, and the shard assignment.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -201,6 +203,53 @@ TEST(BatchSummary, SettingsNameEveryOptionThatChangesTheFiles) {
     lumifold::MergeOptions m = base;
     change(m);
     EXPECT_EQ(lumifold::seriesSettings(m), lumifold::seriesSettings(base));
+  }
+}
+
+// A signal stops the batch: the message, the status, a row for exactly the
+// series reported done, no file of a stopped merge, and --resume does the
+// rest.
+TEST_F(Batch, StoppedBySignalSaysSoAndKeepsEverySeriesDone) {
+  // Many series of one simulated series read twice over: a batch long
+  // enough to be stopped midway, cheap to make.
+  constexpr int kSeries = 24;
+  const CliRun made = cli({"simulate", "a", "--frames", "8", "--width", "320", "--height", "240", "-q"});
+  ASSERT_EQ(made.status, 0) << made.err;
+  std::string manifest = "name,inputs\n";
+  for (int i = 1; i <= kSeries; ++i) manifest += seriesName(i) + ",a;a\n";
+  writeText(at("study.csv"), manifest);
+  for (const auto& [signal, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+    const std::string out = "out" + std::to_string(signal);
+    clitest::Conditions how;
+    how.signal = signal;
+    how.signalAt = "batch: 1/";
+    CliRun run = runCli(LUMIFOLD_CLI_PATH, dir_, {"batch", "study.csv", "-o", out, "--jobs", "2", "--grey"}, how);
+    EXPECT_FALSE(run.killed) << signal;
+    EXPECT_EQ(run.status, status) << run.err;
+    std::smatch said;
+    ASSERT_TRUE(std::regex_search(run.err, said, std::regex("lumifold-cli: interrupted: (\\d+) done, (\\d+) not started\n")))
+        << run.err;
+    std::set<std::string> reported;
+    for (const std::string& line : linesWith(run.err, " done s")) reported.insert(line.substr(line.find(" done ") + 6, 3));
+    EXPECT_EQ(std::stoi(said[1]), static_cast<int>(reported.size())) << run.err;
+    EXPECT_EQ(std::stoi(said[2]), kSeries - static_cast<int>(reported.size())) << run.err;
+    EXPECT_LT(reported.size(), static_cast<std::size_t>(kSeries)) << "the signal came too late to test";
+
+    std::set<std::string> summarised;
+    for (const auto& [name, row] : lumifold::readSummary(at(out + "/summary.csv"))) summarised.insert(name);
+    EXPECT_EQ(summarised, reported);
+    std::set<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(at(out))) files.insert(entry.path().filename());
+    std::set<std::string> expected{"summary.csv"};
+    for (const std::string& name : reported) expected.insert({name + ".bmp", name + "_grey.bmp"});
+    EXPECT_EQ(files, expected);
+
+    run = cli({"batch", "study.csv", "-o", out, "--jobs", "2", "--grey", "--resume"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find(std::to_string(kSeries - reported.size()) + " done, 0 failed, " +
+                           std::to_string(reported.size()) + " already done"),
+              std::string::npos)
+        << run.out;
   }
 }
 
