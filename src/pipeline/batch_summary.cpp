@@ -90,6 +90,8 @@ std::string seriesSettings(const MergeOptions& m) {
     // still match a batch that leaves it at that.
     const char* omittedAt = nullptr;
   };
+  std::string exclude;
+  for (const std::string& glob : m.exclude) exclude += (exclude.empty() ? "" : ",") + glob;
   const Setting settings[]{
       {"algorithm", m.algorithm},
       {"scale", m.scale},
@@ -99,6 +101,7 @@ std::string seriesSettings(const MergeOptions& m) {
       {"reference", m.reference.empty() ? "first" : m.reference},
       {"lateral", m.lateral ? "yes" : "no"},
       {"outputs", outputs},
+      {"exclude", exclude, ""},
   };
   std::string text;
   for (const Setting& s : settings) {
@@ -112,7 +115,7 @@ std::string seriesSettings(const MergeOptions& m) {
 std::string inputsFingerprint(const MergeOptions& m) {
   std::vector<std::string> files;
   try {
-    files = expandInputs(m.inputs, m.sort);
+    files = expandInputs(m.inputs, m.sort, m.exclude);
   } catch (const PathError&) {
     return "";
   }

@@ -39,15 +39,16 @@ std::map<std::string, SummaryRow> readSummary(const std::string& path);
 // Every option that decides a series' files, in one canonical text:
 // "algorithm=correlation;scale=rainbow;frames=all;order=given;reject=none;
 // reference=first;lateral=no;outputs=bmp" (outputs: the pictures' format,
-// then grey, average, shifts and report where asked). Threads, progress
-// and the output folder are left out: they change no byte.
+// then grey, average, shifts and report where asked), then "exclude=GLOBS"
+// where given. Threads, progress and the output folder are left out: they
+// change no byte.
 std::string seriesSettings(const MergeOptions& options);
 
-// The series' input files as the merge lists them (expandInputs), each by
-// its name without the folder, its size and its modification time in
-// nanoseconds, hashed with 64-bit FNV-1a into 16 hex digits: cheap, and a
-// study moved or mounted elsewhere keeps its results. "" when the inputs
-// cannot be listed.
+// The series' input files as the merge lists them (expandInputs with its
+// --exclude), each by its name without the folder, its size and its
+// modification time in nanoseconds, hashed with 64-bit FNV-1a into 16 hex
+// digits: cheap, and a study moved or mounted elsewhere keeps its results.
+// "" when the inputs cannot be listed.
 std::string inputsFingerprint(const MergeOptions& options);
 
 }  // namespace lumifold

@@ -189,7 +189,8 @@ TEST(BatchSummary, SettingsNameEveryOptionThatChangesTheFiles) {
       [](auto& m) { m.reject = "auto"; },             [](auto& m) { m.reference = "auto"; },
       [](auto& m) { m.lateral = true; },              [](auto& m) { m.output = "out/s.png"; },
       [](auto& m) { m.grey = "g"; },                  [](auto& m) { m.average = "a"; },
-      [](auto& m) { m.shifts = "s"; },                [](auto& m) { m.report = "r"; }};
+      [](auto& m) { m.shifts = "s"; },                [](auto& m) { m.report = "r"; },
+      [](auto& m) { m.exclude = {"*_x.bmp"}; }};
   std::set<std::string> seen{lumifold::seriesSettings(base)};
   for (const Change& change : changing) {
     lumifold::MergeOptions m = base;
