@@ -102,6 +102,7 @@ std::string seriesSettings(const MergeOptions& m) {
       {"lateral", m.lateral ? "yes" : "no"},
       {"outputs", outputs},
       {"exclude", exclude, ""},
+      {"denoise", m.denoise, ""},
   };
   std::string text;
   for (const Setting& s : settings) {

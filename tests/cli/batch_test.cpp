@@ -190,7 +190,7 @@ TEST(BatchSummary, SettingsNameEveryOptionThatChangesTheFiles) {
       [](auto& m) { m.lateral = true; },              [](auto& m) { m.output = "out/s.png"; },
       [](auto& m) { m.grey = "g"; },                  [](auto& m) { m.average = "a"; },
       [](auto& m) { m.shifts = "s"; },                [](auto& m) { m.report = "r"; },
-      [](auto& m) { m.exclude = {"*_x.bmp"}; }};
+      [](auto& m) { m.exclude = {"*_x.bmp"}; },      [](auto& m) { m.denoise = "default"; }};
   std::set<std::string> seen{lumifold::seriesSettings(base)};
   for (const Change& change : changing) {
     lumifold::MergeOptions m = base;
