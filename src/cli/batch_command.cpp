@@ -27,6 +27,7 @@
 #include "pipeline/picture_output.h"
 #include "cli/progress_reporter.h"
 #include "pipeline/safe_file.h"
+#include "pipeline/volume_merge.h"
 #include "merge/fast/worker_pool.h"
 #include "merge/frame_quality.h"
 #include "merge/image_quality.h"
@@ -67,11 +68,11 @@ std::string field(const SummaryRow& row, const std::string& column) {
 
 // Why the series a summary row names must be merged again, or "" when the
 // row and the files it names are this run's result.
-std::string redoReason(const SummaryRow& row, const MergeOptions& m) {
+std::string redoReason(const SummaryRow& row, const MergeOptions& m, const std::string& settings) {
   if (field(row, "status") != "done") return "failed last time";
   // A row of an older summary cannot say what its files were made with.
   if (field(row, "options").empty()) return "options unknown";
-  if (field(row, "options") != seriesSettings(m)) return "options changed";
+  if (field(row, "options") != settings) return "options changed";
   if (field(row, "inputs") != inputsFingerprint(m)) return "inputs changed";
   for (const std::string& f : seriesFiles(m)) {
     struct stat st {};
@@ -191,6 +192,56 @@ void addFilter(SummaryRow& row, const MergeOutcome& outcome) {
   row["enl_filtered"] = fixed(f.after.enl, 2);
 }
 
+// What decides a row's files: the merge's settings, and a volume's repeats
+// and layout.
+std::string settingsOf(const BatchSeries& series, const MergeOptions& m) {
+  if (series.repeats.empty()) return seriesSettings(m);
+  return seriesSettings(m) + ";volume=" + series.repeats + " " + (series.layout.empty() ? "grouped" : series.layout);
+}
+
+// A manifest row that is a volume: merged as `volume` merges it into
+// NAME_volume.tif (and NAME_report.json, NAME_shifts.csv when asked). A stop
+// is taken between positions; the row is then empty and nothing written.
+SummaryRow runVolumeRow(const BatchSeries& series, const MergeOptions& m, SummaryRow row, double start) {
+  struct Stopped {};
+  VolumeOptions v;
+  v.merge = m;
+  v.repeats = std::stoi(series.repeats);
+  v.layout = *volumeLayoutFromName(series.layout.empty() ? "grouped" : series.layout);
+  v.output = m.output;
+  v.report = m.report;
+  v.shifts = m.shifts;
+  v.jobs = 1;
+  try {
+    const VolumePlan plan = checkVolume(v);
+    VolumeWriter writer(plan, v);
+    int frames = 0, kept = 0;
+    mergeVolume(plan, v, [&](PositionResult& r) {
+      if (StopOnSignal::requested()) throw Stopped{};
+      frames += static_cast<int>(r.plan->frames.size());
+      kept += averagedFrames(*r.plan, r.outcome);
+      writer.add(r);
+    });
+    writer.finish();
+    row["frames"] = std::to_string(frames);
+    row["frames_used"] = std::to_string(kept);
+    row["status"] = "done";
+  } catch (const Stopped&) {
+    return {};
+  } catch (const PathError& e) {
+    row["status"] = "failed";
+    row["error"] = e.path() + ": " + e.what();
+  } catch (const std::bad_alloc&) {
+    row["status"] = "failed";
+    row["error"] = "Out of memory";
+  } catch (const std::exception& e) {
+    row["status"] = "failed";
+    row["error"] = e.what();
+  }
+  row["seconds"] = fixed(seconds() - start, 3);
+  return row;
+}
+
 // One series from its first check to its last file; never throws but
 // std::bad_alloc's kin are turned into the row's error too. An empty row:
 // the merge was stopped, and no file of it written.
@@ -199,10 +250,11 @@ SummaryRow runSeries(const BatchSeries& series, const MergeOptions& m, CliEnviro
   // merge makes the next --resume merge it again.
   SummaryRow row{{"name", series.name},
                  {"algorithm", m.algorithm},
-                 {"options", seriesSettings(m)},
+                 {"options", settingsOf(series, m)},
                  {"inputs", inputsFingerprint(m)}};
-  SeriesEnvironment seriesEnv(env);
   const double start = seconds();
+  if (!series.repeats.empty()) return runVolumeRow(series, m, std::move(row), start);
+  SeriesEnvironment seriesEnv(env);
   try {
     const MergePlan plan = checkMerge(m);
     row["frames"] = std::to_string(plan.frameNames.size());
@@ -326,6 +378,20 @@ private:
 }  // namespace
 
 MergeOptions seriesMergeOptions(const BatchOptions& o, const BatchSeries& series) {
+  if (!series.repeats.empty()) {
+    // A volume row writes its stack, and its report and shifts when asked.
+    BatchOptions forVolume = o;
+    forVolume.grey = forVolume.average = false;
+    forVolume.format = "tif";
+    BatchSeries stack = series;
+    stack.repeats.clear();
+    stack.name = series.name + "_volume";
+    MergeOptions m = seriesMergeOptions(forVolume, stack);
+    const fs::path folder(o.outputFolder);
+    m.shifts = o.shifts ? (folder / (series.name + "_shifts.csv")).string() : "";
+    m.report = o.report ? (folder / (series.name + "_report.json")).string() : "";
+    return m;
+  }
   MergeOptions m = o.merge;
   m.inputs = series.inputs;
   if (!series.algorithm.empty()) m.algorithm = series.algorithm;
@@ -405,7 +471,8 @@ int runBatch(const BatchOptions& o, CliEnvironment& env) {
   for (std::size_t k = 0; k < chosen.size(); ++k) {
     const std::size_t i = chosen[k];
     const auto it = previous.find(all[i].name);
-    const std::string reason = it == previous.end() ? "new" : redoReason(it->second, mergeOptions[i]);
+    const std::string reason =
+        it == previous.end() ? "new" : redoReason(it->second, mergeOptions[i], settingsOf(all[i], mergeOptions[i]));
     if (reason.empty()) {
       rows[k] = it->second;
       continue;

@@ -141,7 +141,7 @@ std::vector<BatchSeries> readManifest(const std::string& path) {
   if (rows.empty()) throw PathError(path, "Empty manifest: no header line");
 
   const std::vector<std::string> known{"name", "inputs", "algorithm", "scale", "frames", "reject", "reference", "lateral",
-                                        "denoise"};
+                                        "denoise", "repeats", "layout"};
   std::string knownList;
   for (const std::string& k : known) knownList += (knownList.empty() ? "" : ", ") + k;
   std::map<std::string, std::size_t> column;
@@ -212,6 +212,13 @@ std::vector<BatchSeries> readManifest(const std::string& path) {
         throw PathError(path, at + e.what() + " (none, default or a strength)");
       }
     }
+    s.repeats = field("repeats");
+    if (!s.repeats.empty() && (s.repeats.find_first_not_of("0123456789") != std::string::npos ||
+                               s.repeats.size() > 6 || std::stoi(s.repeats) < 1)) {
+      throw PathError(path, at + "repeats '" + s.repeats + "' is not a positive number");
+    }
+    s.layout = oneOf("layout", field("layout"), {"grouped", "interleaved", "per-file"}, false);
+    if (!s.layout.empty() && s.repeats.empty()) throw PathError(path, at + "a layout needs repeats");
     series.push_back(std::move(s));
   }
   if (series.empty()) throw PathError(path, "No series in manifest");

@@ -14,7 +14,9 @@
 // A manifest is a CSV file (name ending in .csv) with a header line naming
 // its columns: "name" and "inputs" are required; "algorithm", "scale",
 // "frames", "reject" (none, auto), "reference" (first, auto, a frame
-// number), "lateral" (yes, no) and "denoise" (none, default, a strength)
+// number), "lateral" (yes, no), "denoise" (none, default, a strength),
+// "repeats" (a number: the row is a volume of that many repeats per
+// position) and "layout" (grouped, interleaved, per-file)
 // are optional and, where a row fills
 // them, replace the batch's options for that series. Inputs are separated by ';' and taken relative to
 // the manifest's folder unless absolute.
@@ -42,6 +44,10 @@ struct BatchSeries {
   std::string reference;  // first, auto or a frame number
   std::string lateral;    // yes or no
   std::string denoise;    // none, default or a strength
+  // A volume row: its repeats per position (a positive number; empty for a
+  // series) and its layout (grouped, interleaved, per-file).
+  std::string repeats;
+  std::string layout;
 };
 
 // The series of input, a folder or a manifest. outputFolder is left out of

@@ -335,7 +335,7 @@ TEST_F(Batch, RefusesAStudyItCannotRun) {
   const std::vector<Case> cases{
       {{"clash.csv", "--grey"}, 2, "series 'x' and series 'x_grey' both write out/x_grey.bmp"},
       {{"twice.csv"}, 1, "twice.csv: Line 3: series 'x' already named on line 2"},
-      {{"odd.csv"}, 1, "odd.csv: Unknown column 'colour' (name, inputs, algorithm, scale, frames, reject, reference, lateral, denoise)"},
+      {{"odd.csv"}, 1, "odd.csv: Unknown column 'colour' (name, inputs, algorithm, scale, frames, reject, reference, lateral, denoise, repeats, layout)"},
       {{"bad.csv"}, 1, "bad.csv: Line 2: unknown algorithm 'fourier' (correlation, anterior-edge)"},
       {{"slash.csv"}, 1, "slash.csv: Line 2: series name '../x' holds a '/'"},
       {{"which.csv"}, 1, "which.csv: Line 2: unknown reference 'best' (first, auto, a frame number)"},

@@ -15,6 +15,7 @@
 #include "ipl/image_decoder.h"
 #include "pipeline/volume_merge.h"
 #include "scratch_folder.h"
+#include "test_util.h"
 
 namespace {
 
@@ -129,6 +130,23 @@ TEST_F(VolumeCli, EveryPageIsTheMergeOfItsPositionInEveryLayout) {
   const CliRun odd = cli({"volume", "grouped/volume.tif", "--repeats", "5"});
   EXPECT_EQ(odd.status, 2);
   EXPECT_NE(odd.err.find("12 frames do not divide into 5 repeats"), std::string::npos) << odd.err;
+}
+
+TEST_F(VolumeCli, ManifestRowWithRepeatsIsAVolume) {
+  ASSERT_EQ(cli({"simulate", "v", "--positions", "3", "--repeats", "2", "--layout", "interleaved", "--width", "64",
+                 "--height", "48", "-q"})
+                .status,
+            0);
+  testutil::writeText(at("m.csv"), "name,inputs,repeats,layout\nvol,v/volume.tif,2,interleaved\n");
+  ASSERT_EQ(cli({"batch", "m.csv", "-o", "out", "-q"}).status, 0);
+  ASSERT_EQ(cli({"volume", "v/volume.tif", "--repeats", "2", "--layout", "interleaved", "-o", "ref.tif", "-q"}).status,
+            0);
+  const std::vector<velIPL::GImage> batch = pages<velIPL::GImage>("out/vol_volume.tif");
+  const std::vector<velIPL::GImage> alone = pages<velIPL::GImage>("ref.tif");
+  ASSERT_EQ(batch.size(), 3u);
+  for (std::size_t p = 0; p < 3; ++p) EXPECT_TRUE(same(batch[p], alone[p])) << p;
+  testutil::writeText(at("bad.csv"), "name,inputs,layout\nvol,v/volume.tif,interleaved\n");
+  EXPECT_NE(cli({"batch", "bad.csv", "-o", "out2"}).err.find("a layout needs repeats"), std::string::npos);
 }
 
 TEST(VolumeAlignment, UndoesABulkOffsetBetweenPositions) {
