@@ -15,8 +15,10 @@
 //              one that does not (fast implementation, both registrations)
 //
 // With --real DIR (a copy of the public real data set, real_dataset.h) it
-// judges the speckle filter on that set instead (denoise_evaluation.h):
-// --eyes LIST (default 1-9, the development eyes), --strength S, --per-eye.
+// judges on that set instead the frame-quality targets (real_evaluation.h)
+// and then the speckle filter (denoise_evaluation.h): --eyes LIST (default
+// 1-9, the development eyes), --per-series (every frame of the
+// frame-quality series), --strength S and --per-eye (the filter's).
 //
 // Exit status 0 when every target is met, 1 otherwise. --quick: fewer seeds.
 #include <algorithm>
@@ -34,6 +36,7 @@
 #include "pipeline/image_metrics.h"
 #include "merge/merger.h"
 #include "real_dataset.h"
+#include "real_evaluation.h"
 #include "sim/bscan_simulator.h"
 #include "sim/series_writer.h"
 
@@ -238,6 +241,7 @@ void cost(int repeats) {
 // evaluation of the speckle filter; exit status 2 on a usage error.
 int realData(int argc, char** argv) {
   DenoiseEvaluation e;
+  RealEvaluationOptions quality;
   std::string eyes = "1-9";
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -250,6 +254,8 @@ int realData(int argc, char** argv) {
       e.strength = std::atof(argv[++i]);
     } else if (a == "--per-eye") {
       e.perEye = true;
+    } else if (a == "--per-series") {
+      quality.perSeries = true;
     } else {
       std::fprintf(stderr, "lumifold_evaluate: unknown argument %s\n", a.c_str());
       return 2;
@@ -257,7 +263,11 @@ int realData(int argc, char** argv) {
   }
   try {
     e.eyes = parseEyeSelection(eyes);
-    return evaluateSpeckleFilter(e) ? 0 : 1;
+    quality.dir = e.dir;
+    quality.eyes = eyes;
+    const int frameQuality = evaluateReal(quality);
+    std::printf("\n");
+    return evaluateSpeckleFilter(e) && frameQuality == 0 ? 0 : 1;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "lumifold_evaluate: %s\n", error.what());
     return 2;

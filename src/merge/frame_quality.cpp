@@ -58,8 +58,9 @@ CplxVector FrameQualityMeter::columnSpectrum(const GImage& image, int x) const {
   return fft(signal, forward_);
 }
 
-FrameQualityMeter::FrameQualityMeter(const GImage& reference, RegistrationKind kind)
-    : reference_(reference), kind_(kind), referenceProfile_(lateralProfile(reference)) {
+FrameQualityMeter::FrameQualityMeter(const GImage& reference, RegistrationKind kind, bool thorough)
+    : reference_(reference), kind_(kind), thorough_(thorough), referenceProfile_(lateralProfile(reference)) {
+  if (thorough_ && reference.width() >= 4 && reference.height() >= 4) matcher_.emplace(reference);
   {
     // The reference's sum over every whole block the measures sample.
     const int w = reference.width(), h = reference.height();
@@ -100,14 +101,56 @@ FrameQualityMeter::FrameQualityMeter(const GImage& reference, RegistrationKind k
 
 namespace {
 
+// Columns at each side that the running median of 15 leaves as they were.
+constexpr int kUnfilteredBorder = 7;
+// The fewest whole blocks a band's correlation is taken over.
+constexpr int kMinimumBandBlocks = 8;
+
+double correlationOfSums(double n, double sa, double sb, double saa, double sbb, double sab) {
+  const double va = saa - sa * sa / n, vb = sbb - sb * sb / n, cov = sab - sa * sb / n;
+  return va > 0.0 && vb > 0.0 ? cov / std::sqrt(va * vb) : 0.0;
+}
+
 // The sum of the four bytes of v, as 16-bit halves first.
 inline std::uint32_t pairSums(std::uint32_t v) { return (v & 0x00FF00FFu) + ((v >> 8) & 0x00FF00FFu); }
 
 }  // namespace
 
+double FrameQualityMeter::weakestBandCorrelation(const std::vector<std::int32_t>& blockA,
+                                                 const std::vector<std::int32_t>& blockB, const std::vector<int>& blockN,
+                                                 int sampledColumns, int firstColumn, int endColumn) const {
+  const int span = endColumn - firstColumn;
+  if (span <= 0) return kNaN;
+  struct Sums {
+    double n = 0, a = 0, b = 0, aa = 0, bb = 0, ab = 0;
+  };
+  Sums bands[kBands];
+  for (std::size_t at = 0; at < blockA.size(); ++at) {
+    if (blockN[at] != kBlock * kBlock) continue;
+    const int c = static_cast<int>(at % static_cast<std::size_t>(sampledColumns));
+    const int centre = std::min(std::max(2 * c * kBlock, firstColumn), endColumn - 1) - firstColumn;
+    Sums& s = bands[static_cast<long long>(centre) * kBands / span];
+    const double a = blockA[at], b = blockB[at];
+    s.n += 1;
+    s.a += a;
+    s.b += b;
+    s.aa += a * a;
+    s.bb += b * b;
+    s.ab += a * b;
+  }
+  double weakest = kNaN;
+  for (const Sums& s : bands) {
+    if (s.n < kMinimumBandBlocks) continue;
+    const double c = correlationOfSums(s.n, s.a, s.b, s.aa, s.bb, s.ab);
+    if (std::isnan(weakest) || c < weakest) weakest = c;
+  }
+  return weakest;
+}
+
 FrameQuality FrameQualityMeter::measure(int index, const GImage& frame, const RowVector& raw,
                                         const RowVector& smoothed, const RowVector& final, int firstColumn,
-                                        int endColumn, const std::vector<double>* peakRatios) const {
+                                        int endColumn, const std::vector<double>* peakRatios,
+                                        std::vector<double>* detail) const {
   FrameQuality q;
   q.frame = index;
   const int w = frame.width();
@@ -169,6 +212,17 @@ FrameQuality FrameQualityMeter::measure(int index, const GImage& frame, const Ro
   std::vector<int> blockN(sampled, 0);
   std::vector<int> shift(static_cast<std::size_t>(w), 0);
   for (int x = firstColumn; x < endColumn; ++x) shift[x] = static_cast<int>(clampedShift(final[x], h));
+  if (thorough_ && w > 2 * kUnfilteredBorder) {
+    // The running median leaves these columns' raw shifts, which on real
+    // scans reach a third of the frame's height: measured, they would
+    // judge the border, not the frame.
+    for (int x = 0; x < kUnfilteredBorder; ++x) {
+      shift[x] = shift[kUnfilteredBorder];
+      shift[w - 1 - x] = shift[w - 1 - kUnfilteredBorder];
+    }
+    for (int x = 0; x < firstColumn; ++x) shift[x] = 0;
+    for (int x = endColumn; x < w; ++x) shift[x] = 0;
+  }
   const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(frame.rowStride());
   // Each sampled column of blocks, worked out once: its columns and the rows of the reference all its columns
   // meet inside the frame (row y meets row y - shift, inside it for y in
@@ -301,6 +355,10 @@ FrameQuality FrameQualityMeter::measure(int index, const GImage& frame, const Ro
     }
   }
   q.correlation = n == 0 ? kNaN : ((va > 0.0 && vb > 0.0) ? cov / std::sqrt(va * vb) : 0.0);
+  if (thorough_ && matcher_) {
+    q.weakestBandCorrelation = weakestBandCorrelation(blockA, blockB, blockN, sampledColumns, firstColumn, endColumn);
+    q.structureCorrelation = matcher_->rigid(frame, detail).detail;
+  }
   // Narrower than two trend windows, a profile is mostly noise.
   q.profileCorrelation = endColumn - firstColumn < kMinimumProfileColumns
                              ? kNaN
@@ -363,6 +421,25 @@ const Criterion kEdgeCriteria[] = {
 
 #undef LUMIFOLD_COMMON_CRITERIA
 
+// The criteria of the thorough measures. Their anchor is the best frame of
+// the series, not its median: three bad frames among eight leave the best
+// one good, and a frame of the section lies within a few hundredths of
+// it, while another section or a blink, held to smooth motion, or a band
+// without light, falls far below (docs/quality.md gives the margins on
+// real scans).
+struct AnchoredCriterion {
+  const char* name;
+  double (*value)(const FrameQuality&);
+  // A frame is dropped below this share of the best frame's value.
+  double share;
+  double floor;
+};
+
+const AnchoredCriterion kAnchoredCriteria[] = {
+    {"structure correlation", [](const FrameQuality& q) { return q.structureCorrelation; }, 0.695, 0.1},
+    {"weakest band correlation", [](const FrameQuality& q) { return q.weakestBandCorrelation; }, 0.35, 0.25},
+};
+
 std::string describe(const char* name, double value, const char* relation, double limit) {
   char text[160];
   std::snprintf(text, sizeof text, "%s %.4g %s %.4g", name, value, relation, limit);
@@ -371,7 +448,23 @@ std::string describe(const char* name, double value, const char* relation, doubl
 
 }  // namespace
 
-void rejectOutliers(std::vector<FrameQuality>& frames, RegistrationKind kind) {
+void rejectOutliers(std::vector<FrameQuality>& frames, RegistrationKind kind, bool thorough,
+                    const std::vector<std::vector<double>>* details) {
+  if (details && details->size() == frames.size()) {
+    const std::vector<int> others = referenceCandidates(static_cast<int>(frames.size()));
+    std::vector<double> consensus(frames.size(), kNaN);
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+      if (std::isnan(frames[i].structureCorrelation)) continue;
+      std::vector<double> values{frames[i].structureCorrelation};
+      for (const int j : others) {
+        if (static_cast<std::size_t>(j) == i) continue;
+        const double c = StructureMatcher::detailCorrelation((*details)[i], (*details)[static_cast<std::size_t>(j)]);
+        if (!std::isnan(c)) values.push_back(c);
+      }
+      consensus[i] = medianOf(values);
+    }
+    for (std::size_t i = 0; i < frames.size(); ++i) frames[i].structureCorrelation = consensus[i];
+  }
   const Criterion* begin = kind == RegistrationKind::Correlation ? std::begin(kCorrelationCriteria)
                                                                  : std::begin(kEdgeCriteria);
   const Criterion* end = kind == RegistrationKind::Correlation ? std::end(kCorrelationCriteria)
@@ -402,6 +495,26 @@ void rejectOutliers(std::vector<FrameQuality>& frames, RegistrationKind kind) {
       } else if (v < limit) {
         q.dropped = true;
         q.reason = describe(c->name, v, "below the series' limit", limit);
+      }
+    }
+  }
+  if (!thorough) return;
+  for (const AnchoredCriterion& c : kAnchoredCriteria) {
+    double best = -std::numeric_limits<double>::infinity();
+    for (const FrameQuality& q : frames) {
+      const double v = c.value(q);
+      if (!std::isnan(v)) best = std::max(best, v);
+    }
+    const double limit = best * c.share;
+    for (FrameQuality& q : frames) {
+      const double v = c.value(q);
+      if (q.dropped || std::isnan(v)) continue;
+      if (v < c.floor) {
+        q.dropped = true;
+        q.reason = describe(c.name, v, "below the floor", c.floor);
+      } else if (frames.size() >= 2 && v < limit) {
+        q.dropped = true;
+        q.reason = describe(c.name, v, "below the series' limit", limit);
       }
     }
   }

@@ -4,6 +4,8 @@
 // with rejection, added in a second reading of the frames kept. Memory
 // stays that of a plain merge plus one shift profile and one set of
 // measures per frame.
+#include <limits>
+#include <optional>
 #include <stdexcept>
 
 #include "merge/accumulation.h"
@@ -68,11 +70,16 @@ GImage Merger::qualityMerge(RegistrationKind kind) {
                                                         ? fastRegistrar(reference.grey, kind)
                                                         : literalRegistrar(reference.grey, kind);
   startAccumulator(reference);
-  const FrameQualityMeter meter(reference.grey, kind);
+  const FrameQualityMeter meter(reference.grey, kind, true);
   const bool lateral = qualityOptions_.lateral;
-  const std::vector<double> referenceProfile = lateral ? lateralProfile(reference.grey) : std::vector<double>();
+  std::optional<StructureMatcher> matcher;
+  if (lateral && width_ >= 4 && height_ >= 4) matcher.emplace(reference.grey);
+  const std::vector<double> referenceProfile = matcher ? lateralProfile(reference.grey) : std::vector<double>();
   std::vector<int> counts(static_cast<std::size_t>(width_), 1);
   std::vector<RowVector> kept;
+  // With rejection, each frame's detail grid (a few thousand values), so
+  // that frames can be compared with each other, not only the reference.
+  std::vector<std::vector<double>> details;
   if (qualityOptions_.reject) kept.resize(static_cast<std::size_t>(imageCount_));
 
   for (int j = 0; j < imageCount_; ++j) {
@@ -81,16 +88,28 @@ GImage Merger::qualityMerge(RegistrationKind kind) {
     requireReferenceDepth(frame);
     requireReferenceSize(frame.grey);
     int t = 0;
+    double confidence = std::numeric_limits<double>::quiet_NaN();
     GImage moved;
-    if (lateral) {
-      t = estimateLateralShift(referenceProfile, lateralProfile(frame.grey), lateralRange(width_));
+    if (matcher) {
+      const std::vector<double> profile = lateralProfile(frame.grey);
+      const int profileSlip = estimateLateralShift(referenceProfile, profile, lateralRange(width_));
+      const StructureMatcher::Slip slip = matcher->slip(frame.grey, lateralRange(width_), profileSlip,
+                                                        slippedProfileCorrelation(referenceProfile, profile, profileSlip));
+      confidence = slip.confidence;
+      // Moved only where the slip clearly beats no slip: the structure of
+      // real repeats agrees nearly as well a column or two either way.
+      if (slip.confidence >= kSlipEvidence) t = slip.shift;
       if (t != 0) moved = shiftSideways(frame.grey, t);
     }
     const GImage& grey = t != 0 ? moved : frame.grey;
     RowVector raw, smoothed, s;
     registrar->registerFrame(grey, raw, smoothed, s);
-    FrameQuality q = meter.measure(j, grey, raw, smoothed, s, t > 0 ? t : 0, t < 0 ? width_ + t : width_);
+    std::vector<double> detail;
+    FrameQuality q = meter.measure(j, grey, raw, smoothed, s, t > 0 ? t : 0, t < 0 ? width_ + t : width_, nullptr,
+                                   qualityOptions_.reject ? &detail : nullptr);
+    if (qualityOptions_.reject) details.push_back(std::move(detail));
     q.lateralShift = t;
+    q.lateralConfidence = confidence;
     if (observer_) observer_(j, s);
     qualities_.push_back(q);
     if (qualityObserver_) qualityObserver_(q);
@@ -103,7 +122,7 @@ GImage Merger::qualityMerge(RegistrationKind kind) {
   }
 
   if (qualityOptions_.reject) {
-    rejectOutliers(qualities_, kind);
+    rejectOutliers(qualities_, kind, true, &details);
     for (const FrameQuality& q : qualities_) {
       if (q.dropped) continue;
       const FramePixels frame = load(reader, q.frame);

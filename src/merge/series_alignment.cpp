@@ -53,6 +53,13 @@ Thumbnail thumbnailOf(const Image& image) {
 
 }  // namespace
 
+double slippedProfileCorrelation(const std::vector<double>& reference, const std::vector<double>& frame, int t) {
+  const int w = static_cast<int>(std::min(reference.size(), frame.size()));
+  const int x0 = std::max(0, t), x1 = std::min(w, w + t);
+  if (x1 - x0 < 2) return 0.0;
+  return correlationOf(reference.data() + x0, frame.data() + x0 - t, x1 - x0, 1, 1);
+}
+
 double profileCorrelation(const std::vector<double>& a, const std::vector<double>& b, int first, int end) {
   if (end - first < 2) return 0.0;
   return correlationOf(a.data() + first, b.data() + first, end - first, 1, 1);
@@ -134,6 +141,224 @@ int estimateLateralShift(const std::vector<double>& reference, const std::vector
     }
   }
   return best;
+}
+
+namespace {
+
+constexpr int kMatchBlock = 4;
+// Candidates are first taken every kCoarseStep columns and rows over every
+// other block in each direction, then the best refined one by one.
+constexpr int kCoarseStep = 2;
+// The fewest blocks in common a correlation is believed over: a quarter of
+// the frame's.
+constexpr int kMinimumShare = 4;
+
+// The detail's blocks: this many across the width.
+constexpr int kDetailColumns = 28;
+
+}  // namespace
+
+struct StructureMatcher::Frame {
+  // Per row, the sum of 4 columns starting at each column, summed over
+  // the rows above: sums[(y) * stride + x] is rows 0 .. y - 1.
+  std::vector<std::int32_t> sums;
+  int stride = 0;
+};
+
+StructureMatcher::StructureMatcher(const velIPL::GImage& reference)
+    : width_(reference.width()), height_(reference.height()), blockColumns_(reference.width() / kMatchBlock),
+      blockRows_(reference.height() / kMatchBlock) {
+  detailWidth_ = std::clamp(width_ / kDetailColumns, 1, 32);
+  detailColumns_ = width_ / detailWidth_;
+  detailRows_ = height_ / kMatchBlock;
+  if (detailColumns_ >= 5 && detailRows_ >= 5) referenceDetail_ = detailOf(reference, 0, 0);
+  blocks_.assign(static_cast<std::size_t>(blockColumns_) * blockRows_, 0);
+  for (int by = 0; by < blockRows_; ++by) {
+    for (int y = by * kMatchBlock; y < (by + 1) * kMatchBlock; ++y) {
+      const unsigned char* row = reference.row(y);
+      for (int bx = 0; bx < blockColumns_; ++bx) {
+        std::int32_t s = 0;
+        for (int x = bx * kMatchBlock; x < (bx + 1) * kMatchBlock; ++x) s += row[x];
+        blocks_[static_cast<std::size_t>(by) * blockColumns_ + bx] += s;
+      }
+    }
+  }
+}
+
+std::vector<double> StructureMatcher::detailOf(const velIPL::GImage& image, int axial, int tilt) const {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const int cw = detailColumns_, ch = detailRows_;
+  std::vector<double> means(static_cast<std::size_t>(cw) * ch, nan);
+  for (int bx = 0; bx < cw; ++bx) {
+    const double u = (bx * detailWidth_ + 0.5 * detailWidth_) / width_ - 0.5;
+    const int d = axial + static_cast<int>(std::floor(tilt * u + 0.5));
+    for (int by = 0; by < ch; ++by) {
+      const int y0 = by * kMatchBlock - d;
+      if (y0 < 0 || y0 + kMatchBlock > height_) continue;
+      int sum = 0;
+      for (int y = y0; y < y0 + kMatchBlock; ++y) {
+        const unsigned char* row = image.row(y) + bx * detailWidth_;
+        for (int x = 0; x < detailWidth_; ++x) sum += row[x];
+      }
+      means[static_cast<std::size_t>(by) * cw + bx] = sum;
+    }
+  }
+  std::vector<double> detail(means.size(), nan);
+  constexpr int r = 2;
+  for (int by = 0; by < ch; ++by) {
+    for (int bx = 0; bx < cw; ++bx) {
+      const double v = means[static_cast<std::size_t>(by) * cw + bx];
+      if (std::isnan(v)) continue;
+      double s = 0;
+      int n = 0;
+      for (int y = std::max(0, by - r); y <= std::min(ch - 1, by + r); ++y) {
+        for (int x = std::max(0, bx - r); x <= std::min(cw - 1, bx + r); ++x) {
+          const double q = means[static_cast<std::size_t>(y) * cw + x];
+          if (std::isnan(q)) continue;
+          s += q;
+          ++n;
+        }
+      }
+      detail[static_cast<std::size_t>(by) * cw + bx] = v - s / n;
+    }
+  }
+  return detail;
+}
+
+StructureMatcher::Frame StructureMatcher::prepare(const velIPL::GImage& frame) const {
+  Frame f;
+  f.stride = std::max(0, width_ - kMatchBlock + 1);
+  f.sums.assign(static_cast<std::size_t>(height_ + 1) * f.stride, 0);
+  for (int y = 0; y < height_; ++y) {
+    const unsigned char* row = frame.row(y);
+    std::int32_t* above = f.sums.data() + static_cast<std::size_t>(y) * f.stride;
+    std::int32_t* out = above + f.stride;
+    for (int x = 0; x < f.stride; ++x) {
+      out[x] = above[x] + row[x] + row[x + 1] + row[x + 2] + row[x + 3];
+    }
+  }
+  return f;
+}
+
+double StructureMatcher::correlationAt(const Frame& f, int lateral, int axial, int tilt, int step) const {
+  double n = 0, sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0;
+  int total = 0;
+  for (int bx = 0; bx < blockColumns_; bx += step) {
+    const int x0 = bx * kMatchBlock - lateral;
+    if (x0 < 0 || x0 + kMatchBlock > width_) continue;
+    // The tilt's rows at this block's centre, rounded to the nearest.
+    const double u = (bx * kMatchBlock + 0.5 * kMatchBlock) / width_ - 0.5;
+    const int d = axial + static_cast<int>(std::floor(tilt * u + 0.5));
+    for (int by = 0; by < blockRows_; by += step) {
+      ++total;
+      const int y0 = by * kMatchBlock - d;
+      if (y0 < 0 || y0 + kMatchBlock > height_) continue;
+      const double a = blocks_[static_cast<std::size_t>(by) * blockColumns_ + bx];
+      const double b = f.sums[static_cast<std::size_t>(y0 + kMatchBlock) * f.stride + x0] -
+                       f.sums[static_cast<std::size_t>(y0) * f.stride + x0];
+      n += 1;
+      sa += a;
+      sb += b;
+      saa += a * a;
+      sbb += b * b;
+      sab += a * b;
+    }
+  }
+  if (n < 2 || n * kMinimumShare < total) return -1.0;
+  const double va = saa - sa * sa / n, vb = sbb - sb * sb / n, cov = sab - sa * sb / n;
+  return va > 0 && vb > 0 ? cov / std::sqrt(va * vb) : 0.0;
+}
+
+StructureMatcher::Match StructureMatcher::refine(const Frame& f, Match m, bool tilts, bool laterals) const {
+  // Every candidate within a coarse step of the coarse best, one by one.
+  const Match start = m;
+  const int lateralReach = laterals ? kCoarseStep : 0, tiltReach = tilts ? 2 * kCoarseStep : 0;
+  for (int t = start.lateral - lateralReach; t <= start.lateral + lateralReach; ++t) {
+    for (int d = start.axial - kCoarseStep; d <= start.axial + kCoarseStep; ++d) {
+      for (int k = start.tilt - tiltReach; k <= start.tilt + tiltReach; ++k) {
+        const double c = correlationAt(f, t, d, k, 1);
+        if (c > m.correlation) m = {t, d, k, c};
+      }
+    }
+  }
+  return m;
+}
+
+double StructureMatcher::detailCorrelation(const std::vector<double>& a, const std::vector<double>& b) {
+  double n = 0, sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0;
+  for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
+    if (std::isnan(a[i]) || std::isnan(b[i])) continue;
+    n += 1;
+    sa += a[i];
+    sb += b[i];
+    saa += a[i] * a[i];
+    sbb += b[i] * b[i];
+    sab += a[i] * b[i];
+  }
+  if (n < 2) return std::numeric_limits<double>::quiet_NaN();
+  const double va = saa - sa * sa / n, vb = sbb - sb * sb / n, cov = sab - sa * sb / n;
+  return va > 0 && vb > 0 ? cov / std::sqrt(va * vb) : 0.0;
+}
+
+StructureMatcher::Match StructureMatcher::rigid(const velIPL::GImage& frame, std::vector<double>* detailOut) const {
+  const Frame f = prepare(frame);
+  const int reach = height_ / 8, tiltReach = height_ / 16;
+  const int tiltStep = std::max(1, 2 * kCoarseStep);
+  Match best;
+  for (int k = -tiltReach / tiltStep * tiltStep; k <= tiltReach; k += tiltStep) {
+    for (int d = -reach / kCoarseStep * kCoarseStep; d <= reach; d += kCoarseStep) {
+      const double c = correlationAt(f, 0, d, k, kCoarseStep);
+      if (c > best.correlation) best = {0, d, k, c};
+    }
+  }
+  best.correlation = correlationAt(f, 0, best.axial, best.tilt, 1);
+  best = refine(f, best, true, false);
+  if (!referenceDetail_.empty()) {
+    std::vector<double> detail = detailOf(frame, best.axial, best.tilt);
+    best.detail = detailCorrelation(referenceDetail_, detail);
+    if (detailOut) *detailOut = std::move(detail);
+  }
+  return best;
+}
+
+StructureMatcher::Slip StructureMatcher::slip(const velIPL::GImage& frame, int range, int candidate,
+                                              double candidateEvidence) const {
+  const Frame f = prepare(frame);
+  const int reach = height_ / 8;
+  // The best over axial offsets at each coarse slip; 0 among them.
+  Match best, still;
+  for (int t = -range / kCoarseStep * kCoarseStep; t <= range; t += kCoarseStep) {
+    for (int d = -reach / kCoarseStep * kCoarseStep; d <= reach; d += kCoarseStep) {
+      const double c = correlationAt(f, t, d, 0, kCoarseStep);
+      if (c > best.correlation) best = {t, d, 0, c};
+      if (t == 0 && c > still.correlation) still = {0, d, 0, c};
+    }
+  }
+  best.correlation = correlationAt(f, best.lateral, best.axial, 0, 1);
+  still.correlation = correlationAt(f, 0, still.axial, 0, 1);
+  best = refine(f, best, false, true);
+  still = refine(f, still, false, false);
+  if (candidateEvidence >= kProfileEvidence && std::abs(candidate) <= range) {
+    Match other{candidate, 0, 0, -1.0};
+    for (int d = -reach / kCoarseStep * kCoarseStep; d <= reach; d += kCoarseStep) {
+      const double c = correlationAt(f, candidate, d, 0, kCoarseStep);
+      if (c > other.correlation) other = {candidate, d, 0, c};
+    }
+    other.correlation = correlationAt(f, candidate, other.axial, 0, 1);
+    other = refine(f, other, false, false);
+    if (other.correlation >= still.correlation - kSlipEvidence) {
+      Slip s;
+      s.shift = candidate;
+      s.confidence = candidate == 0 ? 0.0 : std::max(kSlipEvidence, other.correlation - still.correlation);
+      return s;
+    }
+  }
+  Slip s;
+  if (best.lateral != 0 && best.correlation > still.correlation) {
+    s.shift = best.lateral;
+    s.confidence = best.correlation - still.correlation;
+  }
+  return s;
 }
 
 Thumbnail makeThumbnail(const velIPL::GImage& image) { return thumbnailOf(image); }

@@ -47,7 +47,10 @@ std::string frameJson(const MergePlan& plan, const FrameQuality& q) {
     << ", \"relativeIntensity\": " << number(q.relativeIntensity) << ", \"weakestBand\": " << number(q.weakestBand)
     << ", \"keptShare\": " << number(q.keptShare)
     << ", \"peakRatio\": " << number(q.peakRatio) << ", \"edgeShare\": " << number(q.edgeShare)
-    << ", \"replacedShare\": " << number(q.replacedShare) << ", \"lateralShift\": " << q.lateralShift << "}";
+    << ", \"replacedShare\": " << number(q.replacedShare) << ", \"lateralShift\": " << q.lateralShift
+    << ", \"lateralConfidence\": " << number(q.lateralConfidence)
+    << ", \"structureCorrelation\": " << number(q.structureCorrelation)
+    << ", \"weakestBandCorrelation\": " << number(q.weakestBandCorrelation) << "}";
   return o.str();
 }
 

@@ -264,6 +264,9 @@ void addQuality(py::dict& result, const Merger& merger, std::size_t count) {
     d["edgeShare"] = q.edgeShare;
     d["replacedShare"] = q.replacedShare;
     d["lateralShift"] = q.lateralShift;
+    d["lateralConfidence"] = q.lateralConfidence;
+    d["structureCorrelation"] = q.structureCorrelation;
+    d["weakestBandCorrelation"] = q.weakestBandCorrelation;
     frames.append(d);
     if (q.dropped) dropped.append(q.frame);
     lateral.mutable_data()[q.frame] = q.lateralShift;
