@@ -357,6 +357,13 @@ void Evaluation::rejection() {
         o.reject = true;
         const Outcome out = mergeOf(frames, kKinds[a], o);
         int missed = 0, wrong = 0;
+        // The anchored criteria judge each frame by its share of the
+        // series' best value: their margins in those terms.
+        double bestStructure = -1e9, bestBand = -1e9;
+        for (const FrameQuality& q : out.frames) {
+          bestStructure = std::max(bestStructure, q.structureCorrelation);
+          bestBand = std::max(bestBand, q.weakestBandCorrelation);
+        }
         for (const FrameQuality& q : out.frames) {
           const int kind = badKind[static_cast<std::size_t>(q.frame)];
           const bool bad = kind >= 0;
@@ -374,7 +381,9 @@ void Evaluation::rejection() {
                                                                {"weakest band", q.weakestBand},
                                                                {"profile correlation", q.profileCorrelation},
                                                                {"structure correlation", q.structureCorrelation},
-                                                               {"weakest band correlation", q.weakestBandCorrelation}};
+                                                               {"weakest band correlation", q.weakestBandCorrelation},
+                                                               {"structure, share of the best", q.structureCorrelation / bestStructure},
+                                                               {"weakest band corr., share of the best", q.weakestBandCorrelation / bestBand}};
           for (const auto& [name, value] : measures) {
             const std::string key = std::string(kindName(kKinds[a])) + ", " + name;
             if (!bad) {

@@ -24,6 +24,8 @@ std::vector<FrameQuality> series(int n) {
     q.weakestBand = 0.96;
     q.profileCorrelation = 0.8 + 0.01 * (i % 4);
     q.edgeShare = 0.99;
+    q.structureCorrelation = 0.6 + 0.01 * (i % 3);
+    q.weakestBandCorrelation = 0.8;
   }
   return frames;
 }
@@ -39,6 +41,7 @@ TEST(FrameQuality, RejectionDropsOutliersAndFloorsOnly) {
     RegistrationKind kind;
     bool dropped;
     const char* reason;  // the start of it
+    bool thorough = false;
   };
   const Case cases[] = {
       {"ordinary", 10, &FrameQuality::correlation, 0.95, RegistrationKind::Correlation, false, ""},
@@ -56,12 +59,23 @@ TEST(FrameQuality, RejectionDropsOutliersAndFloorsOnly) {
        false, ""},
       {"not measurable decides nothing", 10, &FrameQuality::correlation, std::nan(""), RegistrationKind::Correlation,
        false, ""},
+      // The thorough measures: below a share of the best frame's value.
+      {"another eye's B-scan", 10, &FrameQuality::structureCorrelation, 0.4, RegistrationKind::AnteriorEdge, true,
+       "structure correlation 0.4 below the series' limit", true},
+      {"structure within its share", 10, &FrameQuality::structureCorrelation, 0.45, RegistrationKind::Correlation,
+       false, "", true},
+      {"a band without structure", 10, &FrameQuality::weakestBandCorrelation, 0.2, RegistrationKind::Correlation, true,
+       "weakest band correlation 0.2 below the floor", true},
+      {"a band within its share", 3, &FrameQuality::weakestBandCorrelation, 0.3, RegistrationKind::Correlation, false,
+       "", true},
+      {"a plain merge's rule ignores them", 10, &FrameQuality::structureCorrelation, 0.05,
+       RegistrationKind::Correlation, false, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     std::vector<FrameQuality> frames = series(c.frames);
     frames[1].*c.measure = c.value;
-    lumifold::rejectOutliers(frames, c.kind);
+    lumifold::rejectOutliers(frames, c.kind, c.thorough);
     for (std::size_t i = 0; i < frames.size(); ++i) {
       EXPECT_EQ(frames[i].dropped, i == 1 && c.dropped) << i;
     }
