@@ -437,7 +437,7 @@ struct AnchoredCriterion {
 
 const AnchoredCriterion kAnchoredCriteria[] = {
     {"structure correlation", [](const FrameQuality& q) { return q.structureCorrelation; }, 0.695, 0.1},
-    {"weakest band correlation", [](const FrameQuality& q) { return q.weakestBandCorrelation; }, 0.35, 0.25},
+    {"weakest band correlation", [](const FrameQuality& q) { return q.weakestBandCorrelation; }, 0.25, 0.2},
 };
 
 std::string describe(const char* name, double value, const char* relation, double limit) {
