@@ -237,8 +237,9 @@ void cost(int repeats) {
   std::filesystem::remove_all(folder, ignored);
 }
 
-// --real DIR [--eyes LIST] [--strength S] [--per-eye]: the real-data
-// evaluation of the speckle filter; exit status 2 on a usage error.
+// --real DIR [--eyes LIST] [--per-series] [--strength S] [--per-eye]: the
+// frame-quality targets on real series, then the speckle filter; exit
+// status 2 on a usage error.
 int realData(int argc, char** argv) {
   DenoiseEvaluation e;
   RealEvaluationOptions quality;
