@@ -199,11 +199,14 @@ std::string settingsOf(const BatchSeries& series, const MergeOptions& m) {
   return seriesSettings(m) + ";volume=" + series.repeats + " " + (series.layout.empty() ? "grouped" : series.layout);
 }
 
+// A stop between a volume's positions.
+struct VolumeStopped {};
+
 // A manifest row that is a volume: merged as `volume` merges it into
-// NAME_volume.tif (and NAME_report.json, NAME_shifts.csv when asked). A stop
-// is taken between positions; the row is then empty and nothing written.
-SummaryRow runVolumeRow(const BatchSeries& series, const MergeOptions& m, SummaryRow row, double start) {
-  struct Stopped {};
+// NAME_volume.tif (and NAME_report.json, NAME_shifts.csv when asked), its
+// frame counts into row. A stop is taken between positions (VolumeStopped),
+// before anything is written.
+void mergeVolumeRow(const BatchSeries& series, const MergeOptions& m, SummaryRow& row) {
   VolumeOptions v;
   v.merge = m;
   v.repeats = std::stoi(series.repeats);
@@ -212,34 +215,18 @@ SummaryRow runVolumeRow(const BatchSeries& series, const MergeOptions& m, Summar
   v.report = m.report;
   v.shifts = m.shifts;
   v.jobs = 1;
-  try {
-    const VolumePlan plan = checkVolume(v);
-    VolumeWriter writer(plan, v);
-    int frames = 0, kept = 0;
-    mergeVolume(plan, v, [&](PositionResult& r) {
-      if (StopOnSignal::requested()) throw Stopped{};
-      frames += static_cast<int>(r.plan->frames.size());
-      kept += averagedFrames(*r.plan, r.outcome);
-      writer.add(r);
-    });
-    writer.finish();
-    row["frames"] = std::to_string(frames);
-    row["frames_used"] = std::to_string(kept);
-    row["status"] = "done";
-  } catch (const Stopped&) {
-    return {};
-  } catch (const PathError& e) {
-    row["status"] = "failed";
-    row["error"] = e.path() + ": " + e.what();
-  } catch (const std::bad_alloc&) {
-    row["status"] = "failed";
-    row["error"] = "Out of memory";
-  } catch (const std::exception& e) {
-    row["status"] = "failed";
-    row["error"] = e.what();
-  }
-  row["seconds"] = fixed(seconds() - start, 3);
-  return row;
+  const VolumePlan plan = checkVolume(v);
+  VolumeWriter writer(plan, v);
+  int frames = 0, kept = 0;
+  mergeVolume(plan, v, [&](PositionResult& r) {
+    if (StopOnSignal::requested()) throw VolumeStopped{};
+    frames += static_cast<int>(r.plan->frames.size());
+    kept += averagedFrames(*r.plan, r.outcome);
+    writer.add(r);
+  });
+  writer.finish();
+  row["frames"] = std::to_string(frames);
+  row["frames_used"] = std::to_string(kept);
 }
 
 // One series from its first check to its last file; never throws but
@@ -253,17 +240,22 @@ SummaryRow runSeries(const BatchSeries& series, const MergeOptions& m, CliEnviro
                  {"options", settingsOf(series, m)},
                  {"inputs", inputsFingerprint(m)}};
   const double start = seconds();
-  if (!series.repeats.empty()) return runVolumeRow(series, m, std::move(row), start);
   SeriesEnvironment seriesEnv(env);
   try {
-    const MergePlan plan = checkMerge(m);
-    row["frames"] = std::to_string(plan.frameNames.size());
-    row["frames_used"] = std::to_string(plan.frames.size());
-    const MergeOutcome outcome = mergeSeries(plan, m, seriesEnv);
-    writeMergeResults(plan, outcome, m);
-    if (outcome.measured) addQuality(row, plan, outcome);
-    if (outcome.filtered) addFilter(row, outcome);
+    if (!series.repeats.empty()) {
+      mergeVolumeRow(series, m, row);
+    } else {
+      const MergePlan plan = checkMerge(m);
+      row["frames"] = std::to_string(plan.frameNames.size());
+      row["frames_used"] = std::to_string(plan.frames.size());
+      const MergeOutcome outcome = mergeSeries(plan, m, seriesEnv);
+      writeMergeResults(plan, outcome, m);
+      if (outcome.measured) addQuality(row, plan, outcome);
+      if (outcome.filtered) addFilter(row, outcome);
+    }
     row["status"] = "done";
+  } catch (const VolumeStopped&) {
+    return {};
   } catch (const PathError& e) {
     if (seriesEnv.stopped()) return {};
     row["status"] = "failed";
