@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "ipl/image_decoder.h"
 #include "ipl/ipl_exception.h"
 #include "merge/denoise/speckle_filter.h"
 #include "merge/eight_bit_view.h"
@@ -176,6 +177,33 @@ int referenceIndex(const MergePlan& plan, const std::string& reference) {
   throw UsageError("--reference " + reference + " names a frame that is not merged");
 }
 
+// Passes the merge's progress on, keeping what the receiver throws (a
+// user's cancel), so that it reaches the caller as it was thrown and not as
+// a failure of the merge.
+class KeptProgress : public MergeProgress {
+public:
+  explicit KeptProgress(MergeProgress* target) : target_(target) {}
+  void start(int imageCount) override { forward([&] { target_->start(imageCount); }); }
+  void step() override { forward([&] { target_->step(); }); }
+  void rethrow() const {
+    if (thrown_) std::rethrow_exception(thrown_);
+  }
+
+private:
+  template <typename F>
+  void forward(F&& call) {
+    if (!target_) return;
+    try {
+      call();
+    } catch (...) {
+      thrown_ = std::current_exception();
+      throw;
+    }
+  }
+  MergeProgress* target_;
+  std::exception_ptr thrown_;
+};
+
 }  // namespace
 
 const RegistrationMethod& registrationFor(const std::string& key) {
@@ -203,6 +231,32 @@ MergePlan checkMerge(const MergeOptions& o) {
   return plan;
 }
 
+MergePlan planFrames(std::vector<MergeFrame> frames, std::vector<std::string> names, int width, int height,
+                     const MergeOptions& o) {
+  MergePlan plan;
+  if (frames.empty() || names.size() != frames.size()) throw std::invalid_argument("planFrames: one name per frame");
+  if (width == 0 || height == 0) throw PathError(names.front(), "Empty image");
+  plan.size.width = width;
+  plan.size.height = height;
+  velIPL::ImageFileInfo info;
+  std::string reason;
+  if (!frames.front().inMemory() && velIPL::probeImageFile(frames.front().fileName(), info, reason)) {
+    plan.size.bitsPerSample = info.bitsPerSample;
+    plan.size.pixelSpacingX = info.pixelSpacingX;
+    plan.size.pixelSpacingY = info.pixelSpacingY;
+  }
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    plan.paths.push_back(frames[i].fileName());
+    plan.size.frames.push_back(1);
+    plan.frameNumbers.push_back(static_cast<int>(i));
+    plan.framePaths.push_back(frames[i].fileName());
+  }
+  plan.frameNames = std::move(names);
+  plan.frames = std::move(frames);
+  plan.reference = referenceIndex(plan, o.reference);
+  return plan;
+}
+
 PathError mergeFailureError(const MergePlan& plan, int currentImage, const std::string& message) {
   const MergeFailure failure =
       explainMergeFailure(plan.framePaths, currentImage, message, plan.size.width, plan.size.height);
@@ -227,7 +281,8 @@ double denoiseStrength(const std::string& text) {
 
 MergeOutcome mergeSeries(const MergePlan& plan, const MergeOptions& o, MergeProgress* progress) {
   MergeOutcome outcome;
-  Merger merger(plan.frames, progress);
+  KeptProgress kept(progress);
+  Merger merger(plan.frames, progress ? &kept : nullptr);
   merger.setThreads(o.threads);
   // Shifts go by frame number, the numbering of the truth and of the table.
   merger.setShiftObserver([&](int index, const mathORN::RowVector& s) {
@@ -252,6 +307,7 @@ MergeOutcome mergeSeries(const MergePlan& plan, const MergeOptions& o, MergeProg
   } catch (const std::bad_alloc&) {
     throw;
   } catch (const std::exception& e) {
+    kept.rethrow();
     throw mergeFailureError(plan, merger.currentImage(), e.what());
   }
   outcome.seconds = seconds() - start;

@@ -128,16 +128,21 @@ double denoiseStrength(const std::string& text);
 // noise-free section and checks them against the series.
 MergePlan checkMerge(const MergeOptions& options);
 
-// Expands the inputs, refuses outputs that are folders, collide with each
-// other or with an input (UsageError), or cannot be written; checks every
-// input's header, size and depth, lists its frames and keeps those --frames
-// selects (UsageError for a list that does not fit), reads the truth and the
-// noise-free section and checks them against the series.
-MergePlan checkMerge(const MergeOptions& options);
+// The plan for frames a front end has listed and checked itself, such as
+// the desktop program's image list: any frames of any files, in its order,
+// frame i named names[i], all of width x height. The reference file's
+// header gives the depth and the pixel spacing (8 bits and none when it
+// can no longer be read: the merge then says why). The options' reference
+// is taken as checkMerge takes it; no output, truth or noise-free section is
+// planned. Throws PathError(names[0], "Empty image") for a size without
+// pixels, UsageError for a reference that names no frame.
+MergePlan planFrames(std::vector<MergeFrame> frames, std::vector<std::string> names, int width, int height,
+                     const MergeOptions& options);
 
 // Merges the planned series by the chosen registration, reporting progress
 // to progress (none when null). Throws mergeFailureError's PathError when
-// the merge fails; std::bad_alloc and whatever progress throws pass.
+// the merge fails; std::bad_alloc and whatever progress throws (a user's
+// cancel) pass unchanged.
 MergeOutcome mergeSeries(const MergePlan& plan, const MergeOptions& options, MergeProgress* progress = nullptr);
 
 // The error that names the frame a failed merge is to blame on and why,
