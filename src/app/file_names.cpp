@@ -30,12 +30,36 @@ QString dialogStartName(const QString& directory) {
   return name + QStringLiteral("*.bmp");
 }
 
-QString bmpFileName(const QString& chosen) {
+QString bmpFileName(const QString& chosen) { return withExtension(chosen, QStringLiteral(".bmp")); }
+
+QString withExtension(const QString& chosen, const QString& extension) {
   qsizetype nameStart = chosen.size();
   while (nameStart > 0 && !isSeparator(chosen[nameStart - 1])) --nameStart;
   const qsizetype dot = chosen.lastIndexOf(QLatin1Char('.'));
   const QString stem = dot >= nameStart ? chosen.left(dot) : chosen;
-  return stem + QStringLiteral(".bmp");
+  return stem + extension;
+}
+
+QString savedFileName(const QString& chosen, const QString& windowsFilter, int type) {
+  // Each type's extensions, from its patterns ("*.tif;*.tiff").
+  QList<QStringList> types;
+  const QStringList parts = windowsFilter.split(QLatin1Char('|'));
+  for (qsizetype i = 1; i < parts.size(); i += 2) {
+    QStringList extensions;
+    for (const QString& pattern : parts[i].split(QLatin1Char(';'))) extensions.push_back(pattern.mid(1));
+    types.push_back(extensions);
+  }
+  if (types.isEmpty()) return chosen;
+  if (type <= 0 || type >= types.size()) return withExtension(chosen, types.front().front());
+  for (const QStringList& extensions : types) {
+    for (const QString& extension : extensions) {
+      if (chosen.endsWith(extension, Qt::CaseInsensitive) && chosen.size() > extension.size() &&
+          !isSeparator(chosen[chosen.size() - extension.size() - 1])) {
+        return chosen;
+      }
+    }
+  }
+  return withExtension(chosen, types[type].front());
 }
 
 std::string localPath(const QString& path) { return QFile::encodeName(path).toStdString(); }

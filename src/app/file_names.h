@@ -23,6 +23,15 @@ QString dialogStartName(const QString& directory);
 // extension (from the last dot after the last separator) replaced by ".bmp",
 // or ".bmp" appended when the file name has no dot.
 QString bmpFileName(const QString& chosen);
+// The same with another extension (with its dot).
+QString withExtension(const QString& chosen, const QString& extension);
+
+// The name a save writes for the name chosen in a dialog of the types of
+// windowsFilter ("description|patterns|...") with type chosen: with the
+// first type, the name with that type's extension as bmpFileName forms it;
+// with another, the name as chosen when it ends in an extension of any
+// offered type (any case), else with the chosen type's first extension.
+QString savedFileName(const QString& chosen, const QString& windowsFilter, int type);
 
 // The file-system form of a path, for the Qt-free core.
 std::string localPath(const QString& path);

@@ -48,4 +48,12 @@ bool ImageList::removeRows(int top, int bottom) {
   return true;
 }
 
+bool ImageList::moveToFront(int row) {
+  if (row <= 0 || row >= fileCount()) return false;
+  entries_.move(row, 0);
+  paths_.move(row, 0);
+  frames_.move(row, 0);
+  return true;
+}
+
 }  // namespace lumifold

@@ -56,6 +56,11 @@ public:
   // Returns true when entries were removed.
   bool removeRows(int top, int bottom);
 
+  // Moves row to the top, the others keeping their order: it becomes the
+  // reference. All rows have the reference's size, so that stays. Returns
+  // false (and changes nothing) for row 0 or a row outside the list.
+  bool moveToFront(int row);
+
 private:
   QStringList entries_;
   QStringList paths_;

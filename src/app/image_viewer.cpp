@@ -2,7 +2,9 @@
 
 #include <QAction>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QLayout>
+#include <QMenu>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QScrollArea>
@@ -23,6 +25,9 @@
 #include "app/radio_group.h"
 #include "app/window_geometry.h"
 #include "color/color_scales.h"
+#include "pipeline/picture_output.h"
+#include "pipeline/quality_report.h"
+#include "pipeline/safe_file.h"
 
 namespace lumifold {
 
@@ -31,6 +36,14 @@ namespace {
 namespace text {
 const char* const kCaption = "pellora Image Viewer";
 const char* const kSaveAs = "Save As ...";
+const char* const kSaveGrey = "Save Grey Average ...";
+const char* const kSaveReport = "Save Report ...";
+const char* const kSaveCaption = "Save As";
+// The first type is the one the save has always had.
+const char* const kPictureFilter =
+    "Bitmaps (*.bmp)|*.bmp|PNG images (*.png)|*.png|TIFF images (*.tif;*.tiff)|*.tif;*.tiff";
+const char* const kReportFilter = "Reports (*.json)|*.json";
+const char* const kZoom = "%1 \u00b7 zoom %2 %";
 }  // namespace text
 
 // The window's outer size until the first result sizes it.
@@ -73,6 +86,17 @@ TImageViewer::TImageViewer(Platform& platform, QWidget* parent)
   saveAction_->setShortcut(QKeySequence::Save);
   connect(saveAction_, &QAction::triggered, this,
           [this] { reportingExceptions(platform_, this, [this] { SaveResultButtonClick(); }); });
+  SaveGreyAction = new QAction(QString::fromUtf8(text::kSaveGrey), this);
+  SaveGreyAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G));
+  connect(SaveGreyAction, &QAction::triggered, this,
+          [this] { reportingExceptions(platform_, this, [this] { SaveGreyAverageClick(); }); });
+  SaveReportAction = new QAction(QString::fromUtf8(text::kSaveReport), this);
+  SaveReportAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
+  connect(SaveReportAction, &QAction::triggered, this,
+          [this] { reportingExceptions(platform_, this, [this] { SaveReportClick(); }); });
+  // Right-click anywhere in the window, or hold the save button.
+  for (QAction* a : {saveAction_, SaveGreyAction, SaveReportAction}) addAction(a);
+  setContextMenuPolicy(Qt::ActionsContextMenu);
 
   // The tool bar and the picture are placed by hand (resizeEvent): a layout
   // would give the window a minimum size of its own making.
@@ -86,6 +110,10 @@ TImageViewer::TImageViewer(Platform& platform, QWidget* parent)
   ToolBar1->addAction(saveAction_);
   SaveResultButton = qobject_cast<QToolButton*>(ToolBar1->widgetForAction(saveAction_));
   SaveResultButton->setFixedSize(26, 26);
+  auto* saveMenu = new QMenu(SaveResultButton);
+  saveMenu->addActions({saveAction_, SaveGreyAction, SaveReportAction});
+  SaveResultButton->setMenu(saveMenu);
+  SaveResultButton->setPopupMode(QToolButton::DelayedPopup);
 
   // The picture fills the area below the tool bar and scrolls where the
   // area is smaller; without a frame the area shows the picture exactly.
@@ -95,6 +123,10 @@ TImageViewer::TImageViewer(Platform& platform, QWidget* parent)
   PictureArea->setWidget(Image);
   PictureArea->setWidgetResizable(true);
   PictureArea->viewport()->installEventFilter(this);
+  StatusLine = new QLabel(this);
+  StatusLine->setContentsMargins(6, 0, 6, 0);
+  StatusLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  StatusLine->hide();
 
   const auto zoomCommand = [this](const QList<QKeySequence>& keys, auto handler) {
     auto* action = new QAction(this);
@@ -116,7 +148,21 @@ void TImageViewer::fitPicture(QSize picture) {
   zoomTo(1.0, QPoint(0, 0));
   PictureArea->horizontalScrollBar()->setValue(0);
   PictureArea->verticalScrollBar()->setValue(0);
-  resize(std::max(picture.width(), kMinimumWidth), picture.height() + kToolBarHeight);
+  resize(std::max(picture.width(), kMinimumWidth),
+         picture.height() + kToolBarHeight + (status_.isEmpty() ? 0 : kStatusHeight));
+}
+
+void TImageViewer::setStatus(const QString& status) {
+  status_ = status;
+  StatusLine->setVisible(!status_.isEmpty());
+  showStatus();
+  layOut();
+}
+
+void TImageViewer::showStatus() {
+  if (status_.isEmpty()) return;
+  StatusLine->setText(QString::fromUtf8(text::kZoom).arg(status_).arg(std::lround(Image->zoom() * 100)));
+  StatusLine->setToolTip(StatusLine->text());
 }
 
 void TImageViewer::showBeside(const QWidget* beside) {
@@ -140,6 +186,7 @@ void TImageViewer::zoomTo(double factor, QPoint anchor) {
   const double before = Image->zoom();
   const QPointF point((across->value() + anchor.x()) / before, (down->value() + anchor.y()) / before);
   Image->setZoom(factor);
+  showStatus();
   // Lays the picture out again at once, so the scroll bars have their new
   // ranges before they are set.
   PictureArea->setWidgetResizable(true);
@@ -183,20 +230,60 @@ bool TImageViewer::eventFilter(QObject* watched, QEvent* event) {
 
 void TImageViewer::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
+  layOut();
+}
+
+void TImageViewer::layOut() {
+  const int status = status_.isEmpty() ? 0 : kStatusHeight;
   ToolBar1->setGeometry(0, 0, width(), kToolBarHeight);
-  PictureArea->setGeometry(0, kToolBarHeight, width(), std::max(0, height() - kToolBarHeight));
+  PictureArea->setGeometry(0, kToolBarHeight, width(), std::max(0, height() - kToolBarHeight - status));
+  StatusLine->setGeometry(0, std::max(kToolBarHeight, height() - status), width(), status);
 }
 
 void TImageViewer::SaveResultButtonClick() {
   if (!mainPanel_) return;
-  const QString chosen = platform_.runSavePictureDialog(this, dialogStartName(mainPanel_->lastOutput));
-  if (chosen.isEmpty()) return;
-  mainPanel_->lastOutput = directoryPart(chosen);
+  const QString filter = QString::fromUtf8(text::kPictureFilter);
+  const Platform::SaveChoice chosen = platform_.runSaveDialog(this, QString::fromUtf8(text::kSaveCaption),
+                                                              dialogStartName(mainPanel_->lastOutput), filter);
+  if (chosen.path.isEmpty()) return;
+  mainPanel_->lastOutput = directoryPart(chosen.path);
   const velIPL::RGBImage table = SelectedColorScale(mainPanel_->ColorScales->itemIndex());
   const velIPL::RGBImage picture = ApplyColorScale(table, mainPanel_->mergedImage);
   // The writer replaces a file only once the new one is complete, so a
   // failed save leaves an earlier file of that name as it was.
-  picture.save(localPath(bmpFileName(chosen)));
+  const std::string target = localPath(savedFileName(chosen.path, filter, chosen.type));
+  if (pictureFormat(target) == PictureFormat::bmp) {
+    picture.save(target);
+  } else {
+    writeColourPicture(picture, target, spacing());
+  }
+}
+
+PixelSpacing TImageViewer::spacing() const {
+  return {mainPanel_->mergePlan.size.pixelSpacingX, mainPanel_->mergePlan.size.pixelSpacingY};
+}
+
+void TImageViewer::SaveGreyAverageClick() {
+  if (!mainPanel_ || mainPanel_->mergedImage.empty()) return;
+  const QString filter = QString::fromUtf8(text::kPictureFilter);
+  const Platform::SaveChoice chosen = platform_.runSaveDialog(this, QString::fromUtf8(text::kSaveGrey).chopped(4),
+                                                              dialogStartName(mainPanel_->lastOutput), filter);
+  if (chosen.path.isEmpty()) return;
+  mainPanel_->lastOutput = directoryPart(chosen.path);
+  const MergeOutcome& outcome = mainPanel_->mergeOutcome;
+  writeGreyPicture(mainPanel_->mergedImage, outcome.bitsPerSample == 16 ? &outcome.grey16 : nullptr,
+                   localPath(savedFileName(chosen.path, filter, chosen.type)), spacing());
+}
+
+void TImageViewer::SaveReportClick() {
+  if (!mainPanel_ || !mainPanel_->resultMeasured()) return;
+  const QString filter = QString::fromUtf8(text::kReportFilter);
+  const Platform::SaveChoice chosen = platform_.runSaveDialog(this, QString::fromUtf8(text::kSaveReport).chopped(4),
+                                                              dialogStartName(mainPanel_->lastOutput), filter);
+  if (chosen.path.isEmpty()) return;
+  mainPanel_->lastOutput = directoryPart(chosen.path);
+  writeFileSafely(localPath(savedFileName(chosen.path, filter, 0)),
+                  qualityReportJson(mainPanel_->mergePlan, mainPanel_->mergeOutcome, mainPanel_->mergeOptionsUsed));
 }
 
 }  // namespace lumifold

@@ -12,6 +12,13 @@
 // back to 1:1, and Ctrl+F fits the picture to the window. However narrow
 // the picture, the window keeps room for its caption and buttons.
 //
+// After a merge with frame quality a status line under the picture says
+// what it shows: the series, the frames kept, the algorithm, the scale, the
+// zoom and the SNR. The picture keeps its place at the top-left. Besides
+// "Save As ..." (BMP as ever, or PNG and TIFF), the tool button's menu and
+// the window's context menu offer "Save Grey Average ..." and, after a
+// merge that measured frame quality, "Save Report ...".
+//
 // The save command does not copy the picture on the screen: it colours the
 // main window's kept grey result again with the scale selected at that
 // moment, so the file holds the merge's own pixels at its own size. What
@@ -22,7 +29,10 @@
 
 #include <QWidget>
 
+#include "pipeline/picture_output.h"
+
 class QAction;
+class QLabel;
 class QScrollArea;
 class QToolBar;
 class QToolButton;
@@ -39,6 +49,8 @@ class TImageViewer : public QWidget {
 public:
   // Height of the tool bar above the picture.
   static constexpr int kToolBarHeight = 31;
+  // Height of the status line under the picture, when there is one.
+  static constexpr int kStatusHeight = 20;
   // The narrowest client area: room for the caption, the close box and the
   // tool bar's button.
   static constexpr int kMinimumWidth = 300;
@@ -55,6 +67,10 @@ public:
   // Back to 1:1, and the window sized so that a picture of that size shows
   // whole under the tool bar (no narrower than kMinimumWidth).
   void fitPicture(QSize picture);
+
+  // What the status line says before the zoom; empty: no status line.
+  // Call before fitPicture, which makes room for it.
+  void setStatus(const QString& status);
 
   // Shows the window with its frame at the right edge of beside, level
   // with its top, as far as the screen's free area allows; a window larger
@@ -80,11 +96,18 @@ public:
   QAction* ZoomOutAction;
   QAction* ActualSizeAction;
   QAction* FitAction;
+  QLabel* StatusLine;
+  QAction* SaveGreyAction;
+  QAction* SaveReportAction;
 
 public slots:
   // The save command. Throws what the BMP writer throws; the button reports
   // it.
   void SaveResultButtonClick();
+  // The grey average (BMP, PNG or TIFF; 16-bit for a 16-bit series) and
+  // the frame quality report (JSON) of the kept result.
+  void SaveGreyAverageClick();
+  void SaveReportClick();
 
 protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -92,12 +115,16 @@ protected:
 
 private:
   QPoint visibleCentre() const;
+  void showStatus();
+  PixelSpacing spacing() const;
+  void layOut();
 
   Platform& platform_;
   TMainPanel* mainPanel_ = nullptr;
   QAction* saveAction_;
   // Wheel turns not yet used for a zoom step (touchpads send small ones).
   int wheelAngle_ = 0;
+  QString status_;
 };
 
 }  // namespace lumifold

@@ -1,16 +1,21 @@
 #include "app/main_panel.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QFrame>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QScopeGuard>
+#include <QShortcut>
 #include <QTabWidget>
 #include <QToolBar>
 #include <QToolButton>
@@ -44,7 +49,7 @@
 #include "color/color_scales.h"
 #include "merge/merger.h"
 #include "merge/registration_methods.h"
-#include "shell/merge_failure.h"
+#include "pipeline/path_error.h"
 
 namespace lumifold {
 
@@ -68,6 +73,27 @@ const char* const kListLabel = "Image list (first image is reference image)";
 const char* const kColorScales = " Output Color Scale ";
 const char* const kAlgorithm = " Registration Algorithm ";
 const char* const kNoSequence = "No Sequence found";
+// The menus' access keys; the captions shown are those above.
+const char* const kFileMenuKeyed = "&File";
+const char* const kAddImagesKeyed = "&Add Images ...";
+const char* const kClearListKeyed = "&Clear List";
+const char* const kExitKeyed = "E&xit";
+const char* const kMergingMenuKeyed = "&Merging";
+const char* const kProcessImagesKeyed = "&Process Images";
+const char* const kHelpMenuKeyed = "&Help";
+const char* const kAboutKeyed = "&About ...";
+const char* const kWhatIsPelloraKeyed = "&What is pellora? ...";
+const char* const kFrameQuality = " Frame Quality ";
+const char* const kRejectFrames = "Leave out frames that do not fit";
+const char* const kAutoReference = "Choose the reference automatically";
+const char* const kLateralSlips = "Correct sideways slips";
+const char* const kSetAsReference = "Set as reference";
+const char* const kCancelHint = "Merging: press Esc to cancel";
+const char* const kReferenceNote = "reference";
+const char* const kReferenceTip = "Reference image: every other frame is registered to it";
+const char* const kChosenReferenceTip = "Reference image, chosen as the frame most like the others";
+const char* const kLeftOutNote = "left out";
+const char* const kSlipNote = "moved %1 sideways";
 }  // namespace text
 
 // The settings' value names, in the order they are read and written.
@@ -75,6 +101,10 @@ const QString kColorScaleValue = QStringLiteral("colorScale");
 const QString kAlgorithmValue = QStringLiteral("algorithm");
 const QString kLastInputValue = QStringLiteral("lastInput");
 const QString kLastOutputValue = QStringLiteral("lastOutput");
+// The frame-quality options, after the four, "1" when on.
+const QString kRejectFramesValue = QStringLiteral("rejectFrames");
+const QString kAutoReferenceValue = QStringLiteral("autoReference");
+const QString kLateralSlipsValue = QStringLiteral("lateralSlips");
 
 // The window's outer size, and the width of the image list in the window's
 // design, from which the list's column width is taken once.
@@ -129,6 +159,11 @@ TMainPanel::TMainPanel(Platform& platform) : platform_(platform) {
   connect(FileList, &StringGrid::keyDown, this, [this](int key, Qt::KeyboardModifiers modifiers) {
     guarded([&] { FileListKeyDown(key, modifiers); });
   });
+  for (QCheckBox* option : {RejectFrames, AutoReference, LateralSlips}) {
+    connect(option, &QCheckBox::toggled, this, [this] { guarded([this] { FrameQualityClick(); }); });
+  }
+  FileList->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(FileList, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) { showListMenu(at); });
 
   guarded([this] { FormCreate(); });
 }
@@ -153,17 +188,18 @@ void TMainPanel::createActions() {
     connect(action, &QAction::triggered, this, [this, handler] { guarded([this, handler] { (this->*handler)(); }); });
     return action;
   };
-  AddImages1 = command(fromUtf8(text::kAddImages), &TMainPanel::AddImages1Click);
+  AddImages1 = command(fromUtf8(text::kAddImagesKeyed), &TMainPanel::AddImages1Click);
   AddImages1->setShortcut(QKeySequence::Open);
-  ClearList1 = command(fromUtf8(text::kClearList), &TMainPanel::ClearList1Click);
-  Exit1 = command(fromUtf8(text::kExit), &TMainPanel::Exit1Click);
+  ClearList1 = command(fromUtf8(text::kClearListKeyed), &TMainPanel::ClearList1Click);
+  Exit1 = command(fromUtf8(text::kExitKeyed), &TMainPanel::Exit1Click);
   Exit1->setShortcut(QKeySequence::Quit);
-  ProcessImages1 = command(fromUtf8(text::kProcessImages), &TMainPanel::RunButtonClick);
+  ProcessImages1 = command(fromUtf8(text::kProcessImagesKeyed), &TMainPanel::RunButtonClick);
   ProcessImages1->setShortcut(Qt::Key_F5);
-  About1 = command(fromUtf8(text::kAbout), &TMainPanel::About1Click);
+  About1 = command(fromUtf8(text::kAboutKeyed), &TMainPanel::About1Click);
   WebSite1 = command(fromUtf8(maker::kWebDomain) + fromUtf8(text::kWebSiteSuffix),
                      &TMainPanel::WebButtonClick);
-  Whatispellora1 = command(fromUtf8(text::kWhatIsPellora), &TMainPanel::Whatispellora1Click);
+  Whatispellora1 = command(fromUtf8(text::kWhatIsPelloraKeyed), &TMainPanel::Whatispellora1Click);
+  SetAsReference1 = command(fromUtf8(text::kSetAsReference), &TMainPanel::SetAsReference1Click);
 
   // Qt would shorten a hint taken from the caption ("Add Images "); the hints
   // are the captions in full.
@@ -183,16 +219,21 @@ void TMainPanel::createActions() {
 }
 
 void TMainPanel::createMenus() {
-  FileMenu = menuBar()->addMenu(fromUtf8(text::kFileMenu));
+  FileMenu = menuBar()->addMenu(fromUtf8(text::kFileMenuKeyed));
   FileMenu->addAction(AddImages1);
   FileMenu->addAction(ClearList1);
   FileMenu->addAction(Exit1);
-  MergingMenu = menuBar()->addMenu(fromUtf8(text::kMergingMenu));
+  MergingMenu = menuBar()->addMenu(fromUtf8(text::kMergingMenuKeyed));
   MergingMenu->addAction(ProcessImages1);
-  HelpMenu = menuBar()->addMenu(fromUtf8(text::kHelpMenu));
+  HelpMenu = menuBar()->addMenu(fromUtf8(text::kHelpMenuKeyed));
   HelpMenu->addAction(About1);
   HelpMenu->addAction(WebSite1);
   HelpMenu->addAction(Whatispellora1);
+  // F10 opens the menu bar at its first menu, as desktops expect.
+  auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
+  connect(menuKey, &QShortcut::activated, this, [this] {
+    menuBar()->setActiveAction(FileMenu->menuAction());
+  });
 }
 
 void TMainPanel::createProcessPage() {
@@ -292,6 +333,15 @@ void TMainPanel::createSettingsPage() {
   Algorithm->setGeometry(424, 32, 185, 81);
   Algorithm->setItemIndex(0);
 
+  // Below the two groups, off unless the user turns them on.
+  FrameQuality = new QGroupBox(fromUtf8(text::kFrameQuality), SettingsPage);
+  FrameQuality->setGeometry(424, 128, 300, 97);
+  auto* options = new QVBoxLayout(FrameQuality);
+  RejectFrames = new QCheckBox(fromUtf8(text::kRejectFrames), FrameQuality);
+  AutoReference = new QCheckBox(fromUtf8(text::kAutoReference), FrameQuality);
+  LateralSlips = new QCheckBox(fromUtf8(text::kLateralSlips), FrameQuality);
+  for (QCheckBox* option : {RejectFrames, AutoReference, LateralSlips}) options->addWidget(option);
+
   PageControl1->addTab(SettingsPage, fromUtf8(text::kSettingsPage));
 }
 
@@ -346,6 +396,21 @@ void TMainPanel::LoadSettings() {
   readIndex(kAlgorithmValue, Algorithm);
   readFolder(kLastInputValue, lastInput);
   readFolder(kLastOutputValue, lastOutput);
+  const auto readOption = [&](const QString& name, QCheckBox* option) {
+    try {
+      const QString text = key->readString(name);
+      if (text.isEmpty()) return;
+      storedOptions_[name] = true;
+      option->setChecked(integerValue(text) != 0);
+    } catch (const SettingsError& e) {
+      unreadable(name, QStringLiteral("0"), e);
+    } catch (const std::invalid_argument& e) {
+      unreadable(name, QStringLiteral("0"), e);
+    }
+  };
+  readOption(kRejectFramesValue, RejectFrames);
+  readOption(kAutoReferenceValue, AutoReference);
+  readOption(kLateralSlipsValue, LateralSlips);
   if (!problems.isEmpty()) throw SettingsError(problems.join(QLatin1Char('\n')).toStdString());
 }
 
@@ -366,6 +431,12 @@ void TMainPanel::SaveSettings() {
   write(kAlgorithmValue, QString::number(Algorithm->itemIndex()));
   write(kLastInputValue, lastInput);
   write(kLastOutputValue, lastOutput);
+  for (const auto& [name, option] : {std::pair{kRejectFramesValue, RejectFrames}, std::pair{kAutoReferenceValue, AutoReference},
+                                     std::pair{kLateralSlipsValue, LateralSlips}}) {
+    if (option->isChecked() || storedOptions_.count(name) || unreadValues_.count(name)) {
+      write(name, option->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+    }
+  }
 }
 
 void TMainPanel::FormClose() { SaveSettings(); }
@@ -386,6 +457,86 @@ void TMainPanel::updateActions() {
 }
 
 void TMainPanel::showList() { FileList->showTexts(images.entries()); }
+
+void TMainPanel::markRows() {
+  if (!mergeOutcome.measured) return;
+  const bool chosen = mergeOptionsUsed.reference == "auto";
+  for (const lumifold::FrameQuality& q : mergeOutcome.qualities) {
+    StringGrid::RowMark mark;
+    if (q.dropped) {
+      mark.greyed = true;
+      mark.note = fromUtf8(text::kLeftOutNote);
+      mark.tip = QString::fromStdString(q.reason);
+    } else if (q.lateralShift != 0) {
+      const int columns = std::abs(q.lateralShift);
+      mark.note = fromUtf8(text::kSlipNote).arg(columns == 1 ? QStringLiteral("1 column")
+                                                             : QStringLiteral("%1 columns").arg(columns));
+    }
+    FileList->markRow(q.frame, mark);
+  }
+  StringGrid::RowMark reference;
+  reference.bold = true;
+  reference.note = fromUtf8(text::kReferenceNote);
+  reference.tip = fromUtf8(chosen ? text::kChosenReferenceTip : text::kReferenceTip);
+  FileList->markRow(mergeOutcome.reference, reference);
+}
+
+void TMainPanel::showListMenu(const QPoint& at) {
+  if (busy) return;
+  const int row = FileList->rowAt(at.y());
+  if (row < 0 || row >= fileCount()) return;
+  FileList->selectRows(row, row);
+  SetAsReference1->setEnabled(row > 0);
+  QMenu menu(this);
+  menu.addAction(SetAsReference1);
+  menu.exec(FileList->viewport()->mapToGlobal(at));
+}
+
+void TMainPanel::SetAsReference1Click() {
+  if (busy) return;
+  const std::optional<std::pair<int, int>> rows = FileList->selectedRows();
+  if (!rows || rows->first != rows->second || !images.moveToFront(rows->first)) return;
+  showList();
+  ClearFileSelection();
+  listChanged();
+}
+
+void TMainPanel::FrameQualityClick() {
+  const bool shown = merged;
+  merged = false;
+  if (shown) RunButtonClick();
+}
+
+MergeOptions TMainPanel::mergeOptions() const {
+  MergeOptions options;
+  options.algorithm = registrationMethodForItem(Algorithm->itemIndex()).key;
+  const int scale = ColorScales->itemIndex();
+  options.scale = kColorScales[static_cast<std::size_t>(scale < 0 || scale >= kColorScaleCount ? 0 : scale)].key;
+  options.reject = RejectFrames->isChecked() ? "auto" : "none";
+  options.reference = AutoReference->isChecked() ? "auto" : "";
+  options.lateral = LateralSlips->isChecked();
+  return options;
+}
+
+QString TMainPanel::resultDescription() const {
+  if (mergePlan.frames.empty()) return QString();
+  const int frames = static_cast<int>(mergePlan.frames.size());
+  const QString first = QFileInfo(QString::fromStdString(mergePlan.frameNames.front())).fileName();
+  QStringList parts;
+  parts << QStringLiteral("%1, %2 %3").arg(first).arg(frames).arg(frames == 1 ? "frame" : "frames");
+  parts << QStringLiteral("%1 of %2 kept").arg(averagedFrames(mergePlan, mergeOutcome)).arg(frames);
+  parts << fromUtf8(registrationFor(mergeOptionsUsed.algorithm).name);
+  const int scale = ColorScales->itemIndex();
+  parts << fromUtf8(kColorScales[static_cast<std::size_t>(scale < 0 || scale >= kColorScaleCount ? 0 : scale)].name);
+  if (mergeOutcome.measured) {
+    const ImageQuality& iq = mergeOutcome.imageQuality;
+    parts << QStringLiteral("SNR %1 dB (%2%3 dB over the reference)")
+                 .arg(iq.average.snrDb, 0, 'f', 1)
+                 .arg(iq.snrGainDb < 0 ? "" : "+")
+                 .arg(iq.snrGainDb, 0, 'f', 1);
+  }
+  return parts.join(QStringLiteral(" \u00b7 "));
+}
 
 void TMainPanel::listChanged() {
   merged = false;
@@ -466,6 +617,10 @@ void TMainPanel::RunButtonClick() {
   const velIPL::RGBImage table = SelectedColorScale(ColorScales->itemIndex());
   const velIPL::RGBImage picture = ApplyColorScale(table, mergedImage);
   if (ImageViewer) {
+    // The status line is part of what frame quality adds; without it the
+    // viewer is the picture and its tool bar alone.
+    ImageViewer->setStatus(resultMeasured() ? resultDescription() : QString());
+    ImageViewer->SaveReportAction->setEnabled(resultMeasured());
     ImageViewer->fitPicture(QSize(picture.width(), picture.height()));
     ImageViewer->Image->setBitmap(velIPL::WindowsDIB(picture).createBitmap());
     // Beside the main window, whatever place the user gave the viewer.
@@ -476,63 +631,64 @@ void TMainPanel::RunButtonClick() {
 
 bool TMainPanel::mergeList() {
   // Until the merge ends: the busy cursor, the bar moving, input dropped
-  // and Escape taken as cancel.
+  // and Escape taken as cancel, which the bar's hint says.
   MergeSession session(Progress);
+  Progress->setToolTip(fromUtf8(text::kCancelHint));
   // However the merge ends, the window returns to a finished merge's state:
   // bar at 0 (its maximum kept), list and commands on again.
   const auto endMerge = [this, &session] {
     session.finish();
     Progress->setValue(0);
+    Progress->setToolTip(QString());
     busy = false;
     updateActions();
   };
   auto endOnExit = qScopeGuard(endMerge);
   FileList->setEnabled(false);
   runButtonAction_->setEnabled(false);
+  // A list shown again loses the marks of an earlier merge.
+  showList();
   const QStringList rows = images.entries();
-  // Row by row: the file a failure is explained by, and the frame merged.
-  std::vector<std::string> fileNames;
+  // Row by row: the frame merged, named as the row shows it.
+  std::vector<std::string> names;
   std::vector<MergeFrame> frames;
-  fileNames.reserve(static_cast<std::size_t>(rows.size()));
+  names.reserve(static_cast<std::size_t>(rows.size()));
   frames.reserve(static_cast<std::size_t>(rows.size()));
   for (int row = 0; row < rows.size(); ++row) {
-    fileNames.push_back(localPath(images.path(row)));
-    frames.emplace_back(fileNames.back(), images.frame(row));
+    names.push_back(localPath(rows[row]));
+    frames.emplace_back(localPath(images.path(row)), images.frame(row));
   }
-  Merger merger(std::move(frames), &session);
   busy = true;
   updateActions();
 
   // A file changed or vanished since it was listed. merged stays clear, so
   // the next Run merges again once the list is put right. The window is
   // usable again before the report appears.
-  const auto fail = [&](const MergeFailure& failure) {
-    endOnExit.dismiss();
-    endMerge();
-    platform_.reportException(this, QStringLiteral("%1: %2").arg(rows[failure.file],
-                                                                 QString::fromLocal8Bit(failure.reason.c_str())));
-    return false;
-  };
-  const int checkedRows = std::abs(images.refHeight());
-  // The reader takes files without pixels, but there is nothing to merge.
-  if (images.refWidth() == 0 || checkedRows == 0) return fail({0, "Empty image"});
-  velIPL::GImage result;
+  const MergeOptions options = mergeOptions();
+  MergePlan plan;
+  MergeOutcome outcome;
   try {
-    result = registrationMethodForItem(Algorithm->itemIndex()).run(merger);
+    plan = planFrames(std::move(frames), std::move(names), images.refWidth(), std::abs(images.refHeight()), options);
+    outcome = mergeSeries(plan, options, &session);
   } catch (const MergeCancelled&) {
     // The user's own choice: the window as after a failed merge, without a
     // message.
     return false;
-  } catch (const std::exception& e) {
-    return fail(explainMergeFailure(fileNames, merger.currentImage(), e.what(), images.refWidth(), checkedRows));
+  } catch (const PathError& e) {
+    endOnExit.dismiss();
+    endMerge();
+    platform_.reportException(this, QStringLiteral("%1: %2").arg(QString::fromStdString(e.path()),
+                                                                 QString::fromLocal8Bit(e.what())));
+    return false;
   }
-  // A reference replaced since it was listed merges at its new size, which
-  // is no picture of the list.
-  if (result.width() != images.refWidth() || result.height() != checkedRows) return fail({0, kChangedSizeReason});
-  mergedImage = std::move(result);
+  mergedImage = outcome.merged;
+  mergePlan = std::move(plan);
+  mergeOptionsUsed = options;
+  mergeOutcome = std::move(outcome);
   endOnExit.dismiss();
   endMerge();
   merged = true;
+  markRows();
   return true;
 }
 

@@ -13,6 +13,14 @@
 // viewer beside this window. A merge that fails is reported with the file
 // it concerns and leaves the window as after a merge, merged still clear;
 // one the user cancels with Escape does the same without a message.
+//
+// Below the two groups the Settings page offers frame quality, off by
+// default: leaving out frames that do not fit, choosing the reference, and
+// correcting sideways slips. The merge goes through the pipeline
+// (pipeline/series_merge.h) as the command line's does; with any of these
+// on, the rows show what the merge made of them (left out, greyed, with the
+// reason as tool tip; the reference in bold; a slip) and the viewer a
+// status line. "Set as reference" on a row's context menu moves it first.
 // The handlers carry the names of the original form's handlers and may
 // throw; the window catches at the event (menu, button, key, drop, close)
 // and reports the message through the platform, so no exception reaches
@@ -28,9 +36,12 @@
 
 #include "app/image_list.h"
 #include "ipl/images.h"
+#include "pipeline/series_merge.h"
 
 class QAction;
+class QCheckBox;
 class QFrame;
+class QGroupBox;
 class QLabel;
 class QMenu;
 class QProgressBar;
@@ -87,6 +98,14 @@ public:
   // list and the processing command are off.
   void updateActions();
 
+  // The options the next merge is made with, from the Settings page.
+  MergeOptions mergeOptions() const;
+  // What the viewer's status line says about the kept result: the series,
+  // the frames kept, the algorithm, the scale and, where measured, the SNR.
+  QString resultDescription() const;
+  // True when the kept result was made with a frame-quality option.
+  bool resultMeasured() const { return mergeOutcome.measured; }
+
   QMenu* FileMenu;
   QMenu* MergingMenu;
   QMenu* HelpMenu;
@@ -97,6 +116,7 @@ public:
   QAction* About1;
   QAction* WebSite1;
   QAction* Whatispellora1;
+  QAction* SetAsReference1;
 
   QTabWidget* PageControl1;
   QWidget* ProcessPage;
@@ -118,6 +138,10 @@ public:
   QLabel* Image4;
   QLabel* Image5;
   QLabel* Image6;
+  QGroupBox* FrameQuality;
+  QCheckBox* RejectFrames;
+  QCheckBox* AutoReference;
+  QCheckBox* LateralSlips;
 
   TImageViewer* ImageViewer = nullptr;
   TSplashScreen* SplashScreen = nullptr;
@@ -129,6 +153,11 @@ public:
   bool merged = false;
   QString lastInput;
   QString lastOutput;
+  // The last successful merge: its plan, options and outcome (what the
+  // viewer's saves and status line read besides mergedImage).
+  MergePlan mergePlan;
+  MergeOptions mergeOptionsUsed;
+  MergeOutcome mergeOutcome;
 
 public slots:
   void AddImages1Click();
@@ -143,6 +172,11 @@ public slots:
   void WebButtonClick();
   void Whatispellora1Click();
   void Exit1Click();
+  // Moves the one selected row to the top, where it is the reference.
+  void SetAsReference1Click();
+  // A frame-quality option changed: the kept result is no longer the
+  // list's; one that was shown is merged again at once.
+  void FrameQualityClick();
 
 signals:
   // The window has closed and saved its settings: the program ends.
@@ -163,6 +197,9 @@ private:
   void FormClose();
   void showList();
   void listChanged();
+  // Marks the rows with what the last merge made of them.
+  void markRows();
+  void showListMenu(const QPoint& at);
   // The merge step of RunButtonClick: merges the list with the selected
   // algorithm into mergedImage and sets merged. A merge that fails is
   // reported with the file it concerns, one cancelled is not; either
@@ -178,6 +215,10 @@ private:
   // Values that could not be read at creation, each with the text that
   // stood in for it; SaveSettings does not write that text over them.
   std::map<QString, QString> unreadValues_;
+  // The frame-quality values found in the store at creation; a value is
+  // written back only when it was there or is on, so a store that never
+  // had them keeps only the four values.
+  std::map<QString, bool> storedOptions_;
   QAction* addButtonAction_;
   QAction* clearButtonAction_;
   QAction* runButtonAction_;

@@ -23,7 +23,6 @@ namespace {
 
 namespace text {
 const char* const kOpenCaption = "Open";
-const char* const kSaveCaption = "Save As";
 // The dialogs' filters in the description|patterns form of the original
 // program; the first description lacks its closing parenthesis there, which
 // nameFiltersFrom mends on the way. openFilter adds every further input
@@ -32,7 +31,6 @@ const char* const kOpenAllStart = "All (*.jpg;*.jpeg;*.bmp";
 const char* const kOpenFilterRest =
     "|JPEG Image File (*.jpg)|*.jpg|JPEG Image File (*.jpeg)|*.jpeg|Bitmaps (*.bmp)|*.bmp";
 const char* const kFormatFilter = "|%1 images (%2)|%2";
-const char* const kSaveFilter = "Bitmaps (*.bmp)|*.bmp";
 const char* const kPreviewNone = "(None)";
 const char* const kPreviewSize = "%1 x %2";
 }  // namespace text
@@ -129,17 +127,19 @@ QStringList QtPlatform::runOpenPictureDialog(QWidget* parent, const QString& ini
   return dialog.selectedFiles();
 }
 
-QString QtPlatform::runSavePictureDialog(QWidget* parent, const QString& initialFileName) {
-  QFileDialog dialog(parent, QString::fromUtf8(text::kSaveCaption));
+Platform::SaveChoice QtPlatform::runSaveDialog(QWidget* parent, const QString& caption,
+                                              const QString& initialFileName, const QString& filter) {
+  QFileDialog dialog(parent, caption);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
-  // The name is made to end in .bmp after the dialog, so asking here about
-  // the name as typed would ask about the wrong file.
+  // The name is formed after the dialog (an extension replaced), so asking
+  // here about the name as typed would ask about the wrong file.
   dialog.setOption(QFileDialog::DontConfirmOverwrite);
-  preparePictureDialog(dialog, initialFileName, QString::fromUtf8(text::kSaveFilter));
+  preparePictureDialog(dialog, initialFileName, filter);
   if (dialog.exec() != QDialog::Accepted) return {};
   const QStringList chosen = dialog.selectedFiles();
-  return chosen.isEmpty() ? QString() : chosen.front();
+  if (chosen.isEmpty()) return {};
+  return {chosen.front(), static_cast<int>(dialog.nameFilters().indexOf(dialog.selectedNameFilter()))};
 }
 
 void QtPlatform::showMessage(QWidget* parent, const QString& text, const QString& caption) {

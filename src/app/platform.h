@@ -32,9 +32,18 @@ public:
   // user cancels.
   virtual QStringList runOpenPictureDialog(QWidget* parent, const QString& initialFileName) = 0;
 
-  // Runs the save dialog for a picture, started like the open dialog.
-  // Returns the chosen full path; empty when the user cancels.
-  virtual QString runSavePictureDialog(QWidget* parent, const QString& initialFileName) = 0;
+  // Runs a save dialog with the caption and the file types of filter (the
+  // "description|patterns|..." form, the first type chosen at the start),
+  // started like the open dialog. Returns the chosen full path and the index
+  // of the type chosen last; an empty path when the user cancels. The
+  // dialog asks nothing about an existing file: the caller forms the name
+  // that is written.
+  struct SaveChoice {
+    QString path;
+    int type = 0;
+  };
+  virtual SaveChoice runSaveDialog(QWidget* parent, const QString& caption, const QString& initialFileName,
+                                   const QString& filter) = 0;
 
   // A modal message box with text, caption and an OK button.
   virtual void showMessage(QWidget* parent, const QString& text, const QString& caption) = 0;
@@ -65,7 +74,8 @@ public:
 class QtPlatform : public Platform {
 public:
   QStringList runOpenPictureDialog(QWidget* parent, const QString& initialFileName) override;
-  QString runSavePictureDialog(QWidget* parent, const QString& initialFileName) override;
+  SaveChoice runSaveDialog(QWidget* parent, const QString& caption, const QString& initialFileName,
+                           const QString& filter) override;
   void showMessage(QWidget* parent, const QString& text, const QString& caption) override;
   void reportException(QWidget* parent, const QString& message) override;
   void showErrorDialog(QWidget* parent, const QString& path, const QString& reason) override;

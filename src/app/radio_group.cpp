@@ -1,6 +1,7 @@
 #include "app/radio_group.h"
 
 #include <QButtonGroup>
+#include <QKeyEvent>
 #include <QRadioButton>
 #include <QSignalBlocker>
 #include <QStyle>
@@ -22,6 +23,7 @@ RadioGroup::RadioGroup(const QString& caption, const QStringList& items, QWidget
     auto* button = new QRadioButton(items[i], this);
     group_->addButton(button, static_cast<int>(i));
     buttons_.push_back(button);
+    button->installEventFilter(this);
   }
   connect(group_, &QButtonGroup::idToggled, this, &RadioGroup::buttonToggled);
 }
@@ -32,6 +34,21 @@ void RadioGroup::setItemIndex(int index) {
   itemIndex_ = index;
   showIndex();
   emit clicked();
+}
+
+bool RadioGroup::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::KeyPress) return QGroupBox::eventFilter(watched, event);
+  const int key = static_cast<QKeyEvent*>(event)->key();
+  int step = 0;
+  if (key == Qt::Key_Down || key == Qt::Key_Right) step = 1;
+  if (key == Qt::Key_Up || key == Qt::Key_Left) step = -1;
+  const int at = static_cast<int>(buttons_.indexOf(qobject_cast<QRadioButton*>(watched)));
+  if (step == 0 || at < 0) return QGroupBox::eventFilter(watched, event);
+  // Qt moves only the focus here; the classic group selects as it goes.
+  const int next = (at + step + count()) % count();
+  buttons_[next]->setFocus(Qt::TabFocusReason);
+  setItemIndex(next);
+  return true;
 }
 
 void RadioGroup::buttonToggled(int id, bool checked) {

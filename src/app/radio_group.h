@@ -4,7 +4,9 @@
 // clamps to that range, and whenever the index changes - by the user's
 // click or the keyboard, or by setItemIndex - the group emits clicked(),
 // which is where its owner runs the group's click handler. Setting the
-// index it already has emits nothing. The buttons are laid out one above
+// index it already has emits nothing. The arrow keys select the next or
+// the previous item (wrapping round), as a click on it would, and move the
+// focus with the selection. The buttons are laid out one above
 // the other, evenly over the space below the caption. Where the
 // group is too narrow for its caption or items in the font it is given, the
 // font is narrowed (never made smaller) until they fit.
@@ -35,6 +37,7 @@ signals:
 
 protected:
   void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
   void buttonToggled(int id, bool checked);

@@ -1,12 +1,58 @@
 #include "app/string_grid.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
 
 #include <algorithm>
 
 namespace lumifold {
+
+namespace {
+
+constexpr int kNoteRole = Qt::UserRole + 1;
+// Space between the text and a note, and after the note.
+constexpr int kNoteGap = 12;
+constexpr int kNoteMargin = 4;
+
+// Draws a row's note right-aligned in the row's own colour, italic, the
+// text shortened to leave room for it.
+class NoteDelegate : public QStyledItemDelegate {
+public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    const QString note = index.data(kNoteRole).toString();
+    if (note.isEmpty()) {
+      QStyledItemDelegate::paint(painter, option, index);
+      return;
+    }
+    QStyleOptionViewItem item(option);
+    initStyleOption(&item, index);
+    QFont noteFont = item.font;
+    noteFont.setItalic(true);
+    noteFont.setBold(false);
+    const int noteWidth = QFontMetrics(noteFont).horizontalAdvance(note);
+    item.text = item.fontMetrics.elidedText(item.text, Qt::ElideMiddle,
+                                            std::max(0, item.rect.width() - noteWidth - kNoteGap - kNoteMargin));
+    const QWidget* widget = option.widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &item, painter, widget);
+    painter->save();
+    painter->setFont(noteFont);
+    const bool selected = item.state & QStyle::State_Selected;
+    painter->setPen(selected ? item.palette.color(QPalette::HighlightedText)
+                             : index.data(Qt::ForegroundRole).value<QBrush>().color());
+    if (!selected && !index.data(Qt::ForegroundRole).isValid()) painter->setPen(item.palette.color(QPalette::Text));
+    painter->drawText(item.rect.adjusted(0, 0, -kNoteMargin, 0), Qt::AlignRight | Qt::AlignVCenter, note);
+    painter->restore();
+  }
+};
+
+}  // namespace
 
 StringGrid::StringGrid(QWidget* parent) : QTableWidget(1, 1, parent) {
   horizontalHeader()->hide();
@@ -19,6 +65,7 @@ StringGrid::StringGrid(QWidget* parent) : QTableWidget(1, 1, parent) {
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setWordWrap(false);
   setTextElideMode(Qt::ElideMiddle);
+  setItemDelegate(new NoteDelegate(this));
   showTexts({});
 }
 
@@ -43,7 +90,61 @@ void StringGrid::showTexts(const QStringList& texts) {
     // A path too long for the column is shortened in the middle; the whole
     // path stays readable in the tool tip.
     cell->setToolTip(text);
+    cell->setData(kNoteRole, QVariant());
+    cell->setData(Qt::ForegroundRole, QVariant());
+    cell->setData(Qt::FontRole, QVariant());
   }
+}
+
+void StringGrid::markRow(int row, const RowMark& mark) {
+  QTableWidgetItem* cell = item(row, 0);
+  if (!cell) return;
+  cell->setData(kNoteRole, mark.note.isEmpty() ? QVariant() : QVariant(mark.note));
+  cell->setData(Qt::ForegroundRole, mark.greyed ? QVariant(palette().color(QPalette::Disabled, QPalette::Text))
+                                                : QVariant());
+  if (mark.bold) {
+    QFont bold = font();
+    bold.setBold(true);
+    cell->setData(Qt::FontRole, bold);
+  } else {
+    cell->setData(Qt::FontRole, QVariant());
+  }
+  cell->setToolTip(mark.tip.isEmpty() ? cell->text() : cell->text() + QLatin1Char('\n') + mark.tip);
+}
+
+QString StringGrid::rowNote(int row) const {
+  const QTableWidgetItem* cell = item(row, 0);
+  return cell ? cell->data(kNoteRole).toString() : QString();
+}
+
+bool StringGrid::rowGreyed(int row) const {
+  const QTableWidgetItem* cell = item(row, 0);
+  return cell && cell->data(Qt::ForegroundRole).isValid();
+}
+
+bool StringGrid::rowBold(int row) const {
+  const QTableWidgetItem* cell = item(row, 0);
+  return cell && cell->data(Qt::FontRole).isValid() && cell->font().bold();
+}
+
+void StringGrid::setDefaultColumnWidth(int width) {
+  designColumnWidth_ = width;
+  designViewportWidth_ = -1;
+  setColumnWidth(0, width);
+}
+
+void StringGrid::resizeEvent(QResizeEvent* event) {
+  QTableWidget::resizeEvent(event);
+  fitColumn();
+}
+
+void StringGrid::fitColumn() {
+  if (designColumnWidth_ <= 0 || !isVisible()) return;
+  // The first showing is at the window's design size; from then on the
+  // column is never narrower than designed, and wider by what the grid has
+  // grown.
+  if (designViewportWidth_ < 0) designViewportWidth_ = viewport()->width();
+  setColumnWidth(0, designColumnWidth_ + std::max(0, viewport()->width() - designViewportWidth_));
 }
 
 QString StringGrid::cellText(int row) const {

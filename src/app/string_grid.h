@@ -5,7 +5,9 @@
 // header rows or columns, grid lines, no scroll bars and no editing. The
 // selection is one range of rows, Top..Bottom, or none. Key presses are
 // passed to keyDown() before the grid handles them itself, so the owner
-// can act on the Delete key.
+// can act on the Delete key. A row can be marked with what a merge made of
+// it (greyed, in bold, a short note at its right end, a tool tip); showing
+// texts anew clears every mark.
 #pragma once
 
 #include <QStringList>
@@ -34,7 +36,22 @@ public:
   // Selects no cell at all, and leaves no current cell either.
   void selectNothing();
 
-  void setDefaultColumnWidth(int width) { setColumnWidth(0, width); }
+  struct RowMark {
+    bool greyed = false;
+    bool bold = false;
+    QString note;
+    QString tip;
+  };
+  // Marks an existing row; its text stays as it is.
+  void markRow(int row, const RowMark& mark);
+  // The note a row is marked with; "" when it is not.
+  QString rowNote(int row) const;
+  bool rowGreyed(int row) const;
+  bool rowBold(int row) const;
+
+  // The column's width at the design size, which the grid has when it is
+  // first shown; a grid grown wider since widens the column by as much.
+  void setDefaultColumnWidth(int width);
   void setDefaultRowHeight(int height);
 
 signals:
@@ -42,6 +59,14 @@ signals:
 
 protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+private:
+  void fitColumn();
+
+  int designColumnWidth_ = 0;
+  // The viewport's width at the first showing; -1 before.
+  int designViewportWidth_ = 0;
 };
 
 }  // namespace lumifold

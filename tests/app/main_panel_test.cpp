@@ -447,13 +447,21 @@ private slots:
 
   void windowIsMadeAsDesigned() {
     auto panel = makePanel();
+    // The captions as shown; the access keys are the underlined letters.
     QStringList menus;
+    QStringList keys;
+    const auto shown = [&](QString caption) {
+      const qsizetype at = caption.indexOf(QLatin1Char('&'));
+      keys.push_back(at >= 0 ? caption.mid(at + 1, 1) : QString());
+      menus.push_back(caption.remove(QLatin1Char('&')));
+    };
     for (QMenu* m : {panel->FileMenu, panel->MergingMenu, panel->HelpMenu}) {
-      menus.push_back(m->title());
-      for (QAction* a : m->actions()) menus.push_back(a->text());
+      shown(m->title());
+      for (QAction* a : m->actions()) shown(a->text());
     }
     QCOMPARE(menus, (QStringList{"File", "Add Images ...", "Clear List", "Exit", "Merging", "Process Images",
                                  "Help", "About ...", "www.pellora.example ...", "What is pellora? ..."}));
+    QCOMPARE(keys.join(QString()), QStringLiteral("FACxMPHAW"));
     QCOMPARE(panel->PageControl1->tabText(0), QStringLiteral("Process"));
     QCOMPARE(panel->PageControl1->tabText(1), QStringLiteral("Settings"));
 

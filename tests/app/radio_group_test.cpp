@@ -44,6 +44,27 @@ private slots:
     QCOMPARE(clicks.count(), 1);
   }
 
+  // The arrow keys select as they move, wrapping round.
+  void arrowKeysSelect() {
+    RadioGroup group(" Items ", {"a", "b", "c"});
+    group.setItemIndex(0);
+    group.show();
+    group.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&group));
+    group.button(0)->setFocus();
+    QSignalSpy clicks(&group, &RadioGroup::clicked);
+    const std::pair<Qt::Key, int> steps[] = {
+        {Qt::Key_Down, 1}, {Qt::Key_Right, 2}, {Qt::Key_Down, 0}, {Qt::Key_Up, 2}, {Qt::Key_Left, 1}};
+    int at = 0;
+    for (const auto& [key, index] : steps) {
+      QTest::keyClick(group.button(at), key);
+      QCOMPARE(group.itemIndex(), index);
+      QVERIFY(group.button(index)->hasFocus());
+      at = index;
+    }
+    QCOMPARE(clicks.count(), 5);
+  }
+
   void itemsShareTheHeightBelowTheCaption() {
     RadioGroup group(" Items ", {"a", "b", "c", "d", "e", "f"});
     group.setGeometry(16, 24, 105, 241);

@@ -31,9 +31,14 @@ QStringList FakePlatform::runOpenPictureDialog(QWidget*, const QString& initialF
   return openAnswers.isEmpty() ? QStringList() : openAnswers.takeFirst();
 }
 
-QString FakePlatform::runSavePictureDialog(QWidget*, const QString& initialFileName) {
+lumifold::Platform::SaveChoice FakePlatform::runSaveDialog(QWidget*, const QString&, const QString& initialFileName,
+                                                         const QString& filter) {
   saveRequests.push_back(initialFileName);
-  return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
+  saveFilters.push_back(filter);
+  SaveChoice choice;
+  choice.path = saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
+  choice.type = saveTypes.isEmpty() ? 0 : saveTypes.takeFirst();
+  return choice;
 }
 
 void FakePlatform::showMessage(QWidget*, const QString& text, const QString& caption) {

@@ -41,7 +41,12 @@ public:
   bool failFileExists = false;
 
   QStringList runOpenPictureDialog(QWidget* parent, const QString& initialFileName) override;
-  QString runSavePictureDialog(QWidget* parent, const QString& initialFileName) override;
+  // Answers for the save dialogs: saveAnswers as the paths, saveTypes as
+  // the types chosen (0 when none is left).
+  QList<int> saveTypes;
+  QStringList saveFilters;
+  SaveChoice runSaveDialog(QWidget* parent, const QString& caption, const QString& initialFileName,
+                           const QString& filter) override;
   void showMessage(QWidget* parent, const QString& text, const QString& caption) override;
   void reportException(QWidget* parent, const QString& message) override;
   void showErrorDialog(QWidget* parent, const QString& path, const QString& reason) override;
