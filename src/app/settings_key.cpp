@@ -2,14 +2,27 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QSettings>
 #include <QVariant>
 
 namespace lumifold {
 
+namespace {
+
+// How long to wait for another instance to finish with the store.
+constexpr int kLockWaitMs = 5000;
+
+}  // namespace
+
 std::unique_ptr<QSettingsKey> QSettingsKey::open() {
   auto settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                               kOrganisation, kApplication);
+  // QSettings has read the store when made; once the lock is held it reads
+  // it again if another instance has changed it meanwhile.
+  QDir().mkpath(QFileInfo(settings->fileName()).absolutePath());
+  auto lock = std::make_unique<QLockFile>(settings->fileName() + QStringLiteral(".session-lock"));
+  if (lock->tryLock(kLockWaitMs)) settings->sync();
   // QSettings reads nothing from a file it cannot open, and says so only
   // when it is asked to write; the file's own state tells at once.
   const QFileInfo file(settings->fileName());
@@ -24,12 +37,17 @@ std::unique_ptr<QSettingsKey> QSettingsKey::open() {
                             .toStdString());
   }
   settings->beginGroup(kGroup);
-  return std::unique_ptr<QSettingsKey>(new QSettingsKey(std::move(settings)));
+  return std::unique_ptr<QSettingsKey>(new QSettingsKey(std::move(lock), std::move(settings)));
 }
 
-QSettingsKey::QSettingsKey(std::unique_ptr<QSettings> settings) : settings_(std::move(settings)) {}
+QSettingsKey::QSettingsKey(std::unique_ptr<QLockFile> lock, std::unique_ptr<QSettings> settings)
+    : lock_(std::move(lock)), settings_(std::move(settings)) {}
 
-QSettingsKey::~QSettingsKey() = default;
+QSettingsKey::~QSettingsKey() {
+  // Everything written is on disk before another instance may read.
+  settings_.reset();
+  lock_.reset();
+}
 
 QString QSettingsKey::readString(const QString& name) {
   const QVariant value = settings_->value(name);

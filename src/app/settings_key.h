@@ -8,6 +8,14 @@
 // another kind, or a write the store refuses, throws SettingsError with the
 // store's message naming the value; a store that cannot be read at all
 // throws SettingsError naming its file. The caller shows the message.
+//
+// Another instance of the program may be saving while this one starts: each
+// value is written through at once, so a reader could see some values new
+// and some old. A QSettingsKey therefore holds a lock file beside the store
+// (".session-lock") for its whole life, from before the store is read until
+// the last value is written; keep one only for one pass of reading or of
+// writing. A lock left by a program that died is taken over; one not freed
+// within five seconds is passed by, as reading late beats not starting.
 #pragma once
 
 #include <QString>
@@ -15,6 +23,7 @@
 #include <memory>
 #include <stdexcept>
 
+class QLockFile;
 class QSettings;
 
 namespace lumifold {
@@ -53,7 +62,8 @@ public:
   void writeString(const QString& name, const QString& value) override;
 
 private:
-  explicit QSettingsKey(std::unique_ptr<QSettings> settings);
+  QSettingsKey(std::unique_ptr<QLockFile> lock, std::unique_ptr<QSettings> settings);
+  std::unique_ptr<QLockFile> lock_;
   std::unique_ptr<QSettings> settings_;
 };
 

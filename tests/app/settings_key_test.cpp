@@ -4,6 +4,9 @@
 #include <QFileInfo>
 #include <QTest>
 
+#include <chrono>
+#include <thread>
+
 #include "app/settings_key.h"
 #include "test_support.h"
 
@@ -31,6 +34,23 @@ private slots:
     QVERIFY(content.contains("colorScale=4"));
     // A comma in a directory name must come back as one string.
     QCOMPARE(QSettingsKey::open()->readString("lastInput"), QStringLiteral("/data/a, b"));
+  }
+
+  // A program starting while another saves reads once the save is done,
+  // never a mixture of old and new values.
+  void aReaderWaitsForASaveToFinish() {
+    testutil::SettingsSandbox sandbox;
+    auto saving = QSettingsKey::open();
+    saving->writeString("colorScale", "3");
+    std::thread finish([&saving] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      saving->writeString("algorithm", "1");
+      saving.reset();
+    });
+    const auto reading = QSettingsKey::open();
+    finish.join();
+    QCOMPARE(reading->readString("colorScale"), QStringLiteral("3"));
+    QCOMPARE(reading->readString("algorithm"), QStringLiteral("1"));
   }
 
   void otherKindsOfValueAndRefusedWritesThrow() {
