@@ -100,7 +100,7 @@ void StringGrid::markRow(int row, const RowMark& mark) {
   QTableWidgetItem* cell = item(row, 0);
   if (!cell) return;
   cell->setData(kNoteRole, mark.note.isEmpty() ? QVariant() : QVariant(mark.note));
-  cell->setData(Qt::ForegroundRole, mark.greyed ? QVariant(palette().color(QPalette::Disabled, QPalette::Text))
+  cell->setData(Qt::ForegroundRole, mark.greyed ? QVariant(QBrush(palette().color(QPalette::Disabled, QPalette::Text)))
                                                 : QVariant());
   if (mark.bold) {
     QFont bold = font();
@@ -129,7 +129,6 @@ bool StringGrid::rowBold(int row) const {
 
 void StringGrid::setDefaultColumnWidth(int width) {
   designColumnWidth_ = width;
-  designViewportWidth_ = -1;
   setColumnWidth(0, width);
 }
 
@@ -140,16 +139,9 @@ void StringGrid::resizeEvent(QResizeEvent* event) {
 
 void StringGrid::fitColumn() {
   if (designColumnWidth_ <= 0 || !isVisible()) return;
-  // The first showing is at the window's design size; from then on the
-  // column is never narrower than designed, and wider by what the grid has
-  // grown.
-  if (designViewportWidth_ < 0) designViewportWidth_ = viewport()->width();
-  setColumnWidth(0, designColumnWidth_ + std::max(0, viewport()->width() - designViewportWidth_));
-}
-
-QString StringGrid::cellText(int row) const {
-  const QTableWidgetItem* cell = item(row, 0);
-  return cell ? cell->text() : QString();
+  // Never narrower than designed, and reaching the right edge of a grid
+  // grown wider.
+  setColumnWidth(0, std::max(designColumnWidth_, viewport()->width()));
 }
 
 std::optional<std::pair<int, int>> StringGrid::selectedRows() const {

@@ -49,8 +49,8 @@ public:
   bool rowGreyed(int row) const;
   bool rowBold(int row) const;
 
-  // The column's width at the design size, which the grid has when it is
-  // first shown; a grid grown wider since widens the column by as much.
+  // The column's width at the design size; once shown, the column also
+  // reaches the right edge of a grid grown wider.
   void setDefaultColumnWidth(int width);
   void setDefaultRowHeight(int height);
 
@@ -65,8 +65,6 @@ private:
   void fitColumn();
 
   int designColumnWidth_ = 0;
-  // The viewport's width at the first showing; -1 before.
-  int designViewportWidth_ = 0;
 };
 
 }  // namespace lumifold

@@ -4,7 +4,10 @@
 // shown while the splash is up. Skips with the reason where no X server or
 // window manager can be started.
 #include <QApplication>
+#include <QCheckBox>
 #include <QFile>
+#include <QLabel>
+#include <QTabWidget>
 #include <QRadioButton>
 #include <QProcess>
 #include <QScreen>
@@ -26,6 +29,8 @@
 #include "app/splash_screen.h"
 #include "app/string_grid.h"
 #include "app/window_geometry.h"
+#include "sim/bscan_simulator.h"
+#include "sim/series_writer.h"
 #include "test_support.h"
 #include "x_session.h"
 
@@ -149,6 +154,92 @@ private slots:
     const QMargins frame = viewer_->windowHandle()->frameMargins();
     QVERIFY(click(QPoint(narrow.right() - frame.top() / 2, narrow.top() + frame.top() / 2)));
     QTRY_VERIFY(!viewer_->isVisible());
+  }
+
+  // After a merge that left frames out, the screen shows the greyed rows
+  // and the status line under the picture. LUMIFOLD_SCREENSHOTS names a
+  // folder to keep what the screen showed.
+  void leftOutFramesAndStatusLineShow() {
+    lumifold::SimulationParameters parameters;
+    parameters.frames = 8;
+    parameters.width = 256;
+    parameters.height = 192;
+    parameters.seed = 11;
+    parameters.badFrames = {lumifold::BadFrame::Blink, lumifold::BadFrame::Section};
+    const lumifold::BScanSimulator simulator(parameters);
+    lumifold::writeSeries(simulator, files_->path().toStdString());
+    QStringList frames;
+    for (int i = 0; i < 8; ++i) frames << files_->filePath(QString::fromStdString(lumifold::frameFileName(i, 8)));
+
+    auto panel = std::make_unique<TMainPanel>(*platform_);
+    panel->setCompanions(viewer_.get(), nullptr, nullptr);
+    panel->AddFiles(frames);
+    panel->RejectFrames->setChecked(true);
+    panel->move(0, 100);
+    panel->show();
+    QVERIFY(testutil::waitUntilFramed(panel.get()));
+    panel->RunButton->click();
+    QVERIFY(viewer_->isVisible() && testutil::waitUntilFramed(viewer_.get()));
+    panel->PageControl1->setCurrentWidget(panel->ProcessPage);
+    QTest::qWait(200);
+
+    // What the screen shows of a left-out row: a note at its right end,
+    // drawn lighter than the text of a row that was kept.
+    int kept = 1;
+    while (panel->FileList->rowGreyed(kept)) ++kept;
+    const auto shownRow = [&](int row) {
+      const QRect cell = panel->FileList->visualRect(panel->FileList->model()->index(row, 0));
+      const QPoint at = panel->FileList->viewport()->mapToGlobal(cell.topLeft());
+      return panel->screen()->grabWindow(0, at.x(), at.y(), cell.width(), cell.height()).toImage();
+    };
+    // The darkest grey in columns from .. to of a row, and how many pixels
+    // differ from its background there.
+    const auto ink = [](const QImage& row, int from, int to, int& marked) {
+      int darkest = 255;
+      marked = 0;
+      const QRgb background = row.pixel(row.width() - 1, row.height() / 2);
+      for (int x = from; x < to; ++x) {
+        for (int y = 1; y < row.height() - 1; ++y) {
+          darkest = std::min(darkest, qGray(row.pixel(x, y)));
+          marked += row.pixel(x, y) != background ? 1 : 0;
+        }
+      }
+      return darkest;
+    };
+    const int row = simulator.badFrames().front().first;
+    QVERIFY(panel->FileList->rowGreyed(row));
+    const QImage left = shownRow(row);
+    const QImage plain = shownRow(kept);
+    int noteInk = 0;
+    int textInk = 0;
+    const int noteDarkest = ink(left, left.width() * 3 / 4, left.width() - 3, noteInk);
+    const int textDarkest = ink(plain, 3, plain.width() / 4, textInk);
+    QVERIFY2(noteInk > 10 && textInk > 10, "nothing drawn");
+    QVERIFY2(noteDarkest > textDarkest + 40,
+             qPrintable(QStringLiteral("note %1, kept row's text %2").arg(noteDarkest).arg(textDarkest)));
+    QCOMPARE(panel->FileList->rowNote(kept), QString());
+
+    // The status line under the picture, inside the window, with its text.
+    QVERIFY(viewer_->StatusLine->isVisible());
+    QCOMPARE(viewer_->StatusLine->geometry().top(), lumifold::TImageViewer::kToolBarHeight + 192);
+    QVERIFY(viewer_->rect().contains(viewer_->StatusLine->geometry()));
+    QVERIFY(viewer_->StatusLine->text().contains(QStringLiteral("6 of 8 kept")));
+    const QPoint lineAt = viewer_->StatusLine->mapToGlobal(QPoint(0, 0));
+    const QImage lineShown = viewer_->screen()
+                                 ->grabWindow(0, lineAt.x(), lineAt.y(), viewer_->StatusLine->width(),
+                                              viewer_->StatusLine->height())
+                                 .toImage();
+    QCOMPARE(lineShown.convertToFormat(QImage::Format_RGB32),
+             viewer_->StatusLine->grab().toImage().convertToFormat(QImage::Format_RGB32));
+
+    const QString keep = qEnvironmentVariable("LUMIFOLD_SCREENSHOTS");
+    if (!keep.isEmpty()) {
+      const QRect both = panel->frameGeometry().united(viewer_->frameGeometry());
+      panel->screen()->grabWindow(0, both.x(), both.y(), both.width(), both.height()).save(keep + "/process.png");
+      panel->PageControl1->setCurrentWidget(panel->SettingsPage);
+      QTest::qWait(200);
+      panel->screen()->grabWindow(0, both.x(), both.y(), both.width(), both.height()).save(keep + "/settings.png");
+    }
   }
 
   // The start-up splash stays on top; a file refused while it is up gets
