@@ -62,7 +62,9 @@ StringGrid::StringGrid(QWidget* parent) : QTableWidget(1, 1, parent) {
   setSelectionMode(QAbstractItemView::ContiguousSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  // A list longer than the grid scrolls; a short one shows no bar, as
+  // designed (a bar always off left a blank strip on some styles).
+  setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setWordWrap(false);
   setTextElideMode(Qt::ElideMiddle);
   setItemDelegate(new NoteDelegate(this));

@@ -2,7 +2,8 @@
 // the way the image list shows its entries.
 //
 // It always has at least one row (an empty list shows one empty row), no
-// header rows or columns, grid lines, no scroll bars and no editing. The
+// header rows or columns, grid lines, no editing, and a vertical scroll bar
+// only while the rows do not fit. The
 // selection is one range of rows, Top..Bottom, or none. Key presses are
 // passed to keyDown() before the grid handles them itself, so the owner
 // can act on the Delete key. A row can be marked with what a merge made of
