@@ -114,6 +114,11 @@ void StringGrid::markRow(int row, const RowMark& mark) {
   cell->setToolTip(mark.tip.isEmpty() ? cell->text() : cell->text() + QLatin1Char('\n') + mark.tip);
 }
 
+QString StringGrid::cellText(int row) const {
+  const QTableWidgetItem* cell = item(row, 0);
+  return cell ? cell->text() : QString();
+}
+
 QString StringGrid::rowNote(int row) const {
   const QTableWidgetItem* cell = item(row, 0);
   return cell ? cell->data(kNoteRole).toString() : QString();
