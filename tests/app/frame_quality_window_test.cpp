@@ -12,7 +12,6 @@
 #include <QTest>
 #include <QToolButton>
 
-#include <algorithm>
 
 #include <memory>
 
@@ -23,8 +22,6 @@
 #include "app/radio_group.h"
 #include "app/string_grid.h"
 #include "ipl/image_decoder.h"
-#include "sim/bscan_simulator.h"
-#include "sim/series_writer.h"
 #include "test_support.h"
 
 using lumifold::TMainPanel;
@@ -48,27 +45,6 @@ private:
     return panel;
   }
 
-  // A simulated series of eight frames with a blink and a frame of another
-  // section; returns the frames' paths, the bad frames' indices in bad.
-  QStringList badSeries(QList<int>& bad) const {
-    lumifold::SimulationParameters parameters;
-    parameters.frames = 8;
-    parameters.width = 128;
-    parameters.height = 96;
-    parameters.seed = 11;
-    parameters.badFrames = {lumifold::BadFrame::Blink, lumifold::BadFrame::Section};
-    const lumifold::BScanSimulator simulator(parameters);
-    const QString folder = files_->filePath(QStringLiteral("series"));
-    lumifold::writeSeries(simulator, folder.toStdString());
-    for (const auto& [index, kind] : simulator.badFrames()) bad.push_back(index);
-    std::sort(bad.begin(), bad.end());
-    QStringList paths;
-    for (int i = 0; i < parameters.frames; ++i) {
-      paths.push_back(folder + QLatin1Char('/') + QString::fromStdString(lumifold::frameFileName(i, 8)));
-    }
-    return paths;
-  }
-
   void save(void (lumifold::TImageViewer::*command)(), const QString& path, int type) {
     platform_->saveAnswers.push_back(path);
     platform_->saveTypes.push_back(type);
@@ -84,7 +60,7 @@ private slots:
   // `lumifold-cli merge --reject auto` writes, byte for byte.
   void rejectionMatchesTheCommandLine() {
     QList<int> bad;
-    const QStringList frames = badSeries(bad);
+    const QStringList frames = testutil::writeBadSeries(files_->filePath(QStringLiteral("series")), 128, 96, bad);
     auto panel = makePanel();
     panel->AddFiles(frames);
     panel->RejectFrames->setChecked(true);
@@ -163,10 +139,7 @@ private slots:
     parameters.width = 96;
     parameters.height = 64;
     parameters.lateralSlip = 4;
-    const lumifold::BScanSimulator simulator(parameters);
-    lumifold::writeSeries(simulator, files_->path().toStdString());
-    QStringList frames;
-    for (int i = 0; i < 5; ++i) frames << files_->filePath(QString::fromStdString(lumifold::frameFileName(i, 5)));
+    const QStringList frames = testutil::writeSeries(files_->path(), parameters);
     auto panel = makePanel();
     panel->AddFiles(frames);
     panel->AutoReference->setChecked(true);
@@ -184,7 +157,7 @@ private slots:
     QCOMPARE(references, 1);
     QVERIFY(panel->FileList->item(panel->mergeOutcome.reference, 0)->toolTip().contains("most like the others"));
 
-    // Turning the options off merges the shown result again, as specified.
+    // Turning the options off merges the shown result again, the default way.
     panel->AutoReference->setChecked(false);
     panel->LateralSlips->setChecked(false);
     QVERIFY(panel->merged);

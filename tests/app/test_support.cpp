@@ -6,6 +6,7 @@
 #include <QColor>
 #include <QtEndian>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -94,14 +95,29 @@ QStringList writeSeries(const QString& directory, int frames, int width, int hei
   parameters.height = height;
   parameters.maxShift = 3;
   parameters.seed = 7;
-  const lumifold::BScanSimulator simulator(parameters);
-  lumifold::writeSeries(simulator, lumifold::localPath(directory));
+  return writeSeries(directory, parameters);
+}
+
+QStringList writeSeries(const QString& directory, const lumifold::SimulationParameters& parameters) {
+  lumifold::writeSeries(lumifold::BScanSimulator(parameters), lumifold::localPath(directory));
   QStringList paths;
-  for (int i = 0; i < frames; ++i) {
-    const QString name = QString::fromStdString(lumifold::frameFileName(i, frames));
+  for (int i = 0; i < parameters.frames; ++i) {
+    const QString name = QString::fromStdString(lumifold::frameFileName(i, parameters.frames));
     paths.push_back(QFileInfo(directory + QLatin1Char('/') + name).absoluteFilePath());
   }
   return paths;
+}
+
+QStringList writeBadSeries(const QString& directory, int width, int height, QList<int>& bad) {
+  lumifold::SimulationParameters parameters;
+  parameters.frames = 8;
+  parameters.width = width;
+  parameters.height = height;
+  parameters.seed = 11;
+  parameters.badFrames = {lumifold::BadFrame::Blink, lumifold::BadFrame::Section};
+  for (const auto& [index, kind] : lumifold::BScanSimulator(parameters).badFrames()) bad.push_back(index);
+  std::sort(bad.begin(), bad.end());
+  return writeSeries(directory, parameters);
 }
 
 QString writeText(const QString& path, const QByteArray& content) {

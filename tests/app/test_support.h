@@ -16,6 +16,7 @@
 #include "app/image_viewer.h"
 #include "app/platform.h"
 #include "ipl/images.h"
+#include "sim/bscan_simulator.h"
 
 namespace testutil {
 
@@ -88,6 +89,11 @@ QString writeBmp(const QString& path, int width, int height, bool topDown = fals
 // directory (small sizes keep a merge quick); returns the frames' absolute
 // paths in order.
 QStringList writeSeries(const QString& directory, int frames, int width, int height);
+// The same for a series of those parameters.
+QStringList writeSeries(const QString& directory, const lumifold::SimulationParameters& parameters);
+// Eight frames of width x height with a blink and a frame of another
+// section, whose indices go to bad (ascending).
+QStringList writeBadSeries(const QString& directory, int width, int height, QList<int>& bad);
 // Writes text to path; returns the path.
 QString writeText(const QString& path, const QByteArray& content);
 

@@ -29,8 +29,6 @@
 #include "app/splash_screen.h"
 #include "app/string_grid.h"
 #include "app/window_geometry.h"
-#include "sim/bscan_simulator.h"
-#include "sim/series_writer.h"
 #include "test_support.h"
 #include "x_session.h"
 
@@ -160,16 +158,8 @@ private slots:
   // and the status line under the picture. LUMIFOLD_SCREENSHOTS names a
   // folder to keep what the screen showed.
   void leftOutFramesAndStatusLineShow() {
-    lumifold::SimulationParameters parameters;
-    parameters.frames = 8;
-    parameters.width = 256;
-    parameters.height = 192;
-    parameters.seed = 11;
-    parameters.badFrames = {lumifold::BadFrame::Blink, lumifold::BadFrame::Section};
-    const lumifold::BScanSimulator simulator(parameters);
-    lumifold::writeSeries(simulator, files_->path().toStdString());
-    QStringList frames;
-    for (int i = 0; i < 8; ++i) frames << files_->filePath(QString::fromStdString(lumifold::frameFileName(i, 8)));
+    QList<int> bad;
+    const QStringList frames = testutil::writeBadSeries(files_->path(), 256, 192, bad);
 
     auto panel = std::make_unique<TMainPanel>(*platform_);
     panel->setCompanions(viewer_.get(), nullptr, nullptr);
@@ -206,7 +196,7 @@ private slots:
       }
       return darkest;
     };
-    const int row = simulator.badFrames().front().first;
+    const int row = bad.front();
     QVERIFY(panel->FileList->rowGreyed(row));
     const QImage left = shownRow(row);
     const QImage plain = shownRow(kept);
