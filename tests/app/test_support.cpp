@@ -115,7 +115,8 @@ QStringList writeBadSeries(const QString& directory, int width, int height, QLis
   parameters.height = height;
   parameters.seed = 11;
   parameters.badFrames = {lumifold::BadFrame::Blink, lumifold::BadFrame::Section};
-  for (const auto& [index, kind] : lumifold::BScanSimulator(parameters).badFrames()) bad.push_back(index);
+  const lumifold::BScanSimulator simulator(parameters);
+  for (const auto& [index, kind] : simulator.badFrames()) bad.push_back(index);
   std::sort(bad.begin(), bad.end());
   return writeSeries(directory, parameters);
 }
