@@ -264,6 +264,8 @@ SummaryRow runSeries(const BatchSeries& series, const MergeOptions& m, CliEnviro
     row["status"] = "failed";
     row["error"] = "Out of memory";
   } catch (const std::exception& e) {
+    // The stop itself comes through the merge as it was thrown.
+    if (seriesEnv.stopped()) return {};
     row["status"] = "failed";
     row["error"] = e.what();
   }
