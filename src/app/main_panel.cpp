@@ -87,6 +87,7 @@ const char* const kFrameQuality = " Frame Quality ";
 const char* const kRejectFrames = "Leave out frames that do not fit";
 const char* const kAutoReference = "Choose the reference automatically";
 const char* const kLateralSlips = "Correct sideways slips";
+const char* const kSpeckleFilter = "Reduce speckle (speckle filter)";
 const char* const kSetAsReference = "Set as reference";
 const char* const kCancelHint = "Merging: press Esc to cancel";
 const char* const kReferenceNote = "reference";
@@ -105,6 +106,7 @@ const QString kLastOutputValue = QStringLiteral("lastOutput");
 const QString kRejectFramesValue = QStringLiteral("rejectFrames");
 const QString kAutoReferenceValue = QStringLiteral("autoReference");
 const QString kLateralSlipsValue = QStringLiteral("lateralSlips");
+const QString kSpeckleFilterValue = QStringLiteral("speckleFilter");
 
 // The window's outer size, and the width of the image list in the window's
 // design, from which the list's column width is taken once.
@@ -159,7 +161,7 @@ TMainPanel::TMainPanel(Platform& platform) : platform_(platform) {
   connect(FileList, &StringGrid::keyDown, this, [this](int key, Qt::KeyboardModifiers modifiers) {
     guarded([&] { FileListKeyDown(key, modifiers); });
   });
-  for (QCheckBox* option : {RejectFrames, AutoReference, LateralSlips}) {
+  for (QCheckBox* option : {RejectFrames, AutoReference, LateralSlips, SpeckleFilter}) {
     connect(option, &QCheckBox::toggled, this, [this] { guarded([this] { FrameQualityClick(); }); });
   }
   FileList->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -335,12 +337,13 @@ void TMainPanel::createSettingsPage() {
 
   // Below the two groups, off unless the user turns them on.
   FrameQuality = new QGroupBox(fromUtf8(text::kFrameQuality), SettingsPage);
-  FrameQuality->setGeometry(424, 128, 300, 97);
+  FrameQuality->setGeometry(424, 128, 300, 122);
   auto* options = new QVBoxLayout(FrameQuality);
   RejectFrames = new QCheckBox(fromUtf8(text::kRejectFrames), FrameQuality);
   AutoReference = new QCheckBox(fromUtf8(text::kAutoReference), FrameQuality);
   LateralSlips = new QCheckBox(fromUtf8(text::kLateralSlips), FrameQuality);
-  for (QCheckBox* option : {RejectFrames, AutoReference, LateralSlips}) options->addWidget(option);
+  SpeckleFilter = new QCheckBox(fromUtf8(text::kSpeckleFilter), FrameQuality);
+  for (QCheckBox* option : {RejectFrames, AutoReference, LateralSlips, SpeckleFilter}) options->addWidget(option);
 
   PageControl1->addTab(SettingsPage, fromUtf8(text::kSettingsPage));
 }
@@ -411,6 +414,7 @@ void TMainPanel::LoadSettings() {
   readOption(kRejectFramesValue, RejectFrames);
   readOption(kAutoReferenceValue, AutoReference);
   readOption(kLateralSlipsValue, LateralSlips);
+  readOption(kSpeckleFilterValue, SpeckleFilter);
   if (!problems.isEmpty()) throw SettingsError(problems.join(QLatin1Char('\n')).toStdString());
 }
 
@@ -432,7 +436,8 @@ void TMainPanel::SaveSettings() {
   write(kLastInputValue, lastInput);
   write(kLastOutputValue, lastOutput);
   for (const auto& [name, option] : {std::pair{kRejectFramesValue, RejectFrames}, std::pair{kAutoReferenceValue, AutoReference},
-                                     std::pair{kLateralSlipsValue, LateralSlips}}) {
+                                     std::pair{kLateralSlipsValue, LateralSlips},
+                                     std::pair{kSpeckleFilterValue, SpeckleFilter}}) {
     if (option->isChecked() || storedOptions_.count(name) || unreadValues_.count(name)) {
       write(name, option->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
     }
@@ -515,6 +520,7 @@ MergeOptions TMainPanel::mergeOptions() const {
   options.reject = RejectFrames->isChecked() ? "auto" : "none";
   options.reference = AutoReference->isChecked() ? "auto" : "";
   options.lateral = LateralSlips->isChecked();
+  options.denoise = SpeckleFilter->isChecked() ? "default" : "";
   return options;
 }
 
@@ -528,6 +534,12 @@ QString TMainPanel::resultDescription() const {
   parts << fromUtf8(registrationFor(mergeOptionsUsed.algorithm).name);
   const int scale = ColorScales->itemIndex();
   parts << fromUtf8(kColorScales[static_cast<std::size_t>(scale < 0 || scale >= kColorScaleCount ? 0 : scale)].name);
+  if (mergeOutcome.filtered) {
+    parts << QStringLiteral("speckle filter %1 %2 (SNR %3 dB after)")
+                 .arg(QString::fromStdString(mergeOutcome.filterKey))
+                 .arg(mergeOutcome.filterStrength)
+                 .arg(mergeOutcome.filterFigures.after.snrDb, 0, 'f', 1);
+  }
   if (mergeOutcome.measured) {
     const ImageQuality& iq = mergeOutcome.imageQuality;
     parts << QStringLiteral("SNR %1 dB (%2%3 dB over the reference)")
@@ -619,7 +631,7 @@ void TMainPanel::RunButtonClick() {
   if (ImageViewer) {
     // The status line is part of what frame quality adds; without it the
     // viewer is the picture and its tool bar alone.
-    ImageViewer->setStatus(resultMeasured() ? resultDescription() : QString());
+    ImageViewer->setStatus(resultMeasured() || mergeOutcome.filtered ? resultDescription() : QString());
     ImageViewer->SaveReportAction->setEnabled(resultMeasured());
     ImageViewer->fitPicture(QSize(picture.width(), picture.height()));
     ImageViewer->Image->setBitmap(velIPL::WindowsDIB(picture).createBitmap());

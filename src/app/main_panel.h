@@ -142,6 +142,7 @@ public:
   QCheckBox* RejectFrames;
   QCheckBox* AutoReference;
   QCheckBox* LateralSlips;
+  QCheckBox* SpeckleFilter;
 
   TImageViewer* ImageViewer = nullptr;
   TSplashScreen* SplashScreen = nullptr;

@@ -168,6 +168,28 @@ private slots:
     QVERIFY(!viewer_->SaveReportAction->isEnabled());
   }
 
+  // The speckle filter's picture is the command line's --denoise picture.
+  void speckleFilterMatchesTheCommandLine() {
+    const QStringList frames = testutil::writeSeries(files_->path(), 4, 96, 64);
+    auto panel = makePanel();
+    panel->AddFiles(frames);
+    panel->SpeckleFilter->setChecked(true);
+    panel->RunButton->click();
+    QVERIFY(panel->merged);
+    QVERIFY(platform_->exceptions.isEmpty());
+    QVERIFY2(viewer_->StatusLine->text().contains(QStringLiteral("speckle filter nl-means 1 (SNR ")),
+             qPrintable(viewer_->StatusLine->text()));
+    const QString out = files_->path();
+    save(&lumifold::TImageViewer::SaveResultButtonClick, out + "/filtered.bmp", 0);
+    QStringList arguments{QStringLiteral("merge")};
+    arguments << frames << QStringList{"--denoise", "-o", out + "/cli_filtered.bmp"};
+    QProcess cli;
+    cli.start(QStringLiteral(LUMIFOLD_CLI_PATH), arguments);
+    QVERIFY(cli.waitForFinished(60000));
+    QVERIFY2(cli.exitCode() == 0, cli.readAllStandardError().constData());
+    QCOMPARE(contentOf(out + "/filtered.bmp"), contentOf(out + "/cli_filtered.bmp"));
+  }
+
   // The options are stored beside the four values once used, and read back.
   void optionsAreKept() {
     {
@@ -176,16 +198,19 @@ private slots:
               !panel->LateralSlips->isChecked());
       panel->RejectFrames->setChecked(true);
       panel->LateralSlips->setChecked(true);
+      panel->SpeckleFilter->setChecked(true);
       panel->Exit1->trigger();
     }
     {
       const auto settings = sandbox_->settings();
       QCOMPARE(settings->value("rejectFrames").toString(), QStringLiteral("1"));
       QCOMPARE(settings->value("lateralSlips").toString(), QStringLiteral("1"));
+      QCOMPARE(settings->value("speckleFilter").toString(), QStringLiteral("1"));
       QVERIFY(!settings->contains("autoReference"));
     }
     auto panel = makePanel();
-    QVERIFY(panel->RejectFrames->isChecked() && !panel->AutoReference->isChecked() && panel->LateralSlips->isChecked());
+    QVERIFY(panel->RejectFrames->isChecked() && !panel->AutoReference->isChecked() && panel->LateralSlips->isChecked() &&
+            panel->SpeckleFilter->isChecked());
     panel->RejectFrames->setChecked(false);
     panel->Exit1->trigger();
     QCOMPARE(sandbox_->settings()->value("rejectFrames").toString(), QStringLiteral("0"));
