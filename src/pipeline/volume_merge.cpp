@@ -202,6 +202,37 @@ VolumePlan checkVolume(const VolumeOptions& o) {
   return v;
 }
 
+namespace {
+
+// The plan with its frames read into memory through files opened once.
+// Throws PathError naming the frame that cannot be read.
+MergePlan framesRead(const MergePlan& plan, std::map<std::string, std::unique_ptr<velIPL::ImageFile>>& opened) {
+  MergePlan read = plan;
+  for (std::size_t i = 0; i < plan.frames.size(); ++i) {
+    const std::string& path = plan.framePaths[i];
+    try {
+      std::unique_ptr<velIPL::ImageFile>& file = opened[path];
+      if (!file) file = velIPL::decoderFor(path).open(path);
+      const int index = plan.frames[i].frameIndex();
+      if (file->info().bitsPerSample == 16) {
+        velIPL::G16Image image;
+        file->readFrame(index, image);
+        read.frames[i] = MergeFrame(std::move(image));
+      } else {
+        velIPL::GImage image;
+        file->readFrame(index, image);
+        read.frames[i] = MergeFrame(std::move(image));
+      }
+    } catch (const velIPL::IPLException& e) {
+      opened.erase(path);
+      throw PathError(plan.frameNames[static_cast<std::size_t>(plan.frameNumbers[i])], reasonFor(e.what(), path));
+    }
+  }
+  return read;
+}
+
+}  // namespace
+
 void mergeVolume(const VolumePlan& plan, const VolumeOptions& o, const std::function<void(PositionResult&)>& take,
                  const std::function<void(int, int)>& progress) {
   const int count = static_cast<int>(plan.plans.size());
@@ -223,6 +254,9 @@ void mergeVolume(const VolumePlan& plan, const VolumeOptions& o, const std::func
   const int window = 2 * jobs;
 
   const auto work = [&] {
+    // Each file opened once per worker: a stack's page chain is walked
+    // once, not once per position, and every frame is decoded once.
+    std::map<std::string, std::unique_ptr<velIPL::ImageFile>> opened;
     for (;;) {
       int index;
       {
@@ -235,7 +269,7 @@ void mergeVolume(const VolumePlan& plan, const VolumeOptions& o, const std::func
       result.position = plan.chosen[static_cast<std::size_t>(index)];
       result.plan = &plan.plans[static_cast<std::size_t>(index)];
       try {
-        result.outcome = mergeSeries(*result.plan, each, nullptr);
+        result.outcome = mergeSeries(framesRead(*result.plan, opened), each, nullptr);
       } catch (const PathError& e) {
         std::lock_guard<std::mutex> hold(lock);
         if (!failure) {
@@ -277,9 +311,10 @@ void mergeVolume(const VolumePlan& plan, const VolumeOptions& o, const std::func
     try {
       take(result);
       result = PositionResult();
-      // glibc keeps a finished merge's buffers; handed back, memory stays
-      // flat in the number of positions.
-      ::malloc_trim(0);
+      // glibc keeps a finished merge's buffers; handed back now and then,
+      // memory stays flat in the number of positions (every position would
+      // cost the merges in flight their pages again).
+      if ((delivered + 1) % (2 * jobs) == 0) ::malloc_trim(0);
       if (progress) progress(delivered + 1, count);
     } catch (...) {
       stop(std::current_exception());
