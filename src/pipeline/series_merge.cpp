@@ -53,48 +53,22 @@ bool replaceableReport(const std::string& path) {
 
 // Every output, named as it will be written, checked before any work.
 void checkOutputs(MergePlan& plan, const MergeOptions& o) {
-  // A folder is never a file's name, whatever the extension rule makes of it.
-  const std::pair<const std::string*, const char*> named[] = {
-      {&o.output, "--output"}, {&o.grey, "--grey"}, {&o.average, "--average"}, {&o.shifts, "--shifts"},
-      {&o.report, "--report"}};
-  for (const auto& [given, flag] : named) {
-    if (given->empty() && given != &o.output) continue;
-    if (given->empty()) throw PathError(flag, "Missing output file name");
-    if (given->back() == '/') throw PathError(*given, "Missing output file name");
-    if (std::filesystem::is_directory(*given)) throw PathError(*given, "Is a folder");
-  }
-  if (!o.report.empty() && !replaceableReport(o.report)) {
-    throw PathError(o.report, "Not a report this program wrote; left as it is (name another --report file)");
-  }
+  checkOutputNames({{o.output, "--output"},
+                    {o.grey, "--grey"},
+                    {o.average, "--average"},
+                    {o.shifts, "--shifts"},
+                    {o.report, "--report"}});
   plan.output = outputPictureName(o.output);
   if (!o.grey.empty()) plan.grey = outputPictureName(o.grey);
   if (!o.average.empty()) plan.average = averageName(o.average);
   plan.shifts = o.shifts;
   plan.report = o.report;
-
-  struct Output {
-    const std::string& path;
-    const char* what;
-  };
-  std::vector<Output> outputs{{plan.output, "--output"}};
-  if (!plan.grey.empty()) outputs.push_back({plan.grey, "--grey"});
-  if (!plan.average.empty()) outputs.push_back({plan.average, "--average"});
-  if (!plan.shifts.empty()) outputs.push_back({plan.shifts, "--shifts"});
-  if (!plan.report.empty()) outputs.push_back({plan.report, "--report"});
-  for (std::size_t i = 0; i < outputs.size(); ++i) {
-    for (std::size_t j = 0; j < i; ++j) {
-      if (sameFile(outputs[i].path, outputs[j].path)) {
-        throw UsageError(std::string(outputs[j].what) + " and " + outputs[i].what + " both name " + outputs[i].path);
-      }
-    }
-    for (const std::string& input : plan.paths) {
-      if (sameFile(outputs[i].path, input)) {
-        throw UsageError(std::string(outputs[i].what) + " " + outputs[i].path + " would overwrite an input image");
-      }
-    }
-    const std::string problem = outputProblem(outputs[i].path);
-    if (!problem.empty()) throw PathError(outputs[i].path, problem);
-  }
+  checkOutputFiles({{plan.output, "--output"},
+                    {plan.grey, "--grey"},
+                    {plan.average, "--average"},
+                    {plan.shifts, "--shifts"},
+                    {plan.report, "--report"}},
+                   plan.paths);
 }
 
 // Every registered frame must have a truth of the images' width. With a
@@ -205,6 +179,37 @@ private:
 };
 
 }  // namespace
+
+void checkOutputNames(const std::vector<NamedOutput>& outputs) {
+  // A folder is never a file's name, whatever the extension rule makes of it.
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    const NamedOutput& o = outputs[i];
+    if (o.path.empty() && i > 0) continue;
+    if (o.path.empty()) throw PathError(o.flag, "Missing output file name");
+    if (o.path.back() == '/') throw PathError(o.path, "Missing output file name");
+    if (std::filesystem::is_directory(o.path)) throw PathError(o.path, "Is a folder");
+    if (std::string(o.flag) == "--report" && !replaceableReport(o.path)) {
+      throw PathError(o.path, "Not a report this program wrote; left as it is (name another --report file)");
+    }
+  }
+}
+
+void checkOutputFiles(const std::vector<NamedOutput>& outputs, const std::vector<std::string>& inputs) {
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    const NamedOutput& o = outputs[i];
+    if (o.path.empty()) continue;
+    for (std::size_t j = 0; j < i; ++j) {
+      if (!outputs[j].path.empty() && sameFile(o.path, outputs[j].path)) {
+        throw UsageError(std::string(outputs[j].flag) + " and " + o.flag + " both name " + o.path);
+      }
+    }
+    for (const std::string& input : inputs) {
+      if (sameFile(o.path, input)) throw UsageError(std::string(o.flag) + " " + o.path + " would overwrite an input image");
+    }
+    const std::string problem = outputProblem(o.path);
+    if (!problem.empty()) throw PathError(o.path, problem);
+  }
+}
 
 const RegistrationMethod& registrationFor(const std::string& key) {
   const RegistrationMethod* method = findRegistrationMethod(key);

@@ -154,6 +154,21 @@ PathError mergeFailureError(const MergePlan& plan, int currentImage, const std::
 // once complete (picture_output.h).
 void writeMergeResults(const MergePlan& plan, const MergeOutcome& outcome, const MergeOptions& options);
 
+// An output file and the option that names it.
+struct NamedOutput {
+  std::string path;
+  const char* flag;
+};
+
+// Refuses outputs named by nothing (the first is required, the rest are
+// left out when empty: "Missing output file name"), by a folder ("Is a
+// folder"), and a report over a file that is no report of ours.
+void checkOutputNames(const std::vector<NamedOutput>& outputs);
+
+// Refuses outputs (empty ones skipped) that name one file twice or an input
+// (UsageError), or that cannot be written (PathError, outputProblem).
+void checkOutputFiles(const std::vector<NamedOutput>& outputs, const std::vector<std::string>& inputs);
+
 // The registration and the colour scale a key names; an unknown key (a
 // caller that skipped the check) gets the table's first entry.
 const RegistrationMethod& registrationFor(const std::string& key);

@@ -7,7 +7,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <exception>
-#include <filesystem>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -69,30 +68,12 @@ std::vector<int> framesPerInput(const VolumeOptions& o, const std::vector<std::s
   return counts;
 }
 
-void checkOutputNames(const VolumeOptions& o, const std::vector<std::string>& inputs) {
-  const std::pair<const std::string*, const char*> named[] = {
-      {&o.output, "--output"}, {&o.picture, "--picture"}, {&o.enface, "--enface"}, {&o.report, "--report"},
-      {&o.shifts, "--shifts"}};
-  std::vector<std::string> seen;
-  for (const auto& [given, flag] : named) {
-    if (given->empty() && given != &o.output) continue;
-    if (given->empty() || given->back() == '/') throw PathError(given->empty() ? flag : *given, "Missing output file name");
-    if (std::filesystem::is_directory(*given)) throw PathError(*given, "Is a folder");
-    for (const std::string& other : seen) {
-      if (std::filesystem::absolute(other).lexically_normal() == std::filesystem::absolute(*given).lexically_normal()) {
-        throw UsageError(std::string(flag) + " names " + *given + " twice");
-      }
-    }
-    for (const std::string& input : inputs) {
-      std::error_code ec;
-      if (std::filesystem::equivalent(input, *given, ec)) {
-        throw UsageError(std::string(flag) + " " + *given + " would overwrite an input image");
-      }
-    }
-    const std::string problem = outputProblem(*given);
-    if (!problem.empty()) throw PathError(*given, problem);
-    seen.push_back(*given);
-  }
+void checkVolumeOutputs(const VolumeOptions& o, const std::vector<std::string>& inputs) {
+  const std::vector<NamedOutput> named{
+      {o.output, "--output"}, {o.picture, "--picture"}, {o.enface, "--enface"}, {o.report, "--report"},
+      {o.shifts, "--shifts"}};
+  checkOutputNames(named);
+  checkOutputFiles(named, inputs);
 }
 
 }  // namespace
@@ -118,7 +99,7 @@ VolumePlan checkVolume(const VolumeOptions& o) {
   VolumePlan v;
   v.layout = o.layout;
   v.paths = expandInputs(o.merge.inputs, o.merge.sort, o.merge.exclude, &v.leftOut);
-  checkOutputNames(o, v.paths);
+  checkVolumeOutputs(o, v.paths);
   v.size = checkSeries(v.paths);
   if (v.size.width == 0 || v.size.height == 0) throw PathError(v.paths.front(), "Empty image");
   int total = 0;
