@@ -64,6 +64,9 @@ struct FrameQuality {
   // with --lateral, how far the chosen slip's evidence beats no slip (the
   // gain in block correlation; 0 when no slip was chosen).
   double lateralConfidence = std::numeric_limits<double>::quiet_NaN();
+  // with --lateral, the slip the structure suggests whether or not it was
+  // believed: what a frame would move by with all the evidence it has.
+  int lateralEstimate = 0;
   // Filled by the rejection: dropped, and why.
   bool dropped = false;
   std::string reason;

@@ -89,6 +89,7 @@ GImage Merger::qualityMerge(RegistrationKind kind) {
     requireReferenceSize(frame.grey);
     int t = 0;
     double confidence = std::numeric_limits<double>::quiet_NaN();
+    int estimate = 0;
     GImage moved;
     if (matcher) {
       const std::vector<double> profile = lateralProfile(frame.grey);
@@ -96,6 +97,7 @@ GImage Merger::qualityMerge(RegistrationKind kind) {
       const StructureMatcher::Slip slip = matcher->slip(frame.grey, lateralRange(width_), profileSlip,
                                                         slippedProfileCorrelation(referenceProfile, profile, profileSlip));
       confidence = slip.confidence;
+      estimate = slip.estimate;
       // Moved only where the slip clearly beats no slip: the structure of
       // real repeats agrees nearly as well a column or two either way.
       if (slip.confidence >= kSlipEvidence) t = slip.shift;
@@ -110,6 +112,7 @@ GImage Merger::qualityMerge(RegistrationKind kind) {
     if (qualityOptions_.reject) details.push_back(std::move(detail));
     q.lateralShift = t;
     q.lateralConfidence = confidence;
+    q.lateralEstimate = estimate;
     if (observer_) observer_(j, s);
     qualities_.push_back(q);
     if (qualityObserver_) qualityObserver_(q);

@@ -153,6 +153,10 @@ constexpr int kCoarseStep = 2;
 // the frame's.
 constexpr int kMinimumShare = 4;
 
+// The slips either side of the best that the estimate's parabola is fitted
+// through.
+constexpr int kFitReach = 15;
+
 // The detail's blocks: this many across the width.
 constexpr int kDetailColumns = 28;
 
@@ -321,42 +325,123 @@ StructureMatcher::Match StructureMatcher::rigid(const velIPL::GImage& frame, std
   return best;
 }
 
-StructureMatcher::Slip StructureMatcher::slip(const velIPL::GImage& frame, int range, int candidate,
-                                              double candidateEvidence) const {
-  const Frame f = prepare(frame);
-  const int reach = height_ / 8;
-  // The best over axial offsets at each coarse slip; 0 among them.
-  Match best, still;
-  for (int t = -range / kCoarseStep * kCoarseStep; t <= range; t += kCoarseStep) {
-    for (int d = -reach / kCoarseStep * kCoarseStep; d <= reach; d += kCoarseStep) {
-      const double c = correlationAt(f, t, d, 0, kCoarseStep);
-      if (c > best.correlation) best = {t, d, 0, c};
-      if (t == 0 && c > still.correlation) still = {0, d, 0, c};
+double StructureMatcher::correlationWithin(const Frame& f, int lateral, int axial, const Window& window, int step) const {
+  double n = 0, sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0;
+  for (int bx = window.firstBlockColumn; bx < window.endBlockColumn; bx += step) {
+    const int x0 = bx * kMatchBlock - lateral;
+    for (int by = window.firstBlockRow; by < window.endBlockRow; by += step) {
+      const int y0 = by * kMatchBlock - axial;
+      const double a = blocks_[static_cast<std::size_t>(by) * blockColumns_ + bx];
+      const double b = f.sums[static_cast<std::size_t>(y0 + kMatchBlock) * f.stride + x0] -
+                       f.sums[static_cast<std::size_t>(y0) * f.stride + x0];
+      n += 1;
+      sa += a;
+      sb += b;
+      saa += a * a;
+      sbb += b * b;
+      sab += a * b;
     }
   }
-  best.correlation = correlationAt(f, best.lateral, best.axial, 0, 1);
-  still.correlation = correlationAt(f, 0, still.axial, 0, 1);
-  best = refine(f, best, false, true);
-  still = refine(f, still, false, false);
-  if (candidateEvidence >= kProfileEvidence && std::abs(candidate) <= range) {
-    Match other{candidate, 0, 0, -1.0};
-    for (int d = -reach / kCoarseStep * kCoarseStep; d <= reach; d += kCoarseStep) {
-      const double c = correlationAt(f, candidate, d, 0, kCoarseStep);
-      if (c > other.correlation) other = {candidate, d, 0, c};
+  if (n < 2) return -1.0;
+  const double va = saa - sa * sa / n, vb = sbb - sb * sb / n, cov = sab - sa * sb / n;
+  return va > 0 && vb > 0 ? cov / std::sqrt(va * vb) : 0.0;
+}
+
+StructureMatcher::Slip StructureMatcher::slip(const velIPL::GImage& frame, int range, int candidate,
+                                              double candidateEvidence) const {
+  Slip s;
+  range = std::clamp(range, 0, std::max(0, (width_ - kMatchBlock) / 2 - 1));
+  const int reach = std::max(0, std::min(height_ / 8, (height_ - kMatchBlock) / 2 - 1));
+  // The reference's blocks that every candidate's frame block lies inside:
+  // every slip and offset is judged on the same blocks, so a frame slipped
+  // by s is judged exactly as the unslipped one moved by s, and the columns
+  // a slip brings in from beyond the edge never count.
+  Window window;
+  window.firstBlockColumn = (range + kMatchBlock - 1) / kMatchBlock;
+  window.endBlockColumn = (width_ - range - kMatchBlock) / kMatchBlock + 1;
+  window.firstBlockRow = (reach + kMatchBlock - 1) / kMatchBlock;
+  window.endBlockRow = (height_ - reach - kMatchBlock) / kMatchBlock + 1;
+  if (window.endBlockColumn - window.firstBlockColumn < 2 || window.endBlockRow - window.firstBlockRow < 2) return s;
+  const Frame f = prepare(frame);
+
+  // Every slip over axial offsets every kCoarseStep rows and every other
+  // block; then the best slip and no slip refined row by row.
+  struct Candidate {
+    int lateral = 0, axial = 0;
+    double correlation = -2.0;
+  };
+  const auto bestAxial = [&](int t, int from, int to, int axialStep, int blockStep) {
+    Candidate c{t, 0, -2.0};
+    for (int d = from; d <= to; d += axialStep) {
+      const double v = correlationWithin(f, t, d, window, blockStep);
+      if (v > c.correlation) c = {t, d, v};
     }
-    other.correlation = correlationAt(f, candidate, other.axial, 0, 1);
-    other = refine(f, other, false, false);
+    return c;
+  };
+  const int coarseReach = reach / kCoarseStep * kCoarseStep;
+  std::vector<Candidate> coarse;
+  for (int t = -range; t <= range; ++t) coarse.push_back(bestAxial(t, -coarseReach, coarseReach, kCoarseStep, kCoarseStep));
+  const auto refined = [&](const Candidate& c) {
+    return bestAxial(c.lateral, std::max(-reach, c.axial - kCoarseStep), std::min(reach, c.axial + kCoarseStep), 1, 1);
+  };
+  // Ties go to the smaller slip, then the negative one.
+  const auto better = [](const Candidate& a, const Candidate& b) {
+    if (a.correlation != b.correlation) return a.correlation > b.correlation;
+    if (std::abs(a.lateral) != std::abs(b.lateral)) return std::abs(a.lateral) < std::abs(b.lateral);
+    return a.lateral < b.lateral;
+  };
+  Candidate best = coarse.front();
+  for (const Candidate& c : coarse) {
+    if (better(c, best)) best = c;
+  }
+  const Candidate still = refined(coarse[static_cast<std::size_t>(range)]);
+  // On real scans the correlation over slips is a broad hump whose highest
+  // point wanders by several columns with the speckle; the vertex of a
+  // parabola through the hump's kFitReach slips either side is steadier
+  // (between real repeats, half the disagreement of the highest point).
+  const int t0 = best.lateral;
+  const int from = std::max(-range, t0 - kFitReach), to = std::min(range, t0 + kFitReach);
+  int vertex = t0;
+  if (to - from >= 2) {
+    // Least squares of c = a u^2 + b u + k over u = t - t0.
+    double s0 = 0, s1 = 0, s2 = 0, s3 = 0, s4 = 0, c0 = 0, c1 = 0, c2 = 0;
+    for (int t = from; t <= to; ++t) {
+      const double u = t - t0, c = coarse[static_cast<std::size_t>(t + range)].correlation;
+      s0 += 1;
+      s1 += u;
+      s2 += u * u;
+      s3 += u * u * u;
+      s4 += u * u * u * u;
+      c0 += c;
+      c1 += u * c;
+      c2 += u * u * c;
+    }
+    // Cramer's rule on the normal equations.
+    const auto det3 = [](double a, double b, double c, double d, double e, double f, double g, double h, double i) {
+      return a * (e * i - f * h) - b * (d * i - f * g) + c * (d * h - e * g);
+    };
+    const double det = det3(s4, s3, s2, s3, s2, s1, s2, s1, s0);
+    if (det != 0) {
+      const double qa = det3(c2, s3, s2, c1, s2, s1, c0, s1, s0) / det;
+      const double qb = det3(s4, c2, s2, s3, c1, s1, s2, c0, s0) / det;
+      if (qa < 0) vertex = t0 + static_cast<int>(std::lround(std::clamp(-qb / (2 * qa), double(from - t0), double(to - t0))));
+    }
+  }
+  const Candidate top = refined(coarse[static_cast<std::size_t>(vertex + range)]);
+  // No slip is not refined into the estimate: a frame slipped by s is then
+  // judged exactly as the same frame unslipped, moved by s.
+  s.estimate = top.lateral;
+  if (candidateEvidence >= kProfileEvidence && candidate != 0 && std::abs(candidate) <= range) {
+    const Candidate other = refined(coarse[static_cast<std::size_t>(candidate + range)]);
     if (other.correlation >= still.correlation - kSlipEvidence) {
-      Slip s;
-      s.shift = candidate;
-      s.confidence = candidate == 0 ? 0.0 : std::max(kSlipEvidence, other.correlation - still.correlation);
+      s.shift = s.estimate = candidate;
+      s.confidence = std::max(kSlipEvidence, other.correlation - still.correlation);
       return s;
     }
   }
-  Slip s;
-  if (best.lateral != 0 && best.correlation > still.correlation) {
-    s.shift = best.lateral;
-    s.confidence = best.correlation - still.correlation;
+  if (top.lateral != 0 && top.correlation > still.correlation) {
+    s.shift = top.lateral;
+    s.confidence = top.correlation - still.correlation;
   }
   return s;
 }

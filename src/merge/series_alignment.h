@@ -90,14 +90,24 @@ public:
   // vessel shadows mark the columns), with its own evidence (the profiles'
   // correlation there): taken when that evidence is strong and its block
   // match no worse than no slip's.
+  // estimate: the best slip whatever its evidence; shift: the same, or the
+  // candidate when that was taken; 0 when neither beats no slip.
   struct Slip {
     int shift = 0;
     double confidence = 0.0;
+    int estimate = 0;
   };
   Slip slip(const velIPL::GImage& frame, int range, int candidate, double candidateEvidence) const;
 
 private:
   struct Frame;
+  // Reference blocks [first, end) in each direction.
+  struct Window {
+    int firstBlockColumn = 0, endBlockColumn = 0, firstBlockRow = 0, endBlockRow = 0;
+  };
+  // As correlationAt, without tilt, over the window's blocks only, every one
+  // of which the caller keeps inside the frame for the slip and offset.
+  double correlationWithin(const Frame& f, int lateral, int axial, const Window& window, int step) const;
   Frame prepare(const velIPL::GImage& frame) const;
   // The correlation of the candidate over the blocks (every step-th in each
   // direction) that lie inside both images.

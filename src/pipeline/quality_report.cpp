@@ -48,7 +48,7 @@ std::string frameJson(const MergePlan& plan, const FrameQuality& q) {
     << ", \"keptShare\": " << number(q.keptShare)
     << ", \"peakRatio\": " << number(q.peakRatio) << ", \"edgeShare\": " << number(q.edgeShare)
     << ", \"replacedShare\": " << number(q.replacedShare) << ", \"lateralShift\": " << q.lateralShift
-    << ", \"lateralConfidence\": " << number(q.lateralConfidence)
+    << ", \"lateralConfidence\": " << number(q.lateralConfidence) << ", \"lateralEstimate\": " << q.lateralEstimate
     << ", \"structureCorrelation\": " << number(q.structureCorrelation)
     << ", \"weakestBandCorrelation\": " << number(q.weakestBandCorrelation) << "}";
   return o.str();

@@ -265,6 +265,7 @@ void addQuality(py::dict& result, const Merger& merger, std::size_t count) {
     d["replacedShare"] = q.replacedShare;
     d["lateralShift"] = q.lateralShift;
     d["lateralConfidence"] = q.lateralConfidence;
+    d["lateralEstimate"] = q.lateralEstimate;
     d["structureCorrelation"] = q.structureCorrelation;
     d["weakestBandCorrelation"] = q.weakestBandCorrelation;
     frames.append(d);

@@ -27,10 +27,13 @@ TEST(StructureMatcher, FindsSlipsAndTellsSections) {
   const velIPL::GImage reference = sim.frame(0), frame = sim.frame(repeat);
   const StructureMatcher matcher(reference);
 
+  const int unslipped = matcher.slip(frame, 48, 0, 0.0).estimate;
   for (const int slip : {-14, -5, 0, 9, 20}) {
     SCOPED_TRACE(slip);
     // Column x - slip of the moved frame shows column x of the frame.
     const StructureMatcher::Slip s = matcher.slip(lumifold::shiftSideways(frame, -slip), 48, 0, 0.0);
+    // Judged on the same blocks whatever the slip: the estimate moves with it.
+    EXPECT_EQ(s.estimate, unslipped + slip);
     if (slip == 0) {
       EXPECT_LT(s.confidence, lumifold::kSlipEvidence);
     } else {
