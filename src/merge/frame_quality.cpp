@@ -436,7 +436,7 @@ struct AnchoredCriterion {
 };
 
 const AnchoredCriterion kAnchoredCriteria[] = {
-    {"structure correlation", [](const FrameQuality& q) { return q.structureCorrelation; }, 0.695, 0.1},
+    {"structure correlation", [](const FrameQuality& q) { return q.structureCorrelation; }, 0.73, 0.1},
     {"weakest band correlation", [](const FrameQuality& q) { return q.weakestBandCorrelation; }, 0.25, 0.2},
 };
 

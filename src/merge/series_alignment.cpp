@@ -158,7 +158,7 @@ constexpr int kMinimumShare = 4;
 constexpr int kFitReach = 15;
 
 // The detail's blocks: this many across the width.
-constexpr int kDetailColumns = 28;
+constexpr int kDetailColumns = 14;
 
 }  // namespace
 
@@ -172,7 +172,7 @@ struct StructureMatcher::Frame {
 StructureMatcher::StructureMatcher(const velIPL::GImage& reference)
     : width_(reference.width()), height_(reference.height()), blockColumns_(reference.width() / kMatchBlock),
       blockRows_(reference.height() / kMatchBlock) {
-  detailWidth_ = std::clamp(width_ / kDetailColumns, 1, 32);
+  detailWidth_ = std::clamp(width_ / kDetailColumns, 1, 64);
   detailColumns_ = width_ / detailWidth_;
   detailRows_ = height_ / kMatchBlock;
   if (detailColumns_ >= 5 && detailRows_ >= 5) referenceDetail_ = detailOf(reference, 0, 0);

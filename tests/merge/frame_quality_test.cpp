@@ -62,7 +62,7 @@ TEST(FrameQuality, RejectionDropsOutliersAndFloorsOnly) {
       // The thorough measures: below a share of the best frame's value.
       {"another eye's B-scan", 10, &FrameQuality::structureCorrelation, 0.4, RegistrationKind::AnteriorEdge, true,
        "structure correlation 0.4 below the series' limit", true},
-      {"structure within its share", 10, &FrameQuality::structureCorrelation, 0.45, RegistrationKind::Correlation,
+      {"structure within its share", 10, &FrameQuality::structureCorrelation, 0.5, RegistrationKind::Correlation,
        false, "", true},
       {"a band without structure", 10, &FrameQuality::weakestBandCorrelation, 0.15, RegistrationKind::Correlation, true,
        "weakest band correlation 0.15 below the floor", true},
