@@ -725,7 +725,7 @@ std::vector<int> alignmentOf(const py::array& given) {
   }
   std::vector<const velIPL::GImage*> pointers;
   for (const velIPL::GImage& g : pages) pointers.push_back(&g);
-  return alignmentOffsets(pointers);
+  return alignmentOffsets(pointers, false).axial;
 }
 
 void writeImage(const std::string& path, const py::array& given, double spacingX, double spacingY, bool mark) {
