@@ -612,7 +612,9 @@ namespace {
 // A position's (or the median) figures before and after the filter, as
 // [before, after] pairs.
 std::string filterFiguresJson(const Merger::FilterFigures& f) {
-  const auto pair = [](double before, double after) { return "[" + jsonNumber(before) + ", " + jsonNumber(after) + "]"; };
+  const auto pair = [](double before, double after) {
+    return "[" + jsonNumber(before) + ", " + jsonNumber(after) + "]";
+  };
   return "\"frameNoise\": " + jsonNumber(f.frameNoise) + ", \"snrDb\": " + pair(f.before.snrDb, f.after.snrDb) +
          ", \"cnr\": " + pair(f.before.cnr, f.after.cnr) + ", \"enl\": " + pair(f.before.enl, f.after.enl);
 }

@@ -821,7 +821,10 @@ py::array stackOf(const std::vector<Image>& pages) {
   py::array_t<T> out({static_cast<py::ssize_t>(pages.size()), h, w});
   T* data = out.mutable_data();
   for (const Image& page : pages) {
-    for (py::ssize_t y = 0; y < h; ++y, data += w) std::copy(page.row(static_cast<int>(y)), page.row(static_cast<int>(y)) + w, data);
+    for (py::ssize_t y = 0; y < h; ++y, data += w) {
+      const auto* row = page.row(static_cast<int>(y));
+      std::copy(row, row + w, data);
+    }
   }
   return out;
 }

@@ -209,7 +209,8 @@ TEST_F(FormatsCli, ProbeDescribesEveryFormat) {
 
   // A DICOM file's pixel spacing is kept in the TIFF and PNG pictures.
   velIPL::DicomWriter spaced({0.0117, 0.0039, velIPL::DicomCompression::none});
-  const std::unique_ptr<velIPL::ImageFile> plain = velIPL::decoderFor(at("dicom/series.dcm")).open(at("dicom/series.dcm"));
+  const std::string simulated = at("dicom/series.dcm");
+  const std::unique_ptr<velIPL::ImageFile> plain = velIPL::decoderFor(simulated).open(simulated);
   for (int i = 0; i < plain->info().frames; ++i) {
     velIPL::GImage frame;
     plain->readFrame(i, frame);

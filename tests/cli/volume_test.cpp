@@ -16,6 +16,7 @@
 #include "cli_runner.h"
 #include "ipl/formats/tiff/tiff_writer.h"
 #include "ipl/image_decoder.h"
+#include "merge/series_alignment.h"
 #include "pipeline/volume_merge.h"
 #include "scratch_folder.h"
 #include "test_util.h"
@@ -134,11 +135,16 @@ TEST_F(VolumeCli, EveryPageIsTheMergeOfItsPositionInEveryLayout) {
   EXPECT_EQ(odd.status, 2);
   EXPECT_NE(odd.err.find("12 frames do not divide into 5 repeats"), std::string::npos) << odd.err;
 
-  // Sideways alignment with the speckle filter: every page is its
-  // position's filtered merge moved by the offsets the report lists, and
-  // the summary gives the filter's figures over the positions.
-  const CliRun aligned = cli({"volume", "grouped/volume.tif", "--repeats", "3", "--align-sideways", "--denoise", "-o",
-                              "al.tif", "--report", "al.json"});
+  // Sideways alignment with the speckle filter, on the grouped volume with
+  // its positions slipped sideways: every page is its position's filtered
+  // merge moved by the offsets the report lists, and the summary gives the
+  // filter's figures over the positions.
+  velIPL::TiffWriter slipped;
+  const std::vector<velIPL::GImage> grouped = pages<velIPL::GImage>("grouped/volume.tif");
+  for (std::size_t n = 0; n < grouped.size(); ++n) slipped.addPage(lumifold::shiftSideways(grouped[n], (n / R) * 7 % 5));
+  slipped.writeFile(at("slipped.tif"));
+  const CliRun aligned = cli({"volume", "slipped.tif", "--repeats", "3", "--align-sideways", "--denoise", "-o", "al.tif",
+                              "--report", "al.json"});
   ASSERT_EQ(aligned.status, 0) << aligned.err;
   EXPECT_NE(aligned.out.find("Speckle filter: nl-means at strength 1 on 4 positions"), std::string::npos)
       << aligned.out;
@@ -157,12 +163,13 @@ TEST_F(VolumeCli, EveryPageIsTheMergeOfItsPositionInEveryLayout) {
   const std::vector<int> axial = listed("alignment"), lateral = listed("lateralAlignment");
   ASSERT_EQ(axial.size(), static_cast<std::size_t>(P));
   ASSERT_EQ(lateral.size(), static_cast<std::size_t>(P));
+  EXPECT_NE(lateral, std::vector<int>(P, 0));
   const std::size_t filter = report.find("\"speckleFilter\": {\"filter\": \"nl-means\", \"strength\": 1,");
   ASSERT_NE(filter, std::string::npos);
   EXPECT_NE(report.find("{\"position\": 3, \"frameNoise\": ", filter), std::string::npos);
   for (int p = 0; p < P; ++p) {
-    ASSERT_EQ(cli({"merge", "-q", "grouped/volume.tif", "--frames", std::to_string(p * R) + "-" + std::to_string(p * R + R - 1),
-                   "--denoise", "-o", "m.bmp", "--grey", "m.tif"})
+    const std::string frames = std::to_string(p * R) + "-" + std::to_string(p * R + R - 1);
+    ASSERT_EQ(cli({"merge", "-q", "slipped.tif", "--frames", frames, "--denoise", "-o", "m.bmp", "--grey", "m.tif"})
                   .status,
               0);
     EXPECT_TRUE(same(pages<velIPL::GImage>("al.tif")[p],
