@@ -919,15 +919,17 @@ py::dict runVolume(const VolumePlan& plan, const VolumeOptions& o, py::object ca
 }
 
 // A plan's usage error in the words of merge_volume()'s arguments; a file
-// the system will not open as OSError.
+// the system will not open as OSError, anything else it names (a file, or
+// the pass of arrays) as ValueError.
 template <typename Plan>
-VolumePlan planned(const Plan& plan) {
+VolumePlan planned(const Plan& plan, bool files) {
   try {
     return plan();
   } catch (const UsageError& e) {
     throw py::value_error(pythonWords(e.what()));
   } catch (const PathError& e) {
-    raiseForFile(e.path(), e.what());
+    if (files) raiseForFile(e.path(), e.what());
+    raiseValue(e.path(), e.what());
   }
 }
 
@@ -936,7 +938,7 @@ py::dict mergeVolumeFiles(const std::vector<std::string>& inputs, const VolumeRe
   for (const std::string& input : inputs) requireReadable(input, true);
   VolumeOptions o = volumeOptions(request);
   o.merge.inputs = inputs;
-  const VolumePlan plan = planned([&] { return planVolumeFiles(o); });
+  const VolumePlan plan = planned([&] { return planVolumeFiles(o); }, true);
   for (const LeftOutFile& f : plan.leftOut) {
     py::module_::import("warnings").attr("warn")("left out " + f.path + ": " + f.reason);
   }
@@ -987,7 +989,8 @@ py::dict mergeVolumeArrays(const std::vector<py::array>& frames, const std::vect
     list.emplace_back(borrowed);
     names.push_back("frame " + std::to_string(index));
   }
-  const VolumePlan plan = planned([&] { return planVolumeFrames(std::move(list), std::move(names), size, passes, o); });
+  const VolumePlan plan =
+      planned([&] { return planVolumeFrames(std::move(list), std::move(names), size, passes, o); }, false);
   return runVolume(plan, o, std::move(progress));
 }
 

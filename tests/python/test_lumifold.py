@@ -371,6 +371,8 @@ def test_merge_volume_pages_are_merges_and_the_stack_is_calibrated(tmp_path):
     assert info.frames == 3 and info.spacing == pytest.approx((0.01, 0.004))
     with pytest.raises(ValueError, match="12 frames do not divide into 5 repeats"):
         lumifold.merge_volume(frames, repeats=5)
+    with pytest.raises(ValueError, match="pass 1: holds 3 frames, one pass is 4 positions"):
+        lumifold.merge_volume([frames[:4], frames[4:7], frames[7:]], repeats=3, layout="per-file")
 
 
 def test_speckle_filter_is_the_command_lines_and_says_how_much(tmp_path):
