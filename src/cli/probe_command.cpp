@@ -39,7 +39,9 @@ std::string describe(const velIPL::ImageFileInfo& info) {
   } else {
     text << ", no pixel spacing";
   }
-  if (info.sliceSpacing > 0.0) text << ", " << info.sliceSpacing << " mm between pages";
+  if (info.sliceSpacing > 0.0) {
+    text << ", " << info.sliceSpacing << (info.format == "DICOM" ? " mm between frames" : " mm between pages");
+  }
   return text.str();
 }
 

@@ -1,8 +1,10 @@
 #include "cli/volume_command.h"
 
 #include <CLI/CLI.hpp>
+#include <cstdio>
 #include <cstdlib>
 #include <ostream>
+#include <vector>
 
 #include "cli/cli_environment.h"
 #include "cli/command_support.h"
@@ -10,6 +12,23 @@
 #include "cli/progress_reporter.h"
 
 namespace lumifold {
+
+namespace {
+
+// The speckle filter's line: its strength, and the median over the
+// positions of the noise it measured and of the figures before and after.
+void printFilterSummary(const VolumeFilterSummary& s, std::ostream& out) {
+  const Merger::FilterFigures& m = s.median;
+  char text[400];
+  std::snprintf(text, sizeof text,
+                "Speckle filter: %s at strength %g on %zu positions (median noise of one frame %.3g); median SNR "
+                "%.1f -> %.1f dB (gain %.1f to %.1f dB), CNR %.2f -> %.2f, ENL %.1f -> %.1f\n",
+                s.filter.c_str(), s.strength, s.positions.size(), m.frameNoise, m.before.snrDb, m.after.snrDb,
+                s.leastSnrGainDb, s.mostSnrGainDb, m.before.cnr, m.after.cnr, m.before.enl, m.after.enl);
+  out << text;
+}
+
+}  // namespace
 
 int runVolume(const VolumeOptions& o, CliEnvironment& env) {
   const double start = seconds();
@@ -56,11 +75,21 @@ int runVolume(const VolumeOptions& o, CliEnvironment& env) {
   }
   if (!o.shifts.empty()) out << "Wrote " << o.shifts << " (shifts of every registered frame)\n";
   if (!o.report.empty()) out << "Wrote " << o.report << " (report of every position)\n";
-  if (o.alignPositions) {
-    int largest = 0;
-    for (const int d : writer.offsets()) largest = std::max(largest, std::abs(d));
-    out << "Positions aligned: largest offset " << largest << (largest == 1 ? " row\n" : " rows\n");
+  if (o.alignPositions || o.alignSideways) {
+    const auto largest = [](const std::vector<int>& offsets) {
+      int most = 0;
+      for (const int d : offsets) most = std::max(most, std::abs(d));
+      return most;
+    };
+    const int rows = largest(writer.offsets().axial);
+    out << "Positions aligned: largest offset " << rows << (rows == 1 ? " row" : " rows");
+    if (o.alignSideways) {
+      const int columns = largest(writer.offsets().lateral);
+      out << ", " << columns << (columns == 1 ? " column" : " columns") << " sideways";
+    }
+    out << "\n";
   }
+  if (writer.filterSummary()) printFilterSummary(*writer.filterSummary(), out);
   return kExitOk;
 }
 
@@ -98,6 +127,9 @@ VolumeCommand::VolumeCommand(CLI::App& app) {
   command_->add_flag("--align-positions", options_.alignPositions,
                      "Line up neighbouring positions' averaged B-scans by a whole-row axial offset, from the "
                      "middle position out; the offsets are in the report");
+  command_->add_flag("--align-sideways", options_.alignSideways,
+                     "With --align-positions (implied), also line them up by a whole-column sideways offset, "
+                     "edge columns repeated; the offsets are in the report (lateralAlignment)");
   command_->add_option("--spacing", options_.spacing,
                        "Millimetres per column and per row, and between positions: X,Z[,Y] (default: the input's, "
                        "where it states one)")

@@ -48,7 +48,8 @@ struct ImageFileInfo {
   double pixelSpacingY = 0.0;  // millimetres per row; 0 when not known
   std::string modality;        // DICOM's modality; empty elsewhere
   double sliceSpacing = 0.0;   // millimetres between a stack's pages, where
-                               // an ImageJ header says; 0 when not known
+                               // an ImageJ header or DICOM's Spacing Between
+                               // Slices says; 0 when not known
   std::string software;        // the program that wrote the file, where it
                                // says (PNG "Software" text, TIFF Software
                                // tag; at most 200 bytes); empty elsewhere

@@ -28,21 +28,27 @@ protected:
       n = ::read(fd_, data_.data(), data_.size());
     } while (n < 0 && errno == EINTR);
     if (n <= 0) return traits_type::eof();
+    end_ += n;
     setg(data_.data(), data_.data(), data_.data() + n);
     return traits_type::to_int_type(*gptr());
   }
 
   pos_type seekoff(off_type offset, std::ios_base::seekdir dir, std::ios_base::openmode which) override {
     if (!(which & std::ios_base::in)) return pos_type(off_type(-1));
-    // The descriptor stands at the end of what was buffered.
-    const off_type buffered = egptr() - gptr();
-    off_type result;
-    if (dir == std::ios_base::cur) {
-      result = ::lseek(fd_, offset - buffered, SEEK_CUR);
-    } else {
-      result = ::lseek(fd_, offset, dir == std::ios_base::beg ? SEEK_SET : SEEK_END);
+    // The descriptor stands at end_, the end of what was buffered.
+    off_type target = offset;
+    if (dir == std::ios_base::cur) target = end_ - (egptr() - gptr()) + offset;
+    // A position inside what is buffered (the next strip of a page, the
+    // position itself asked for) costs no system call and keeps the bytes.
+    const off_type first = end_ - (egptr() - eback());
+    if (dir != std::ios_base::end && target >= first && target <= end_) {
+      setg(eback(), eback() + (target - first), egptr());
+      return pos_type(target);
     }
+    const off_type result =
+        dir == std::ios_base::end ? ::lseek(fd_, offset, SEEK_END) : ::lseek(fd_, target, SEEK_SET);
     if (result < 0) return pos_type(off_type(-1));
+    end_ = result;
     setg(data_.data(), data_.data(), data_.data());
     return pos_type(result);
   }
@@ -53,6 +59,7 @@ protected:
 
 private:
   int fd_ = -1;
+  off_type end_ = 0;  // the file offset just past the buffered bytes
   std::vector<char> data_;
 };
 

@@ -70,6 +70,8 @@ const char* referenceChoice(const MergeOptions& o) {
 
 }  // namespace
 
+std::string jsonNumber(double v) { return number(v); }
+
 std::string qualityReportJson(const MergePlan& plan, const MergeOutcome& outcome, const MergeOptions& o) {
   std::ostringstream j;
   int dropped = 0;

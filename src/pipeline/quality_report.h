@@ -12,4 +12,8 @@ namespace lumifold {
 // The report as JSON text, ending in a newline.
 std::string qualityReportJson(const MergePlan& plan, const MergeOutcome& outcome, const MergeOptions& options);
 
+// A figure as the report writes it: six significant digits, null when it
+// is not a finite number.
+std::string jsonNumber(double v);
+
 }  // namespace lumifold

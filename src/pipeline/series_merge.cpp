@@ -335,7 +335,7 @@ MergeOutcome mergeSeries(const MergePlan& plan, const MergeOptions& o, MergeProg
     outcome.filterFigures = merger.filterFigures();
   }
   if (outcome.bitsPerSample == 16) outcome.grey16 = merger.average16();
-  if (!plan.average.empty()) outcome.average = merger.average();
+  if (!plan.average.empty() || o.keepAverage) outcome.average = merger.average();
   return outcome;
 }
 

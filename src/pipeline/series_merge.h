@@ -59,8 +59,15 @@ struct MergeOptions {
   // The speckle filter (docs/denoise.md): "" off, "default" or a strength
   // (--denoise [STRENGTH]).
   std::string denoise;
+  // For a caller that writes no file but shows what a merge found (the
+  // Python module): frame quality measured though nothing else asks, and
+  // the unrounded mean kept in the outcome.
+  bool quality = false;
+  bool keepAverage = false;
   // True when the merge measures frame quality: an option or a report asks.
-  bool measuresQuality() const { return reject != "none" || !reference.empty() || lateral || !report.empty(); }
+  bool measuresQuality() const {
+    return reject != "none" || !reference.empty() || lateral || !report.empty() || quality;
+  }
 };
 
 // What checkMerge found: the files to merge, the frames of them to merge,
@@ -95,7 +102,7 @@ struct MergeOutcome {
   velIPL::GImage merged;
   int bitsPerSample = 8;
   // The 16-bit grey of a 16-bit series (empty otherwise), and the unrounded
-  // mean when --average asks for it.
+  // mean when --average (or keepAverage) asks for it.
   velIPL::G16Image grey16;
   velIPL::DImage average;
   ShiftTable shifts;

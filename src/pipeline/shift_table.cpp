@@ -88,6 +88,14 @@ void ShiftTable::record(int imageIndex, const mathORN::RowVector& shifts) {
   rows_.push_back(std::move(row));
 }
 
+const std::vector<int>* ShiftTable::shiftsOf(int imageIndex) const {
+  // The last recorded, as a merge that registers a frame again means.
+  for (auto row = rows_.rbegin(); row != rows_.rend(); ++row) {
+    if (row->imageIndex == imageIndex) return &row->shifts;
+  }
+  return nullptr;
+}
+
 std::string ShiftTable::toCsv(const std::vector<std::string>& paths) const {
   std::string out;
   for (const Row& row : rows_) {

@@ -57,6 +57,9 @@ public:
 
   int frames() const { return static_cast<int>(rows_.size()); }
 
+  // The shifts recorded for frame imageIndex; null when there are none.
+  const std::vector<int>* shiftsOf(int imageIndex) const;
+
 private:
   struct Row {
     int imageIndex;

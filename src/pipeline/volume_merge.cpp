@@ -6,7 +6,9 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -16,6 +18,7 @@
 #include "color/color_scales.h"
 #include "ipl/formats/tiff/tiff_writer.h"
 #include "ipl/ipl_exception.h"
+#include "merge/series_alignment.h"
 #include "pipeline/file_support.h"
 #include "pipeline/frame_selection.h"
 #include "pipeline/output_name.h"
@@ -94,16 +97,28 @@ std::optional<VolumeLayout> volumeLayoutFromName(std::string_view name) {
   return std::nullopt;
 }
 
-VolumePlan checkVolume(const VolumeOptions& o) {
+namespace {
+
+void checkCount(const VolumeOptions& o) {
   if ((o.repeats > 0) == (o.positions > 0)) throw UsageError("give --repeats R or --positions P (one of them)");
-  VolumePlan v;
+}
+
+// Every frame of the volume, by number: the frame, its name in reports and
+// its file ("" for one held in memory).
+struct NumberedFrames {
+  std::vector<MergeFrame> frames;
+  std::vector<std::string> names;
+  std::vector<std::string> paths;
+};
+
+// The layout checked against the frames, the positions chosen, the
+// spacing, the slab, and one plan per position, numbered and named as merge
+// numbers and names the frames of these inputs. passes: each input's frame
+// count, named passNames, for the per-file layout.
+void planPositions(VolumePlan& v, const VolumeOptions& o, const NumberedFrames& all, const std::vector<int>& passes,
+                   const std::vector<std::string>& passNames) {
   v.layout = o.layout;
-  v.paths = expandInputs(o.merge.inputs, o.merge.sort, o.merge.exclude, &v.leftOut);
-  checkVolumeOutputs(o, v.paths);
-  v.size = checkSeries(v.paths);
-  if (v.size.width == 0 || v.size.height == 0) throw PathError(v.paths.front(), "Empty image");
-  int total = 0;
-  for (const int f : v.size.frames) total += f;
+  const int total = static_cast<int>(all.frames.size());
   const int given = o.repeats > 0 ? o.repeats : o.positions;
   if (total % given != 0) {
     throw UsageError(std::to_string(total) + " frames do not divide into " + std::to_string(given) +
@@ -112,15 +127,14 @@ VolumePlan checkVolume(const VolumeOptions& o) {
   v.repeats = o.repeats > 0 ? o.repeats : total / o.positions;
   v.positions = total / v.repeats;
   if (o.layout == VolumeLayout::perFile) {
-    const std::vector<int> counts = framesPerInput(o, v.paths, v.size);
-    if (static_cast<int>(counts.size()) != v.repeats) {
-      throw UsageError("per-file takes one input per repeat: " + std::to_string(counts.size()) + " inputs for " +
+    if (static_cast<int>(passes.size()) != v.repeats) {
+      throw UsageError("per-file takes one input per repeat: " + std::to_string(passes.size()) + " inputs for " +
                        std::to_string(v.repeats) + " repeats");
     }
-    for (std::size_t i = 0; i < counts.size(); ++i) {
-      if (counts[i] != v.positions) {
-        throw PathError(o.merge.inputs[i], "holds " + std::to_string(counts[i]) + " frames, one pass is " +
-                                               std::to_string(v.positions) + " positions");
+    for (std::size_t i = 0; i < passes.size(); ++i) {
+      if (passes[i] != v.positions) {
+        throw PathError(passNames[i], "holds " + std::to_string(passes[i]) + " frames, one pass is " +
+                                          std::to_string(v.positions) + " positions");
       }
     }
   }
@@ -143,28 +157,15 @@ VolumePlan checkVolume(const VolumeOptions& o) {
   v.spacingY = spacing.size() == 3 ? spacing[2] : v.size.sliceSpacing;
   std::tie(v.slabTop, v.slabBottom) = parsedSlab(o.slab, v.size.height);
 
-  // One plan per position, numbered and named as merge numbers and names
-  // the frames of these inputs.
-  std::vector<std::string> names;
-  std::vector<std::pair<int, int>> where;  // file and frame of every number
-  for (std::size_t f = 0; f < v.paths.size(); ++f) {
-    const int count = v.size.frames[f];
-    for (int k = 0; k < count; ++k) {
-      names.push_back(count == 1 ? v.paths[f]
-                                 : v.paths[f] + " [frame " + std::to_string(k + 1) + " of " + std::to_string(count) + "]");
-      where.emplace_back(static_cast<int>(f), k);
-    }
-  }
   for (const int p : v.chosen) {
     MergePlan plan;
     plan.size = v.size;
-    plan.frameNames = names;
+    plan.frameNames = all.names;
     for (int r = 0; r < v.repeats; ++r) {
-      const int n = frameNumber(v.layout, v.positions, v.repeats, p, r);
-      const auto [file, index] = where[static_cast<std::size_t>(n)];
-      plan.frames.emplace_back(v.paths[static_cast<std::size_t>(file)], index);
-      plan.frameNumbers.push_back(n);
-      plan.framePaths.push_back(v.paths[static_cast<std::size_t>(file)]);
+      const std::size_t n = static_cast<std::size_t>(frameNumber(v.layout, v.positions, v.repeats, p, r));
+      plan.frames.push_back(all.frames[n]);
+      plan.frameNumbers.push_back(static_cast<int>(n));
+      plan.framePaths.push_back(all.paths[n]);
     }
     for (const std::string& path : plan.framePaths) {
       if (plan.paths.empty() || plan.paths.back() != path) plan.paths.push_back(path);
@@ -180,6 +181,55 @@ VolumePlan checkVolume(const VolumeOptions& o) {
     }
     v.plans.push_back(std::move(plan));
   }
+}
+
+VolumePlan planFiles(const VolumeOptions& o, bool checkOutputs) {
+  checkCount(o);
+  VolumePlan v;
+  v.paths = expandInputs(o.merge.inputs, o.merge.sort, o.merge.exclude, &v.leftOut);
+  if (checkOutputs) checkVolumeOutputs(o, v.paths);
+  v.size = checkSeries(v.paths);
+  if (v.size.width == 0 || v.size.height == 0) throw PathError(v.paths.front(), "Empty image");
+  NumberedFrames all;
+  for (std::size_t f = 0; f < v.paths.size(); ++f) {
+    const int count = v.size.frames[f];
+    for (int k = 0; k < count; ++k) {
+      all.names.push_back(count == 1 ? v.paths[f]
+                                     : v.paths[f] + " [frame " + std::to_string(k + 1) + " of " +
+                                           std::to_string(count) + "]");
+      all.frames.emplace_back(v.paths[f], k);
+      all.paths.push_back(v.paths[f]);
+    }
+  }
+  std::vector<int> passes;
+  if (o.layout == VolumeLayout::perFile) passes = framesPerInput(o, v.paths, v.size);
+  planPositions(v, o, all, passes, o.merge.inputs);
+  return v;
+}
+
+}  // namespace
+
+VolumePlan checkVolume(const VolumeOptions& o) { return planFiles(o, true); }
+
+VolumePlan planVolumeFiles(const VolumeOptions& o) { return planFiles(o, false); }
+
+VolumePlan planVolumeFrames(std::vector<MergeFrame> frames, std::vector<std::string> names, const SeriesSize& size,
+                            const std::vector<int>& passes, const VolumeOptions& o) {
+  checkCount(o);
+  if (frames.empty() || names.size() != frames.size()) {
+    throw std::invalid_argument("planVolumeFrames: one name per frame");
+  }
+  VolumePlan v;
+  v.size = size;
+  v.size.frames.assign(frames.size(), 1);
+  if (v.size.width == 0 || v.size.height == 0) throw PathError(names.front(), "Empty image");
+  NumberedFrames all;
+  all.paths.assign(frames.size(), std::string());
+  all.frames = std::move(frames);
+  all.names = std::move(names);
+  std::vector<std::string> passNames;
+  for (std::size_t i = 0; i < passes.size(); ++i) passNames.push_back("pass " + std::to_string(i));
+  planPositions(v, o, all, passes, passNames);
   return v;
 }
 
@@ -190,6 +240,7 @@ namespace {
 MergePlan framesRead(const MergePlan& plan, std::map<std::string, std::unique_ptr<velIPL::ImageFile>>& opened) {
   MergePlan read = plan;
   for (std::size_t i = 0; i < plan.frames.size(); ++i) {
+    if (plan.frames[i].inMemory()) continue;
     const std::string& path = plan.framePaths[i];
     try {
       std::unique_ptr<velIPL::ImageFile>& file = opened[path];
@@ -376,30 +427,124 @@ int profileOffset(const std::vector<double>& a, const std::vector<double>& b, in
 
 }  // namespace
 
-velIPL::GImage shiftedRows(const velIPL::GImage& image, int offset) { return shifted(image, offset); }
-velIPL::G16Image shiftedRows(const velIPL::G16Image& image, int offset) { return shifted(image, offset); }
 std::vector<unsigned> columnMeans(const velIPL::GImage& image, int top, int bottom) { return means(image, top, bottom); }
 std::vector<unsigned> columnMeans(const velIPL::G16Image& image, int top, int bottom) {
   return means(image, top, bottom);
 }
 
-std::vector<int> alignmentOffsets(const std::vector<const velIPL::GImage*>& pages) {
+velIPL::GImage alignedPage(const velIPL::GImage& image, int axial, int lateral) {
+  velIPL::GImage moved = shifted(image, axial);
+  return lateral == 0 ? moved : shiftSideways(moved, lateral);
+}
+
+velIPL::G16Image alignedPage(const velIPL::G16Image& image, int axial, int lateral) {
+  velIPL::G16Image moved = shifted(image, axial);
+  return lateral == 0 ? moved : shiftSideways(moved, lateral);
+}
+
+PageOffsets alignmentOffsets(const std::vector<const velIPL::GImage*>& pages, bool sideways) {
   const int n = static_cast<int>(pages.size());
-  std::vector<int> offsets(static_cast<std::size_t>(n), 0);
+  PageOffsets offsets;
+  offsets.axial.assign(static_cast<std::size_t>(n), 0);
+  offsets.lateral.assign(static_cast<std::size_t>(n), 0);
   if (n < 2) return offsets;
+  const int middle = n / 2;
+  // From the middle out: each page's offset to its neighbour towards the
+  // middle, added to that neighbour's.
+  const auto accumulate = [&](std::vector<int>& into, const auto& toNeighbour) {
+    for (int p = middle + 1; p < n; ++p) {
+      into[static_cast<std::size_t>(p)] = into[static_cast<std::size_t>(p - 1)] + toNeighbour(p - 1, p);
+    }
+    for (int p = middle - 1; p >= 0; --p) {
+      into[static_cast<std::size_t>(p)] = into[static_cast<std::size_t>(p + 1)] + toNeighbour(p + 1, p);
+    }
+  };
   std::vector<std::vector<double>> profiles;
   for (const velIPL::GImage* page : pages) profiles.push_back(depthProfile(*page));
   const int limit = std::max(1, pages.front()->height() / 4);
-  const int middle = n / 2;
-  for (int p = middle + 1; p < n; ++p) {
-    offsets[static_cast<std::size_t>(p)] =
-        offsets[static_cast<std::size_t>(p - 1)] + profileOffset(profiles[p - 1], profiles[p], limit);
-  }
-  for (int p = middle - 1; p >= 0; --p) {
-    offsets[static_cast<std::size_t>(p)] =
-        offsets[static_cast<std::size_t>(p + 1)] + profileOffset(profiles[p + 1], profiles[p], limit);
+  accumulate(offsets.axial, [&](int neighbour, int p) {
+    return profileOffset(profiles[static_cast<std::size_t>(neighbour)], profiles[static_cast<std::size_t>(p)], limit);
+  });
+  // The matcher compares blocks of 4 x 4 and needs at least one.
+  if (sideways && pages.front()->width() >= 4 && pages.front()->height() >= 4) {
+    const int range = lateralRange(pages.front()->width());
+    std::vector<std::vector<double>> profiles;
+    for (const velIPL::GImage* page : pages) profiles.push_back(lateralProfile(*page));
+    accumulate(offsets.lateral, [&](int neighbour, int p) {
+      // As a merge finds a frame's slip: the depth-summed profiles' slip,
+      // sharp where vessel shadows mark the columns and blind to how the
+      // layers bend, is the candidate the 2-D structure confirms. Unlike
+      // repeats, neighbours differ in how their layers bend, which a slip
+      // of the blocks alone can mimic; so a slip is taken only where both
+      // agree, and none where the profiles say nothing.
+      const std::vector<double>& a = profiles[static_cast<std::size_t>(neighbour)];
+      const std::vector<double>& b = profiles[static_cast<std::size_t>(p)];
+      const int candidate = estimateLateralShift(a, b, range);
+      const double evidence = slippedProfileCorrelation(a, b, candidate);
+      if (candidate == 0 || !(evidence >= kProfileEvidence)) return 0;
+      const StructureMatcher::Slip slip = StructureMatcher(*pages[static_cast<std::size_t>(neighbour)])
+                                              .slip(*pages[static_cast<std::size_t>(p)], range, candidate, evidence);
+      return slip.shift == candidate && slip.confidence >= kSlipEvidence ? candidate : 0;
+    });
   }
   return offsets;
+}
+
+PageOffsets alignPages(std::vector<velIPL::GImage>& grey8, std::vector<velIPL::G16Image>& grey16, bool sideways) {
+  std::vector<const velIPL::GImage*> pages;
+  for (const velIPL::GImage& g : grey8) pages.push_back(&g);
+  PageOffsets offsets = alignmentOffsets(pages, sideways);
+  for (std::size_t i = 0; i < grey8.size(); ++i) {
+    grey8[i] = alignedPage(grey8[i], offsets.axial[i], offsets.lateral[i]);
+    if (i < grey16.size()) grey16[i] = alignedPage(grey16[i], offsets.axial[i], offsets.lateral[i]);
+  }
+  return offsets;
+}
+
+namespace {
+
+// The median of the finite values, NaN when there are none.
+double medianOf(std::vector<double> values) {
+  values.erase(std::remove_if(values.begin(), values.end(), [](double v) { return !std::isfinite(v); }), values.end());
+  if (values.empty()) return std::numeric_limits<double>::quiet_NaN();
+  const std::size_t half = values.size() / 2;
+  std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(half), values.end());
+  const double upper = values[half];
+  if (values.size() % 2 == 1) return upper;
+  return (*std::max_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(half)) + upper) / 2;
+}
+
+}  // namespace
+
+VolumeFilterSummary summarizeFilter(const std::string& filter, double strength,
+                                    std::vector<VolumeFilterSummary::Position> positions) {
+  VolumeFilterSummary s;
+  s.filter = filter;
+  s.strength = strength;
+  s.positions = std::move(positions);
+  const auto median = [&](auto figure) {
+    std::vector<double> values;
+    for (const VolumeFilterSummary::Position& p : s.positions) values.push_back(figure(p.figures));
+    return medianOf(std::move(values));
+  };
+  using F = Merger::FilterFigures;
+  s.median.frameNoise = median([](const F& f) { return f.frameNoise; });
+  s.median.before.snrDb = median([](const F& f) { return f.before.snrDb; });
+  s.median.after.snrDb = median([](const F& f) { return f.after.snrDb; });
+  s.median.before.cnr = median([](const F& f) { return f.before.cnr; });
+  s.median.after.cnr = median([](const F& f) { return f.after.cnr; });
+  s.median.before.enl = median([](const F& f) { return f.before.enl; });
+  s.median.after.enl = median([](const F& f) { return f.after.enl; });
+  bool first = true;
+  for (const VolumeFilterSummary::Position& p : s.positions) {
+    const double gain = p.figures.after.snrDb - p.figures.before.snrDb;
+    if (!std::isfinite(gain)) continue;
+    s.leastSnrGainDb = first ? gain : std::min(s.leastSnrGainDb, gain);
+    s.mostSnrGainDb = first ? gain : std::max(s.mostSnrGainDb, gain);
+    first = false;
+  }
+  if (first) s.leastSnrGainDb = s.mostSnrGainDb = std::numeric_limits<double>::quiet_NaN();
+  return s;
 }
 
 struct VolumeWriter::Pages {
@@ -462,6 +607,30 @@ void writeVolumeStack(const std::vector<velIPL::G16Image>& pages, const std::str
   writeStack(pages, path, spacingX, spacingZ, spacingY);
 }
 
+namespace {
+
+// A position's (or the median) figures before and after the filter, as
+// [before, after] pairs.
+std::string filterFiguresJson(const Merger::FilterFigures& f) {
+  const auto pair = [](double before, double after) {
+    return "[" + jsonNumber(before) + ", " + jsonNumber(after) + "]";
+  };
+  return "\"frameNoise\": " + jsonNumber(f.frameNoise) + ", \"snrDb\": " + pair(f.before.snrDb, f.after.snrDb) +
+         ", \"cnr\": " + pair(f.before.cnr, f.after.cnr) + ", \"enl\": " + pair(f.before.enl, f.after.enl);
+}
+
+std::string filterJson(const VolumeFilterSummary& s) {
+  std::string j = "{\"filter\": \"" + s.filter + "\", \"strength\": " + jsonNumber(s.strength) +
+                  ",\n    \"median\": {" + filterFiguresJson(s.median) + "},\n    \"positions\": [";
+  for (std::size_t i = 0; i < s.positions.size(); ++i) {
+    j += (i ? ",\n      {" : "\n      {") + std::string("\"position\": ") + std::to_string(s.positions[i].position) +
+         ", " + filterFiguresJson(s.positions[i].figures) + "}";
+  }
+  return j + (s.positions.empty() ? "]}" : "\n    ]}");
+}
+
+}  // namespace
+
 VolumeWriter::VolumeWriter(const VolumePlan& plan, const VolumeOptions& options)
     : plan_(plan), options_(options), pages_(std::make_unique<Pages>()) {
   pages_->stack = std::make_unique<velIPL::TiffWriter>(stackOptions(plan));
@@ -485,7 +654,12 @@ void VolumeWriter::add(PositionResult& r) {
     p.firstReport = false;
   }
   if (!options_.shifts.empty()) p.shifts += r.outcome.shifts.toCsv(r.plan->frameNames);
-  if (!options_.alignPositions) addPage(static_cast<int>(p.grey8.size()) - 1);
+  if (r.outcome.filtered) {
+    filterKey_ = r.outcome.filterKey;
+    filterStrength_ = r.outcome.filterStrength;
+    filtered_.push_back({r.position, r.outcome.filterFigures});
+  }
+  if (!aligned()) addPage(static_cast<int>(p.grey8.size()) - 1);
 }
 
 void VolumeWriter::addPage(int index) {
@@ -501,7 +675,7 @@ void VolumeWriter::addPage(int index) {
   }
   if (p.pictures) p.pictures->addPage(ApplyColorScale(colorScaleFor(options_.merge.scale).build(), p.grey8[i]));
   // Without alignment a page is done once in the stack.
-  if (!options_.alignPositions) {
+  if (!aligned()) {
     p.grey8[i] = velIPL::GImage();
     if (deep) p.grey16[i] = velIPL::G16Image();
   }
@@ -509,16 +683,11 @@ void VolumeWriter::addPage(int index) {
 
 void VolumeWriter::finish() {
   Pages& p = *pages_;
-  if (options_.alignPositions) {
-    std::vector<const velIPL::GImage*> pages;
-    for (const velIPL::GImage& g : p.grey8) pages.push_back(&g);
-    offsets_ = alignmentOffsets(pages);
-    for (std::size_t i = 0; i < p.grey8.size(); ++i) {
-      p.grey8[i] = shiftedRows(p.grey8[i], offsets_[i]);
-      if (!p.grey16.empty()) p.grey16[i] = shiftedRows(p.grey16[i], offsets_[i]);
-      addPage(static_cast<int>(i));
-    }
+  if (aligned()) {
+    offsets_ = alignPages(p.grey8, p.grey16, options_.alignSideways);
+    for (std::size_t i = 0; i < p.grey8.size(); ++i) addPage(static_cast<int>(i));
   }
+  if (!filtered_.empty()) filter_ = summarizeFilter(filterKey_, filterStrength_, filtered_);
   const auto named = [](const std::string& path, const auto& write) {
     try {
       write();
@@ -555,8 +724,15 @@ void VolumeWriter::finish() {
       << "\",\n  \"positions\": " << plan_.positions << ",\n  \"repeats\": " << plan_.repeats
       << ",\n  \"merged\": " << plan_.chosen.size() << ",\n  \"spacingMm\": {\"x\": " << plan_.spacingX
       << ", \"z\": " << plan_.spacingZ << ", \"y\": " << plan_.spacingY << "},\n  \"alignment\": [";
-    for (std::size_t i = 0; i < offsets_.size(); ++i) j << (i ? ", " : "") << offsets_[i];
-    j << "],\n  \"positionReports\": [" << p.report.str() << (p.firstReport ? "]" : "\n  ]") << "\n}\n";
+    for (std::size_t i = 0; i < offsets_.axial.size(); ++i) j << (i ? ", " : "") << offsets_.axial[i];
+    j << "]";
+    if (options_.alignSideways) {
+      j << ",\n  \"lateralAlignment\": [";
+      for (std::size_t i = 0; i < offsets_.lateral.size(); ++i) j << (i ? ", " : "") << offsets_.lateral[i];
+      j << "]";
+    }
+    if (filter_) j << ",\n  \"speckleFilter\": " << filterJson(*filter_);
+    j << ",\n  \"positionReports\": [" << p.report.str() << (p.firstReport ? "]" : "\n  ]") << "\n}\n";
     writeFileSafely(options_.report, j.str());
   }
 }

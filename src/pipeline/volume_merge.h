@@ -53,7 +53,11 @@ struct VolumeOptions {
   std::string report;   // JSON
   std::string shifts;   // CSV
   std::string slab;     // "TOP:BOTTOM" rows of the en-face mean; "": all
+  // Neighbouring positions lined up by a whole-row axial offset; with
+  // alignSideways also by a whole-column sideways one (which implies the
+  // axial alignment).
   bool alignPositions = false;
+  bool alignSideways = false;
   std::vector<double> spacing;  // --spacing X,Z[,Y] in millimetres; empty: the input's
   int jobs = 0;                 // positions merged at once; 0: one per core
 };
@@ -81,6 +85,18 @@ struct VolumePlan {
 // spacing, before any work.
 VolumePlan checkVolume(const VolumeOptions& options);
 
+// The same for a caller that writes no file (the Python module): the
+// outputs are left unchecked.
+VolumePlan planVolumeFiles(const VolumeOptions& options);
+
+// The plan for frames a caller holds itself (the Python module's arrays):
+// frame n of the volume is frames[n], named names[n], all of size's width,
+// height and depth (size.frames is ignored); options.merge.inputs is not
+// read. For the per-file layout, passes holds every pass's frame count, in
+// order; names of the passes in its errors are "pass N".
+VolumePlan planVolumeFrames(std::vector<MergeFrame> frames, std::vector<std::string> names, const SeriesSize& size,
+                            const std::vector<int>& passes, const VolumeOptions& options);
+
 // What one position gave, handed to the caller in position order.
 struct PositionResult {
   int position = 0;
@@ -90,22 +106,59 @@ struct PositionResult {
 
 // Merges every chosen position, options.jobs at a time, and calls take for
 // each in position order on the calling thread; progress(done, total) after
-// each. Throws the first failure (PathError naming the frame, with
+// each. Frames of files are read by the workers, each file opened once per
+// worker; frames held in memory are merged as they are. Throws the first failure (PathError naming the frame, with
 // "position N: " before the reason) once the positions under way have
 // stopped; take may throw to stop the run.
 void mergeVolume(const VolumePlan& plan, const VolumeOptions& options, const std::function<void(PositionResult&)>& take,
                  const std::function<void(int, int)>& progress = {});
 
-// The whole-row axial offset of each page to its neighbour, from the
-// middle page outwards, summed into an offset per page (0 for the middle
-// one): what --align-positions applies. Pages are the averaged B-scans'
-// greys, all of one size.
-std::vector<int> alignmentOffsets(const std::vector<const velIPL::GImage*>& pages);
+// What lines each page up with the middle page: its whole-row axial
+// offset (rows moved down) and its whole-column sideways one (column x
+// shows column x - lateral), one each per page, 0 for the middle one.
+struct PageOffsets {
+  std::vector<int> axial;
+  std::vector<int> lateral;
+};
 
-// image moved down by offset rows (up when negative); rows moved in from
-// outside repeat the edge row.
-velIPL::GImage shiftedRows(const velIPL::GImage& image, int offset);
-velIPL::G16Image shiftedRows(const velIPL::G16Image& image, int offset);
+// Each page's offsets to its neighbour towards the middle page, found from
+// the middle page outwards and summed into an offset per page: what
+// --align-positions applies. The axial offset lines up the pages' depth
+// profiles; the sideways one, found only when sideways asks (all 0
+// otherwise), is the structure matcher's slip, taken where it beats no slip
+// by kSlipEvidence. Pages are the averaged B-scans' 8-bit greys, all of one
+// size.
+PageOffsets alignmentOffsets(const std::vector<const velIPL::GImage*>& pages, bool sideways);
+
+// Every page moved by its offsets, in place: 8-bit pages, and 16-bit ones
+// where there are any (one per 8-bit page). Returns the offsets.
+PageOffsets alignPages(std::vector<velIPL::GImage>& grey8, std::vector<velIPL::G16Image>& grey16, bool sideways);
+
+// image moved down by axial rows (up when negative), then sideways by
+// lateral columns (shiftSideways); rows and columns moved in from outside
+// repeat the edge.
+velIPL::GImage alignedPage(const velIPL::GImage& image, int axial, int lateral);
+velIPL::G16Image alignedPage(const velIPL::G16Image& image, int axial, int lateral);
+
+// The speckle filter's figures over a volume: each filtered position's,
+// and the median of each figure over them (NaN ones left out), with the
+// least and the most SNR gain.
+struct VolumeFilterSummary {
+  std::string filter;
+  double strength = 0.0;
+  struct Position {
+    int position = 0;
+    Merger::FilterFigures figures;
+  };
+  std::vector<Position> positions;
+  Merger::FilterFigures median;
+  double leastSnrGainDb = 0.0;
+  double mostSnrGainDb = 0.0;
+};
+
+// The summary of the positions' figures (the medians filled in from them).
+VolumeFilterSummary summarizeFilter(const std::string& filter, double strength,
+                                    std::vector<VolumeFilterSummary::Position> positions);
 
 // The mean over rows [top, bottom) of every column, rounded half up: one
 // row of the en-face view.
@@ -135,15 +188,23 @@ public:
   // Aligns where asked, then writes every file whole or not at all.
   void finish();
 
-  const std::vector<int>& offsets() const { return offsets_; }
+  // After finish(): the alignment offsets (empty without alignment), and
+  // the speckle filter's figures (none without the filter).
+  const PageOffsets& offsets() const { return offsets_; }
+  const std::optional<VolumeFilterSummary>& filterSummary() const { return filter_; }
 
 private:
   struct Pages;
   void addPage(int index);
+  bool aligned() const { return options_.alignPositions || options_.alignSideways; }
   const VolumePlan& plan_;
   const VolumeOptions& options_;
   std::unique_ptr<Pages> pages_;
-  std::vector<int> offsets_;
+  PageOffsets offsets_;
+  std::vector<VolumeFilterSummary::Position> filtered_;
+  std::string filterKey_;
+  double filterStrength_ = 0.0;
+  std::optional<VolumeFilterSummary> filter_;
 };
 
 }  // namespace lumifold

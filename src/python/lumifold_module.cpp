@@ -24,6 +24,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pipeline/path_error.h"
@@ -245,12 +246,13 @@ py::dict figuresDict(const lumifold::QualityFigures& f) {
 
 // The measures and figures of a merge that measured, into the result, with
 // the keys of the JSON report (--report), so that one reader serves both.
-void addQuality(py::dict& result, const Merger& merger, std::size_t count) {
+void addQuality(py::dict& result, const std::vector<FrameQuality>& qualities, int reference,
+                const ImageQuality& iq, std::size_t count) {
   py::list frames;
   py::list dropped;
   py::array_t<std::int32_t> lateral(static_cast<py::ssize_t>(count));
   std::fill(lateral.mutable_data(), lateral.mutable_data() + count, 0);
-  for (const lumifold::FrameQuality& q : merger.frameQualities()) {
+  for (const lumifold::FrameQuality& q : qualities) {
     py::dict d;
     d["frame"] = q.frame;
     d["kept"] = !q.dropped;
@@ -274,9 +276,8 @@ void addQuality(py::dict& result, const Merger& merger, std::size_t count) {
   }
   result["frame_quality"] = py::tuple(frames);
   result["dropped"] = py::tuple(dropped);
-  result["reference"] = merger.referenceIndex();
+  result["reference"] = reference;
   result["lateral_shifts"] = lateral;
-  const lumifold::ImageQuality& iq = merger.imageQuality();
   py::dict figures;
   figures["average"] = figuresDict(iq.average);
   figures["reference"] = figuresDict(iq.reference);
@@ -307,11 +308,10 @@ double filterStrength(const std::string& denoise) {
 }
 
 // The speckle filter's strength and figures, into the result.
-void addFilter(py::dict& result, const Merger& merger) {
-  const Merger::FilterFigures& f = merger.filterFigures();
+void addFilter(py::dict& result, const std::string& key, double strength, const Merger::FilterFigures& f) {
   py::dict d;
-  d["filter"] = merger.speckleFilter()->key;
-  d["strength"] = merger.speckleStrength();
+  d["filter"] = key;
+  d["strength"] = strength;
   d["frameNoise"] = f.frameNoise;
   d["before"] = figuresDict(f.before);
   d["after"] = figuresDict(f.after);
@@ -385,8 +385,12 @@ py::dict runMerge(std::vector<MergeFrame> frames, int width, const std::string& 
   result["shifts"] = shiftArray;
   result["algorithm"] = method.key;
   result["spacing"] = py::none();
-  if (quality.measure) addQuality(result, merger, count);
-  if (merger.speckleFilter()) addFilter(result, merger);
+  if (quality.measure) {
+    addQuality(result, merger.frameQualities(), merger.referenceIndex(), merger.imageQuality(), count);
+  }
+  if (merger.speckleFilter()) {
+    addFilter(result, merger.speckleFilter()->key, merger.speckleStrength(), merger.filterFigures());
+  }
   return result;
 }
 
@@ -716,17 +720,279 @@ void writeVolume(const std::string& path, const py::array& given, double x, doub
   }
 }
 
-// Each page's whole-row offset that lines it up with the middle page.
-std::vector<int> alignmentOf(const py::array& given) {
-  const py::array a = nativeOrder(given);
-  if (a.ndim() != 3 || depthOf(a, "pages", -1) != 8) throw py::type_error("alignment takes (P, H, W) uint8 pages");
-  std::vector<velIPL::GImage> pages;
-  for (py::ssize_t p = 0; p < a.shape(0); ++p) {
-    pages.push_back(imageFrom<velIPL::GImage, std::uint8_t>(a[py::make_tuple(p, py::ellipsis())].cast<py::array>()));
+// The options merge_volume() passes, as VolumeOptions; ValueError for an
+// algorithm or a strength the engine does not know.
+struct VolumeRequest {
+  int repeats = 0;
+  int positions = 0;
+  std::string layout;
+  std::string algorithm;
+  std::string reject;
+  py::object reference;
+  bool lateral = false;
+  bool quality = false;
+  std::string denoise;
+  std::string positionRange;
+  bool align = false;
+  bool sideways = false;
+  std::string slab;
+};
+
+VolumeOptions volumeOptions(const VolumeRequest& r) {
+  methodFor(r.algorithm);
+  filterStrength(r.denoise);
+  const std::optional<VolumeLayout> layout = volumeLayoutFromName(r.layout);
+  if (!layout) throw py::value_error("layout is 'grouped', 'interleaved' or 'per-file', not '" + r.layout + "'");
+  VolumeOptions o;
+  o.repeats = r.repeats;
+  o.positions = r.positions;
+  o.layout = *layout;
+  o.merge.algorithm = r.algorithm;
+  o.merge.reject = r.reject;
+  if (py::isinstance<py::str>(r.reference)) {
+    o.merge.reference = r.reference.cast<std::string>();
+  } else if (!r.reference.is_none()) {
+    o.merge.reference = std::to_string(r.reference.cast<long long>());
   }
-  std::vector<const velIPL::GImage*> pointers;
-  for (const velIPL::GImage& g : pages) pointers.push_back(&g);
-  return alignmentOffsets(pointers);
+  o.merge.lateral = r.lateral;
+  o.merge.quality = r.quality;
+  o.merge.keepAverage = true;
+  o.merge.denoise = r.denoise;
+  o.positionRange = r.positionRange;
+  o.alignPositions = r.align || r.sideways;
+  o.alignSideways = r.sideways;
+  o.slab = r.slab;
+  return o;
+}
+
+// A usage message in the words of merge_volume()'s arguments.
+std::string pythonWords(std::string text) {
+  const std::pair<const char*, const char*> words[] = {{"--positions-range", "position_range"},
+                                                       {"--reference", "reference"},
+                                                       {"--slab", "slab"},
+                                                       {"--repeats R or --positions P", "repeats or positions"}};
+  for (const auto& [flag, word] : words) {
+    for (std::size_t at; (at = text.find(flag)) != std::string::npos;) text.replace(at, std::strlen(flag), word);
+  }
+  return text;
+}
+
+// (millimetres per column, per row, between positions), each None where
+// unknown.
+py::tuple volumeSpacing(const VolumePlan& plan) {
+  const auto known = [](double v) { return v > 0.0 ? py::object(py::float_(v)) : py::object(py::none()); };
+  return py::make_tuple(known(plan.spacingX), known(plan.spacingZ), known(plan.spacingY));
+}
+
+// One position's outcome as merge() gives its result.
+py::dict positionResult(const MergePlan& plan, const MergeOutcome& outcome, const std::string& algorithm,
+                        py::object spacing) {
+  py::dict result;
+  result["bits"] = outcome.bitsPerSample;
+  result["grey8"] = arrayFrom<std::uint8_t>(outcome.merged);
+  result["grey"] = outcome.bitsPerSample == 16 ? py::object(arrayFrom<std::uint16_t>(outcome.grey16))
+                                               : py::object(result["grey8"]);
+  result["average"] = arrayFrom<float>(outcome.average);
+  // A row for every frame but the reference, in order, as merge() gives.
+  const std::size_t count = plan.frames.size();
+  const int reference = outcome.measured ? outcome.reference : plan.reference;
+  const auto width = static_cast<py::ssize_t>(plan.size.width);
+  py::array_t<std::int32_t> shifts({static_cast<py::ssize_t>(count - 1), width});
+  std::int32_t* row = shifts.mutable_data();
+  for (std::size_t i = 0; i < count; ++i) {
+    if (static_cast<int>(i) == reference) continue;
+    const std::vector<int>* found = outcome.shifts.shiftsOf(plan.frameNumbers[i]);
+    for (py::ssize_t x = 0; x < width; ++x) {
+      row[x] = found && static_cast<py::ssize_t>(found->size()) == width ? (*found)[static_cast<std::size_t>(x)] : 0;
+    }
+    row += width;
+  }
+  result["shifts"] = shifts;
+  result["algorithm"] = registrationFor(algorithm).key;
+  result["spacing"] = spacing;
+  if (outcome.measured) addQuality(result, outcome.qualities, outcome.reference, outcome.imageQuality, count);
+  if (outcome.filtered) addFilter(result, outcome.filterKey, outcome.filterStrength, outcome.filterFigures);
+  return result;
+}
+
+template <typename T, typename Image>
+py::array stackOf(const std::vector<Image>& pages) {
+  const auto h = static_cast<py::ssize_t>(pages.front().height());
+  const auto w = static_cast<py::ssize_t>(pages.front().width());
+  py::array_t<T> out({static_cast<py::ssize_t>(pages.size()), h, w});
+  T* data = out.mutable_data();
+  for (const Image& page : pages) {
+    for (py::ssize_t y = 0; y < h; ++y, data += w) {
+      const auto* row = page.row(static_cast<int>(y));
+      std::copy(row, row + w, data);
+    }
+  }
+  return out;
+}
+
+template <typename T, typename Image>
+py::array enfaceOf(const std::vector<Image>& pages, int top, int bottom) {
+  const auto w = static_cast<py::ssize_t>(pages.front().width());
+  py::array_t<T> out({static_cast<py::ssize_t>(pages.size()), w});
+  T* data = out.mutable_data();
+  for (const Image& page : pages) {
+    for (const unsigned v : columnMeans(page, top, bottom)) *data++ = static_cast<T>(v);
+  }
+  return out;
+}
+
+// Runs the planned volume through the pipeline's mergeVolume without the
+// GIL: every position's result as merge() gives it, the pages aligned
+// where asked, the stack and the en-face view as `volume` writes them.
+// progress(done, total) after each position; Ctrl-C stops between
+// positions. A failure raises ValueError naming the frame and the position.
+py::dict runVolume(const VolumePlan& plan, const VolumeOptions& o, py::object callback) {
+  struct Stopped {};
+  std::optional<py::error_already_set> kept;
+  const auto guarded = [&](const auto& call) {
+    py::gil_scoped_acquire gil;
+    try {
+      if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+      call();
+    } catch (py::error_already_set& e) {
+      kept.emplace(std::move(e));
+      throw Stopped{};
+    }
+  };
+  const py::object spacing = spacingOf(plan.spacingX, plan.spacingZ);
+  py::list results;
+  std::vector<velIPL::GImage> grey8;
+  std::vector<velIPL::G16Image> grey16;
+  PageOffsets offsets;
+  std::string failedPath, failure;
+  bool usage = false;
+  {
+    py::gil_scoped_release release;
+    try {
+      mergeVolume(
+          plan, o,
+          [&](PositionResult& r) {
+            guarded([&] { results.append(positionResult(*r.plan, r.outcome, o.merge.algorithm, spacing)); });
+            grey8.push_back(std::move(r.outcome.merged));
+            if (r.outcome.bitsPerSample == 16) grey16.push_back(std::move(r.outcome.grey16));
+          },
+          [&](int done, int total) {
+            guarded([&] {
+              if (!callback.is_none()) callback(done, total);
+            });
+          });
+      if (o.alignPositions || o.alignSideways) {
+        offsets = alignPages(grey8, grey16, o.alignSideways);
+      } else {
+        offsets.axial.assign(grey8.size(), 0);
+        offsets.lateral.assign(grey8.size(), 0);
+      }
+    } catch (const Stopped&) {
+    } catch (const PathError& e) {
+      failedPath = e.path();
+      failure = e.what();
+    } catch (const UsageError& e) {
+      usage = true;
+      failure = e.what();
+    }
+  }
+  if (kept) {
+    py::error_already_set e = std::move(*kept);
+    kept.reset();
+    throw e;
+  }
+  if (usage) throw py::value_error(pythonWords(failure));
+  if (!failure.empty()) raiseValue(failedPath, failure);
+  py::dict d;
+  if (!grey16.empty()) {
+    d["volume"] = stackOf<std::uint16_t>(grey16);
+    d["enface"] = enfaceOf<std::uint16_t>(grey16, plan.slabTop, plan.slabBottom);
+  } else {
+    d["volume"] = stackOf<std::uint8_t>(grey8);
+    d["enface"] = enfaceOf<std::uint8_t>(grey8, plan.slabTop, plan.slabBottom);
+  }
+  d["positions"] = py::tuple(py::cast(plan.chosen));
+  d["results"] = py::tuple(results);
+  d["offsets"] = py::tuple(py::cast(offsets.axial));
+  d["lateral_offsets"] = py::tuple(py::cast(offsets.lateral));
+  d["spacing"] = volumeSpacing(plan);
+  return d;
+}
+
+// A plan's usage error in the words of merge_volume()'s arguments; a file
+// the system will not open as OSError, anything else it names (a file, or
+// the pass of arrays) as ValueError.
+template <typename Plan>
+VolumePlan planned(const Plan& plan, bool files) {
+  try {
+    return plan();
+  } catch (const UsageError& e) {
+    throw py::value_error(pythonWords(e.what()));
+  } catch (const PathError& e) {
+    if (files) raiseForFile(e.path(), e.what());
+    raiseValue(e.path(), e.what());
+  }
+}
+
+py::dict mergeVolumeFiles(const std::vector<std::string>& inputs, const VolumeRequest& request, py::object progress) {
+  if (inputs.empty()) throw py::value_error("merge_volume needs at least one file or folder, got none");
+  for (const std::string& input : inputs) requireReadable(input, true);
+  VolumeOptions o = volumeOptions(request);
+  o.merge.inputs = inputs;
+  const VolumePlan plan = planned([&] { return planVolumeFiles(o); }, true);
+  for (const LeftOutFile& f : plan.leftOut) {
+    py::module_::import("warnings").attr("warn")("left out " + f.path + ": " + f.reason);
+  }
+  return runVolume(plan, o, std::move(progress));
+}
+
+// frames: every frame of the volume, 2-D arrays of one size and depth, lent
+// to the merges (alive until they end); passes: each pass's frame count
+// for per-file.
+py::dict mergeVolumeArrays(const std::vector<py::array>& frames, const std::vector<int>& passes,
+                           const VolumeRequest& request, py::object progress) {
+  if (frames.empty()) throw py::value_error("merge_volume needs at least one frame, got none");
+  const VolumeOptions o = volumeOptions(request);
+  std::vector<py::array> lent;
+  lent.reserve(frames.size());
+  std::vector<MergeFrame> list;
+  std::vector<std::string> names;
+  SeriesSize size;
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    const int index = static_cast<int>(i);
+    const py::array& a = lent.emplace_back(nativeOrder(frames[i]));
+    if (a.ndim() != 2) {
+      throw py::value_error("frame " + std::to_string(index) + " has " + std::to_string(a.ndim()) +
+                            " dimensions; a frame is 2-D (height, width)");
+    }
+    const int bits = depthOf(a, "frame", index);
+    if (i == 0) {
+      if (a.shape(0) == 0 || a.shape(1) == 0) throw py::value_error("frame 0 is empty");
+      if (a.shape(0) > 1 << 20 || a.shape(1) > 1 << 20) throw py::value_error("frame 0 is too large");
+      size.bitsPerSample = bits;
+      size.height = static_cast<int>(a.shape(0));
+      size.width = static_cast<int>(a.shape(1));
+    } else if (a.shape(0) != size.height || a.shape(1) != size.width) {
+      throw py::value_error("frame " + std::to_string(index) + " is " + std::to_string(a.shape(0)) + " x " +
+                            std::to_string(a.shape(1)) + " (height x width), frame 0 " + std::to_string(size.height) +
+                            " x " + std::to_string(size.width));
+    } else if (bits != size.bitsPerSample) {
+      throw py::type_error("frame " + std::to_string(index) + " is " + std::to_string(bits) + "-bit, frame 0 " +
+                           std::to_string(size.bitsPerSample) + "-bit");
+    }
+    MergeFrame::Borrowed borrowed;
+    borrowed.pixels = static_cast<const unsigned char*>(a.data());
+    borrowed.width = size.width;
+    borrowed.height = size.height;
+    borrowed.rowStride = a.strides(0);
+    borrowed.sampleStride = a.strides(1);
+    borrowed.bitsPerSample = bits;
+    list.emplace_back(borrowed);
+    names.push_back("frame " + std::to_string(index));
+  }
+  const VolumePlan plan =
+      planned([&] { return planVolumeFrames(std::move(list), std::move(names), size, passes, o); }, false);
+  return runVolume(plan, o, std::move(progress));
 }
 
 void writeImage(const std::string& path, const py::array& given, double spacingX, double spacingY, bool mark) {
@@ -871,7 +1137,20 @@ PYBIND11_MODULE(_lumifold, m) {
   m.def("read", &readFile, py::arg("path"));
   m.def("probe", &probeFile, py::arg("path"));
   m.def("write_volume", &writeVolume, py::arg("path"), py::arg("volume"), py::arg("x"), py::arg("z"), py::arg("y"));
-  m.def("alignment_offsets", &alignmentOf, py::arg("pages"));
+  py::class_<VolumeRequest>(m, "VolumeRequest")
+      .def(py::init([](int repeats, int positions, std::string layout, std::string algorithm, std::string reject,
+                       py::object reference, bool lateral, bool quality, std::string denoise,
+                       std::string positionRange, bool align, bool sideways, std::string slab) {
+             return VolumeRequest{repeats,   positions, std::move(layout), std::move(algorithm), std::move(reject),
+                                  std::move(reference), lateral, quality, std::move(denoise),
+                                  std::move(positionRange), align, sideways, std::move(slab)};
+           }),
+           py::kw_only(), py::arg("repeats"), py::arg("positions"), py::arg("layout"), py::arg("algorithm"),
+           py::arg("reject"), py::arg("reference"), py::arg("lateral"), py::arg("quality"), py::arg("denoise"),
+           py::arg("position_range"), py::arg("align"), py::arg("sideways"), py::arg("slab"));
+  m.def("merge_volume_files", &mergeVolumeFiles, py::arg("paths"), py::arg("request"), py::arg("progress"));
+  m.def("merge_volume_arrays", &mergeVolumeArrays, py::arg("frames"), py::arg("passes"), py::arg("request"),
+        py::arg("progress"));
   m.def("read_series", &readSeries, py::arg("inputs"), py::arg("sort"));
   m.def("colorize", &colorize, py::arg("grey"), py::arg("scale"));
   m.def("write", &writeImage, py::arg("path"), py::arg("image"), py::arg("spacing_x"), py::arg("spacing_y"),

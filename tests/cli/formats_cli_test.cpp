@@ -7,11 +7,13 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli_runner.h"
+#include "ipl/formats/dicom/dicom_writer.h"
 #include "ipl/formats/tiff/tiff_writer.h"
 #include "ipl/image_decoder.h"
 #include "ipl/images.h"
@@ -203,15 +205,24 @@ TEST_F(FormatsCli, ProbeDescribesEveryFormat) {
             "pngs/frame_000.png: PNG, 1 frame of 96 x 80, 8 bits per sample, no pixel spacing\n"
             "tifs/frame_001.tif: TIFF, 1 frame of 96 x 80, 8 bits per sample, no pixel spacing\n"
             "stack/series.tif: TIFF, 3 frames of 96 x 80, 8 bits per sample, no pixel spacing\n"
-            "dicom/series.dcm: DICOM, 3 frames of 96 x 80, 8 bits per sample, modality OPT, pixel spacing 1 x 1 mm\n");
+            "dicom/series.dcm: DICOM, 3 frames of 96 x 80, 8 bits per sample, modality OPT, no pixel spacing\n");
 
-  // The DICOM file's pixel spacing is kept in the TIFF and PNG pictures.
-  ASSERT_EQ(cli({"merge", "-q", "dicom/series.dcm", "-o", "colour.tif", "--grey", "grey.png"}).status, 0);
+  // A DICOM file's pixel spacing is kept in the TIFF and PNG pictures.
+  velIPL::DicomWriter spaced({0.0117, 0.0039, velIPL::DicomCompression::none});
+  const std::string simulated = at("dicom/series.dcm");
+  const std::unique_ptr<velIPL::ImageFile> plain = velIPL::decoderFor(simulated).open(simulated);
+  for (int i = 0; i < plain->info().frames; ++i) {
+    velIPL::GImage frame;
+    plain->readFrame(i, frame);
+    spaced.addFrame(frame);
+  }
+  spaced.writeFile(at("spaced.dcm"));
+  ASSERT_EQ(cli({"merge", "-q", "spaced.dcm", "-o", "colour.tif", "--grey", "grey.png"}).status, 0);
   const CliRun kept = cli({"probe", "colour.tif", "grey.png"});
   ASSERT_EQ(kept.status, 0) << kept.err;
   EXPECT_EQ(kept.out,
-            "colour.tif: TIFF, 1 frame of 96 x 80, 8 bits per sample, colour, pixel spacing 1 x 1 mm\n"
-            "grey.png: PNG, 1 frame of 96 x 80, 8 bits per sample, pixel spacing 1 x 1 mm\n");
+            "colour.tif: TIFF, 1 frame of 96 x 80, 8 bits per sample, colour, pixel spacing 0.0117 x 0.0039 mm\n"
+            "grey.png: PNG, 1 frame of 96 x 80, 8 bits per sample, pixel spacing 0.0117 x 0.0039 mm\n");
 }
 
 TEST_F(FormatsCli, EarlierPicturesStayOutOfFolderMergesUnlessNamed) {

@@ -4,7 +4,10 @@
 // reads it, the en-face view is the pages' depth means.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -13,6 +16,7 @@
 #include "cli_runner.h"
 #include "ipl/formats/tiff/tiff_writer.h"
 #include "ipl/image_decoder.h"
+#include "merge/series_alignment.h"
 #include "pipeline/volume_merge.h"
 #include "scratch_folder.h"
 #include "test_util.h"
@@ -130,6 +134,48 @@ TEST_F(VolumeCli, EveryPageIsTheMergeOfItsPositionInEveryLayout) {
   const CliRun odd = cli({"volume", "grouped/volume.tif", "--repeats", "5"});
   EXPECT_EQ(odd.status, 2);
   EXPECT_NE(odd.err.find("12 frames do not divide into 5 repeats"), std::string::npos) << odd.err;
+
+  // Sideways alignment with the speckle filter, on the grouped volume with
+  // its positions slipped sideways: every page is its position's filtered
+  // merge moved by the offsets the report lists, and the summary gives the
+  // filter's figures over the positions.
+  velIPL::TiffWriter slipped;
+  const std::vector<velIPL::GImage> grouped = pages<velIPL::GImage>("grouped/volume.tif");
+  for (std::size_t n = 0; n < grouped.size(); ++n) slipped.addPage(lumifold::shiftSideways(grouped[n], (n / R) * 7 % 5));
+  slipped.writeFile(at("slipped.tif"));
+  const CliRun aligned = cli({"volume", "slipped.tif", "--repeats", "3", "--align-sideways", "--denoise", "-o", "al.tif",
+                              "--report", "al.json"});
+  ASSERT_EQ(aligned.status, 0) << aligned.err;
+  EXPECT_NE(aligned.out.find("Speckle filter: nl-means at strength 1 on 4 positions"), std::string::npos)
+      << aligned.out;
+  EXPECT_NE(aligned.out.find(" sideways\n"), std::string::npos) << aligned.out;
+  const std::string report = testutil::readAll(at("al.json"));
+  const auto listed = [&](const std::string& key) {
+    std::vector<int> values;
+    std::size_t at = report.find("\"" + key + "\": [");
+    if (at == std::string::npos) return values;
+    at = report.find('[', at) + 1;
+    for (char* end = nullptr; report[at] != ']'; at = static_cast<std::size_t>(end - report.c_str())) {
+      values.push_back(static_cast<int>(std::strtol(report.c_str() + at + (report[at] == ',' ? 1 : 0), &end, 10)));
+    }
+    return values;
+  };
+  const std::vector<int> axial = listed("alignment"), lateral = listed("lateralAlignment");
+  ASSERT_EQ(axial.size(), static_cast<std::size_t>(P));
+  ASSERT_EQ(lateral.size(), static_cast<std::size_t>(P));
+  EXPECT_NE(lateral, std::vector<int>(P, 0));
+  const std::size_t filter = report.find("\"speckleFilter\": {\"filter\": \"nl-means\", \"strength\": 1,");
+  ASSERT_NE(filter, std::string::npos);
+  EXPECT_NE(report.find("{\"position\": 3, \"frameNoise\": ", filter), std::string::npos);
+  for (int p = 0; p < P; ++p) {
+    const std::string frames = std::to_string(p * R) + "-" + std::to_string(p * R + R - 1);
+    ASSERT_EQ(cli({"merge", "-q", "slipped.tif", "--frames", frames, "--denoise", "-o", "m.bmp", "--grey", "m.tif"})
+                  .status,
+              0);
+    EXPECT_TRUE(same(pages<velIPL::GImage>("al.tif")[p],
+                     lumifold::alignedPage(pages<velIPL::GImage>("m.tif")[0], axial[p], lateral[p])))
+        << "position " << p;
+  }
 }
 
 TEST_F(VolumeCli, ManifestRowWithRepeatsIsAVolume) {
@@ -149,15 +195,35 @@ TEST_F(VolumeCli, ManifestRowWithRepeatsIsAVolume) {
   EXPECT_NE(cli({"batch", "bad.csv", "-o", "out2"}).err.find("a layout needs repeats"), std::string::npos);
 }
 
-TEST(VolumeAlignment, UndoesABulkOffsetBetweenPositions) {
-  velIPL::GImage base(40, 60, 0);
-  for (int y = 0; y < 60; ++y) {
-    for (int x = 0; x < 40; ++x) base.row(y)[x] = static_cast<unsigned char>(y > 20 && y < 30 ? 200 : y > 40 ? 90 : 10);
+TEST(VolumeAlignment, UndoesBulkOffsetsBetweenPositions) {
+  // Layers that bend across the width, crossed by vessel shadows, so that
+  // both axes have structure.
+  velIPL::GImage base(120, 72, 0);
+  for (int y = 0; y < base.height(); ++y) {
+    for (int x = 0; x < base.width(); ++x) {
+      const int top = 24 + static_cast<int>(std::lround(5 * std::sin(x / 11.0)));
+      int v = y >= top && y < top + 8 ? 200 : y >= top + 20 && y < top + 34 ? 110 : 12;
+      if ((x % 37 == 5 || x % 37 == 6) && y > top + 8) v /= 3;
+      base.row(y)[x] = static_cast<unsigned char>(v + (x * 7 + y * 13) % 11);
+    }
   }
-  const velIPL::GImage a = lumifold::shiftedRows(base, 0), b = lumifold::shiftedRows(base, 4),
-                       c = lumifold::shiftedRows(base, -3);
-  // Offsets from the middle page out: applying them lines every page up with it.
-  EXPECT_EQ(lumifold::alignmentOffsets({&a, &b, &c}), (std::vector<int>{4, 0, 7}));
+  using lumifold::alignedPage;
+  const velIPL::GImage a = alignedPage(base, 0, 0), b = alignedPage(base, 4, 3), c = alignedPage(base, -2, -4);
+  // Offsets from the middle page out: applying them lines every page up
+  // with it; sideways ones only when asked.
+  const lumifold::PageOffsets both = lumifold::alignmentOffsets({&a, &b, &c}, true);
+  EXPECT_EQ(both.axial, (std::vector<int>{4, 0, 6}));
+  EXPECT_EQ(both.lateral, (std::vector<int>{3, 0, 7}));
+  const lumifold::PageOffsets axial = lumifold::alignmentOffsets({&a, &b, &c}, false);
+  EXPECT_EQ(axial.axial, both.axial);
+  EXPECT_EQ(axial.lateral, (std::vector<int>{0, 0, 0}));
+  // Neighbours whose layers only bend otherwise have not moved sideways.
+  velIPL::GImage bent(base.width(), base.height(), 0);
+  for (int x = 0; x < base.width(); ++x) {
+    const int d = static_cast<int>(std::lround(7 * std::sin(x / 17.0 + 1)));
+    for (int y = 0; y < base.height(); ++y) bent.row(y)[x] = base.row(std::clamp(y - d, 0, base.height() - 1))[x];
+  }
+  EXPECT_EQ(lumifold::alignmentOffsets({&base, &bent}, true).lateral, (std::vector<int>{0, 0}));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@ here is the command line's merge.
 
 import csv
 import io
+import json
 import os
 import signal
 import subprocess
@@ -334,17 +335,30 @@ def test_merge_volume_pages_are_merges_and_the_stack_is_calibrated(tmp_path):
     cli("simulate", tmp_path / "v", "--positions", 3, "--repeats", 4, "--layout", "interleaved",
         "--width", 64, "--height", 48, "-q")
     frames = lumifold.read(tmp_path / "v" / "volume.tif")
+    done = []
     result = lumifold.merge_volume(tmp_path / "v" / "volume.tif", repeats=np.int64(4), layout="interleaved",
-                                   reject="auto")
-    assert result.volume.shape == (3, 48, 64) and result.enface.shape == (3, 64)
+                                   reject="auto", progress=lambda d, t: done.append((d, t)))
+    assert result.volume.shape == (3, 48, 64) and result.enface.shape == (3, 64) and done[-1] == (3, 3)
     for p in range(3):
         alone = lumifold.merge(frames[[p, 3 + p, 6 + p, 9 + p]], reject="auto")
         np.testing.assert_array_equal(result.volume[p], alone.grey)
-    # The command line writes the same pages and en-face view.
+        mine = result.results[p]
+        np.testing.assert_array_equal(mine.shifts, alone.shifts)
+        np.testing.assert_array_equal(mine.average, alone.average)
+        assert mine.dropped == alone.dropped and mine.image_quality["snrGainDb"] == alone.image_quality["snrGainDb"]
+        assert [(q["frame"], q["correlation"]) for q in mine.frame_quality] == \
+            [(q["frame"], q["correlation"]) for q in alone.frame_quality]
+    # The command line writes the same pages and en-face view, aligned too.
     cli("volume", tmp_path / "v" / "volume.tif", "--repeats", 4, "--layout", "interleaved", "--reject", "auto",
-        "-o", tmp_path / "cli.tif", "--enface", tmp_path / "enface.tif", "-q")
-    np.testing.assert_array_equal(lumifold.read(tmp_path / "cli.tif"), result.volume)
-    np.testing.assert_array_equal(lumifold.read(tmp_path / "enface.tif")[0], result.enface)
+        "-o", tmp_path / "cli.tif", "--enface", tmp_path / "enface.tif", "--align-sideways",
+        "--report", tmp_path / "r.json", "-q")
+    aligned = lumifold.merge_volume(frames, repeats=4, layout="interleaved", reject="auto", align_sideways=True)
+    np.testing.assert_array_equal(lumifold.read(tmp_path / "cli.tif"), aligned.volume)
+    np.testing.assert_array_equal(lumifold.read(tmp_path / "enface.tif")[0], aligned.enface)
+    report = json.loads((tmp_path / "r.json").read_text())
+    assert report["alignment"] == list(aligned.offsets) and report["lateralAlignment"] == list(aligned.lateral_offsets)
+    with pytest.raises(ZeroDivisionError):
+        lumifold.merge_volume(frames, repeats=4, progress=lambda d, t: 1 / 0)
 
     # Another reader sees P pages and the spacing ImageJ's header gives.
     lumifold.write(tmp_path / "out.tif", result.volume, spacing=(0.01, 0.004, 0.05))
@@ -357,6 +371,8 @@ def test_merge_volume_pages_are_merges_and_the_stack_is_calibrated(tmp_path):
     assert info.frames == 3 and info.spacing == pytest.approx((0.01, 0.004))
     with pytest.raises(ValueError, match="12 frames do not divide into 5 repeats"):
         lumifold.merge_volume(frames, repeats=5)
+    with pytest.raises(ValueError, match="pass 1: holds 3 frames, one pass is 4 positions"):
+        lumifold.merge_volume([frames[:4], frames[4:7], frames[7:]], repeats=3, layout="per-file")
 
 
 def test_speckle_filter_is_the_command_lines_and_says_how_much(tmp_path):

@@ -216,10 +216,15 @@ class VolumeResult:
         positions: the positions merged, in order.
         results: one :class:`MergeResult` per position (frame quality,
             figures, shifts).
-        offsets: each page's whole-row alignment offset (all 0 without
-            ``align_positions``).
+        offsets: each page's whole-row alignment offset, rows moved down
+            (all 0 without ``align_positions``).
         spacing: (mm per column, per row, between positions); each None
-            where unknown. Pass it to :func:`write` with the volume.
+            where unknown (the step between positions comes from an ImageJ
+            stack's header or DICOM's Spacing Between Slices). Pass it to
+            :func:`write` with the volume.
+        lateral_offsets: each page's whole-column sideways alignment offset
+            (column x of the page shows column x - offset of the merge; all
+            0 without ``align_sideways``).
     """
 
     volume: np.ndarray
@@ -228,6 +233,7 @@ class VolumeResult:
     results: Tuple[MergeResult, ...]
     offsets: Tuple[int, ...]
     spacing: Tuple[Optional[float], Optional[float], Optional[float]]
+    lateral_offsets: Tuple[int, ...] = ()
 
 
 def _denoise_text(denoise: Union[None, bool, float]) -> str:
@@ -403,85 +409,94 @@ def merge_volume(frames: Frames, *, repeats: Optional[int] = None, positions: Op
                  layout: str = "grouped", algorithm: str = "correlation", reject: Union[str, bool] = "none",
                  reference: Union[None, str, int] = None, lateral: bool = False, quality: bool = False,
                  position_range: Optional[Sequence[int]] = None, align_positions: bool = False,
-                 slab: Optional[Tuple[int, int]] = None, progress: Optional[Progress] = None,
-                 denoise: Union[None, bool, float] = None) -> VolumeResult:
+                 align_sideways: bool = False, slab: Optional[Tuple[int, int]] = None,
+                 progress: Optional[Progress] = None, denoise: Union[None, bool, float] = None) -> VolumeResult:
     """Average a volume of P positions scanned R times: every position merged as :func:`merge` merges it.
 
-    ``frames`` is a ``(P * R, height, width)`` array or what :func:`merge`
-    takes; for ``layout="per-file"`` a sequence of R files or folders, each
-    one pass of P frames. Layouts as ``lumifold-cli volume``: "grouped"
-    (repeat r of position p is frame ``p * R + r``), "interleaved" (frame
+    The engine of ``lumifold-cli volume``: positions are merged several at
+    a time on the cores, the GIL released. ``frames`` is a
+    ``(P * R, height, width)`` array or what :func:`merge` takes; for
+    ``layout="per-file"`` a sequence of R files, folders or arrays, each one
+    pass of P frames. Layouts as ``lumifold-cli volume``: "grouped" (repeat
+    r of position p is frame ``p * R + r``), "interleaved" (frame
     ``r * P + p``), "per-file". Give ``repeats`` or ``positions``.
     ``reference`` is the repeat within each position (or "auto"); the
-    other options are :func:`merge`'s, for every position. ``progress``
-    is called with (positions done, positions). ``slab=(top, bottom)``
-    restricts the en-face mean to those rows.
+    other options are :func:`merge`'s, for every position.
+    ``position_range`` merges only those positions (ascending, each once).
+    ``align_positions`` lines neighbouring pages up by a whole-row axial
+    offset, ``align_sideways`` (which implies it) also by a whole-column
+    sideways one. ``progress`` is called with (positions done, positions);
+    Ctrl-C stops between positions. ``slab=(top, bottom)`` restricts the
+    en-face mean to those rows.
 
     >>> sim = lumifold.read("volume.tif")                  # 8 positions x 5 repeats
     >>> v = lumifold.merge_volume(sim, repeats=5, layout="interleaved")
     >>> lumifold.write("averaged.tif", v.volume, spacing=v.spacing)
     """
     layout = _choice("layout", layout, _LAYOUTS)
+    algorithm = _choice("algorithm", algorithm, ALGORITHMS)
+    if isinstance(reject, (bool, np.bool_)):
+        reject = "auto" if reject else "none"
+    reject = _choice("reject", reject, ("none", "auto"))
+    if isinstance(reference, str):
+        reference = _choice("reference", reference, ("auto",))
+    elif reference is not None:
+        reference = _integer("reference", reference)
     if (repeats is None) == (positions is None):
         raise ValueError("give repeats or positions (one of them)")
-    given = _integer("repeats" if repeats is not None else "positions", repeats if repeats is not None else positions)
+    name = "repeats" if repeats is not None else "positions"
+    given = _integer(name, repeats if repeats is not None else positions)
     if given < 1:
-        raise ValueError(f"{'repeats' if repeats is not None else 'positions'} must be at least 1, got {given}")
-    spacing: Tuple[Optional[float], Optional[float], Optional[float]] = (None, None, None)
+        raise ValueError(f"{name} must be at least 1, got {given}")
+    chosen = ""
+    if position_range is not None:
+        numbers = [_integer("position", p) for p in position_range]
+        if not numbers or min(numbers) < 0:
+            raise ValueError("position_range lists positions numbered from 0")
+        chosen = ",".join(map(str, numbers))
+    span = ""
+    if slab is not None:
+        top, bottom = slab
+        span = f"{_integer('slab top', top)}:{_integer('slab bottom', bottom)}"
+    request = _lumifold.VolumeRequest(
+        repeats=given if repeats is not None else 0, positions=given if positions is not None else 0,
+        layout=layout, algorithm=algorithm, reject=reject, reference=reference, lateral=_flag("lateral", lateral),
+        quality=_flag("quality", quality), denoise=_denoise_text(denoise), position_range=chosen,
+        align=_flag("align_positions", align_positions), sideways=_flag("align_sideways", align_sideways),
+        slab=span)
+    callback = _progress_callable(progress)
+
+    def arrays(stacks: Sequence[np.ndarray], passes: Sequence[int]) -> Dict[str, Any]:
+        for a in stacks:
+            if a.ndim != 3:
+                raise ValueError(f"a volume's frames are (n, height, width), got {a.ndim} dimensions")
+        return _lumifold.merge_volume_arrays([f for a in stacks for f in a], list(passes), request, callback)
+
     if layout == "per-file":
         if _is_path(frames) or isinstance(frames, np.ndarray):
-            raise TypeError("per-file takes a sequence of R files or folders, one pass each")
-        passes = [read_series([os.fspath(x)]) if _is_path(x) else np.asarray(x) for x in frames]
-        if positions is None and repeats is not None and len(passes) != repeats:
-            raise ValueError(f"per-file takes one input per repeat: {len(passes)} inputs for {repeats} repeats")
-        if any(len(p) != len(passes[0]) for p in passes):
-            raise ValueError("per-file: every pass must hold the same number of frames")
-        stack = np.concatenate(passes)
-        first = frames[0]
+            raise TypeError("per-file takes a sequence of R files, folders or arrays, one pass each")
+        items = list(frames)
+        if items and all(_is_path(x) for x in items):
+            out = _lumifold.merge_volume_files([os.fspath(x) for x in items], request, callback)
+        else:
+            stacks = [read_series([os.fspath(x)]) if _is_path(x) else np.asarray(x) for x in items]
+            out = arrays(stacks, [len(a) for a in stacks])
     elif isinstance(frames, np.ndarray):
-        stack, first = frames, None
+        out = arrays([frames], [])
     else:
         items = [frames] if _is_path(frames) else list(frames)
-        stack = read_series([os.fspath(x) for x in items]) if all(_is_path(x) for x in items) else \
-            np.stack([np.asarray(x) for x in items])
-        first = items[0] if _is_path(items[0]) else None
-    if first is not None and _is_path(first) and os.path.isfile(first):
-        info = probe(first)
-        if info.spacing is not None:
-            spacing = (info.spacing[0], info.spacing[1], None)
-    if stack.ndim != 3:
-        raise ValueError(f"a volume's frames are (n, height, width), got {stack.ndim} dimensions")
-    total = stack.shape[0]
-    if total % given:
-        raise ValueError(f"{total} frames do not divide into {given} {'repeats' if repeats is not None else 'positions'}")
-    R = given if repeats is not None else total // given
-    P = total // R
-    chosen = list(range(P)) if position_range is None else [_integer("position", p) for p in position_range]
-    for p in chosen:
-        if not 0 <= p < P:
-            raise ValueError(f"position {p} is not one of the volume's {P}")
-    callback = _progress_callable(progress)
-    results = []
-    for k, p in enumerate(chosen):
-        numbers = [p * R + r if layout == "grouped" else r * P + p for r in range(R)]
-        results.append(merge(stack[numbers], algorithm, reject=reject, reference=reference, lateral=lateral,
-                             quality=quality, denoise=denoise))
-        if callback is not None:
-            callback(k + 1, len(chosen))
-    pages = np.stack([r.grey for r in results])
-    offsets: Tuple[int, ...] = (0,) * len(results)
-    if _flag("align_positions", align_positions):
-        offsets = tuple(_lumifold.alignment_offsets(np.stack([r.grey8 for r in results])))
-        h = pages.shape[1]
-        rows = np.arange(h)
-        pages = np.stack([page[np.clip(rows - d, 0, h - 1)] for page, d in zip(pages, offsets)])
-    top, bottom = (0, pages.shape[1]) if slab is None else (_integer("slab top", slab[0]), _integer("slab bottom", slab[1]))
-    if not 0 <= top < bottom <= pages.shape[1]:
-        raise ValueError(f"slab must be rows (top, bottom) with 0 <= top < bottom <= {pages.shape[1]}")
-    n = bottom - top
-    sums = pages[:, top:bottom, :].astype(np.uint64).sum(axis=1)
-    enface = ((2 * sums + n) // (2 * n)).astype(pages.dtype)
-    return VolumeResult(pages, enface, tuple(chosen), tuple(results), offsets, spacing)
+        if not items:
+            raise ValueError("merge_volume needs at least one frame, got none")
+        paths = [_is_path(x) for x in items]
+        if all(paths):
+            out = _lumifold.merge_volume_files([os.fspath(x) for x in items], request, callback)
+        elif any(paths):
+            raise TypeError("frames mixes paths and arrays")
+        else:
+            out = _lumifold.merge_volume_arrays([np.asarray(x) for x in items], [], request, callback)
+    return VolumeResult(out["volume"], out["enface"], out["positions"],
+                        tuple(MergeResult(**r) for r in out["results"]), out["offsets"], out["spacing"],
+                        out["lateral_offsets"])
 
 
 def read(path: PathLike) -> np.ndarray:

@@ -3,6 +3,9 @@
 #include <gdcmImageChangeTransferSyntax.h>
 #include <gdcmImageWriter.h>
 #include <gdcmLookupTable.h>
+#include <gdcmReader.h>
+#include <gdcmSequenceOfItems.h>
+#include <gdcmWriter.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -271,6 +274,64 @@ TEST(DicomDecoder, ReadsJpegBaselineCloseToTheOriginal) {
     for (int x = 0; x < w; ++x) worst = std::max(worst, std::abs(back.at(x, y) - (40 + 2 * x + y)));
   }
   EXPECT_LE(worst, 6);
+}
+
+// The step between frames is Spacing Between Slices, at the top level or in
+// the shared functional groups' pixel measures (as a multi-frame OCT file
+// keeps it); Slice Thickness says nothing of it, and neither does a value
+// that is no positive number. Our own writer states no step, nor a pixel
+// spacing it was not given.
+TEST(DicomDecoder, ReadsTheSpacingBetweenFrames) {
+  const auto encoded = [](double pixelSpacing) {
+    DicomWriter writer({pixelSpacing, pixelSpacing, DicomCompression::none});
+    writer.addFrame(GImage(8, 6, 0));
+    writer.addFrame(GImage(8, 6, 0));
+    const std::vector<unsigned char> bytes = writer.encode();
+    return std::string(bytes.begin(), bytes.end());
+  };
+  EXPECT_EQ(openBytes(encoded(0.01))->info().sliceSpacing, 0.0);
+  EXPECT_DOUBLE_EQ(openBytes(encoded(0.01))->info().pixelSpacingY, 0.01);
+  EXPECT_EQ(openBytes(encoded(0))->info().pixelSpacingX, 0.0);
+
+  const auto spacing = [&](bool shared, std::uint16_t element, const std::string& value) {
+    std::istringstream in(encoded(0));
+    gdcm::Reader reader;
+    reader.SetStream(in);
+    EXPECT_TRUE(reader.Read());
+    gdcm::DataElement distance(gdcm::Tag(0x0018, element));
+    distance.SetVR(gdcm::VR::DS);
+    distance.SetByteValue(value.data(), static_cast<std::uint32_t>(value.size()));
+    gdcm::DataSet& ds = reader.GetFile().GetDataSet();
+    if (shared) {
+      // (5200,9229) > item > (0028,9110) > item > the distance.
+      const auto sequence = [](std::uint16_t group, std::uint16_t elem, const gdcm::DataElement& inner) {
+        gdcm::Item item;
+        item.SetVLToUndefined();
+        item.GetNestedDataSet().Insert(inner);
+        gdcm::SmartPointer<gdcm::SequenceOfItems> items = new gdcm::SequenceOfItems;
+        items->AddItem(item);
+        gdcm::DataElement outer(gdcm::Tag(group, elem));
+        outer.SetVR(gdcm::VR::SQ);
+        outer.SetValue(*items);
+        outer.SetVLToUndefined();
+        return outer;
+      };
+      ds.Replace(sequence(0x5200, 0x9229, sequence(0x0028, 0x9110, distance)));
+    } else {
+      ds.Replace(distance);
+    }
+    std::ostringstream out;
+    gdcm::Writer writer;
+    writer.SetFile(reader.GetFile());
+    writer.SetStream(out);
+    EXPECT_TRUE(writer.Write());
+    return openBytes(out.str())->info().sliceSpacing;
+  };
+  EXPECT_DOUBLE_EQ(spacing(false, 0x0088, "0.0469"), 0.0469);
+  EXPECT_DOUBLE_EQ(spacing(true, 0x0088, "0.12"), 0.12);
+  EXPECT_EQ(spacing(false, 0x0050, "0.005 "), 0.0);  // Slice Thickness
+  EXPECT_EQ(spacing(false, 0x0088, "-0.1"), 0.0);
+  EXPECT_EQ(spacing(true, 0x0088, "wide"), 0.0);
 }
 
 TEST(DicomDecoder, RefusesWhatItCannotRepresentAndBrokenFiles) {

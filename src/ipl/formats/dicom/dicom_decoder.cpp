@@ -5,6 +5,7 @@
 #include <gdcmSequenceOfFragments.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -55,6 +56,16 @@ bool readSpacing(const std::string& value, double& x, double& y) {
   if (!(row > 0) || !(column > 0)) return false;
   x = column;
   y = row;
+  return true;
+}
+
+// A positive distance in millimetres (a DS value), or false.
+bool readDistance(const std::string& value, double& mm) {
+  const std::string text = trimmed(value);
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (text.empty() || end != text.c_str() + text.size() || !(v > 0) || !std::isfinite(v)) return false;
+  mm = v;
   return true;
 }
 
@@ -169,6 +180,14 @@ private:
     if (!readSpacing(value(0x0030), info_.pixelSpacingX, info_.pixelSpacingY)) {
       const auto shared = file.values.find(DicomStructure::sharedPixelSpacing);
       if (shared != file.values.end()) readSpacing(shared->second, info_.pixelSpacingX, info_.pixelSpacingY);
+    }
+    // The step from one frame's section to the next is Spacing Between
+    // Slices. Slice Thickness is not taken for it: an OCT B-scan's
+    // thickness is the beam's width, a few micrometres, while the B-scans
+    // of a volume lie tens of micrometres or more apart.
+    if (!readDistance(file.value(0x0018, 0x0088), info_.sliceSpacing)) {
+      const auto shared = file.values.find(DicomStructure::sharedSliceSpacing);
+      if (shared != file.values.end()) readDistance(shared->second, info_.sliceSpacing);
     }
   }
 

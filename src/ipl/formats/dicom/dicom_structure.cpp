@@ -121,8 +121,10 @@ public:
         return e.value;
       }
       if (depth == 3 && enclosing_[0] == keyOf(0x5200, 0x9229) && enclosing_[1] == keyOf(0x0028, 0x9110) &&
-          keyOf(e.group, e.element) == keyOf(0x0028, 0x0030) && !e.sequence) {
-        keep(DicomStructure::sharedPixelSpacing, e);
+          !e.sequence) {
+        const std::uint32_t key = keyOf(e.group, e.element);
+        if (key == keyOf(0x0028, 0x0030)) keep(DicomStructure::sharedPixelSpacing, e);
+        if (key == keyOf(0x0018, 0x0088)) keep(DicomStructure::sharedSliceSpacing, e);
       }
       at = e.sequence ? skipSequence(e.value, e.length, explicitVr, depth, keyOf(e.group, e.element))
                       : checkedEnd(e.value, e.length);
@@ -200,7 +202,9 @@ DicomStructure DicomStructure::walk(std::istream& stream, std::int64_t fileBytes
       return s;
     }
     if (e.group == 0xFFFE) corrupt("stray item");
-    if ((e.group == 0x0008 || e.group == 0x0028) && !e.sequence) walker.keep(keyOf(e.group, e.element), e);
+    if ((e.group == 0x0008 || e.group == 0x0028 || (e.group == 0x0018 && e.element == 0x0088)) && !e.sequence) {
+      walker.keep(keyOf(e.group, e.element), e);
+    }
     at = e.sequence ? walker.skipSequence(e.value, e.length, s.explicitVr, 1, keyOf(e.group, e.element))
                     : walker.checkedEnd(e.value, e.length);
   }

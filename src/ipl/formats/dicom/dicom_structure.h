@@ -29,12 +29,15 @@ struct DicomStructure {
   std::uint64_t pixelValue = 0;     // offset of its value
   std::uint32_t pixelLength = 0;    // 0xFFFFFFFF: encapsulated
 
-  // Values of the top-level elements of groups 0x0008 and 0x0028, keyed by
-  // group << 16 | element (values over 1 MiB are left out), and under
-  // sharedPixelSpacing the Pixel Spacing of the shared functional groups'
-  // pixel measures.
+  // Values of the top-level elements of groups 0x0008 and 0x0028 and of
+  // Spacing Between Slices (0018,0088), keyed by group << 16 | element
+  // (values over 1 MiB are left out); under sharedPixelSpacing and
+  // sharedSliceSpacing the Pixel Spacing and Spacing Between Slices of the
+  // shared functional groups' pixel measures (where a multi-frame OCT file
+  // keeps them).
   std::map<std::uint32_t, std::string> values;
   static constexpr std::uint32_t sharedPixelSpacing = 0xFFFF0030;
+  static constexpr std::uint32_t sharedSliceSpacing = 0xFFFF0088;
 
   // The value of the element, or empty.
   std::string value(std::uint16_t group, std::uint16_t element) const;

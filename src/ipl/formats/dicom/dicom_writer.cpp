@@ -5,7 +5,9 @@
 #include <gdcmImageWriter.h>
 #include <gdcmMediaStorage.h>
 #include <gdcmSequenceOfFragments.h>
+#include <gdcmSequenceOfItems.h>
 #include <gdcmUIDGenerator.h>
+#include <gdcmWriter.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -37,6 +39,36 @@ void setString(gdcm::DataSet& ds, std::uint16_t group, std::uint16_t element, co
   de.SetVR(vr);
   de.SetByteValue(value.data(), static_cast<std::uint32_t>(value.size()));
   ds.Replace(de);
+}
+
+// GDCM fills the shared functional groups' Pixel Measures in from the
+// image's spacing, 1 mm each way where none was given, and 1 mm between
+// frames always. A reader would take them for the scan's scale, so they go:
+// Spacing Between Slices always (the frames of a series are repeats of one
+// section, or positions whose step the writer is not told), Pixel Spacing
+// when none was given.
+void dropPlaceholderSpacing(gdcm::DataSet& ds, bool pixelSpacingGiven) {
+  const gdcm::Tag shared(0x5200, 0x9229), measures(0x0028, 0x9110);
+  if (!ds.FindDataElement(shared)) return;
+  gdcm::DataElement sharedElement = ds.GetDataElement(shared);
+  const gdcm::SmartPointer<gdcm::SequenceOfItems> groups = sharedElement.GetValueAsSQ();
+  if (!groups || groups->GetNumberOfItems() == 0) return;
+  gdcm::DataSet& group = groups->GetItem(1).GetNestedDataSet();
+  if (!group.FindDataElement(measures)) return;
+  gdcm::DataElement measuresElement = group.GetDataElement(measures);
+  const gdcm::SmartPointer<gdcm::SequenceOfItems> items = measuresElement.GetValueAsSQ();
+  if (!items || items->GetNumberOfItems() == 0) return;
+  gdcm::DataSet& kept = items->GetItem(1).GetNestedDataSet();
+  kept.Remove(gdcm::Tag(0x0018, 0x0088));
+  if (!pixelSpacingGiven) kept.Remove(gdcm::Tag(0x0028, 0x0030));
+  if (kept.IsEmpty()) {
+    group.Remove(measures);
+  } else {
+    measuresElement.SetValue(*items);
+    group.Replace(measuresElement);
+  }
+  sharedElement.SetValue(*groups);
+  ds.Replace(sharedElement);
 }
 
 
@@ -118,8 +150,19 @@ std::vector<unsigned char> DicomWriter::encode() const {
                                                 : gdcm::MediaStorage::MultiframeGrayscaleWordSecondaryCaptureImageStorage);
     setString(ds, 0x0008, 0x0016, gdcm::VR::UI, storage.GetString());
     setString(ds, 0x0008, 0x0060, gdcm::VR::CS, "OPT");
-    writer.SetStream(out);
+    // The image writer completes the data set as it writes; the file is
+    // written again once the placeholders are out.
+    std::ostringstream draft;
+    writer.SetStream(draft);
     written = writer.Write();
+    if (written) {
+      draft.str(std::string());
+      dropPlaceholderSpacing(writer.GetFile().GetDataSet(), options_.pixelSpacingX > 0 && options_.pixelSpacingY > 0);
+      gdcm::Writer plain;
+      plain.SetFile(writer.GetFile());
+      plain.SetStream(out);
+      written = plain.Write();
+    }
   } catch (const IPLException&) {
     throw;
   } catch (const std::bad_alloc&) {

@@ -209,12 +209,13 @@ private:
   PageLayout openPage(int index) {
     TIFF* tif = io_.get();
     io_.clearError();
-    // Reading in file order steps to the next page; any other order walks
-    // the chain from the first page (a few bytes per page).
-    const tdir_t current = TIFFCurrentDirectory(tif);
-    const tdir_t wanted = pages_[index];
-    const bool moved = current == wanted || (current + 1 == wanted && TIFFReadDirectory(tif)) || TIFFSetDirectory(tif, wanted);
-    if (!moved || TIFFCurrentDirectory(tif) != wanted) io_.fail("Corrupt TIFF file");
+    // Every page is reached straight from its directory's offset, found
+    // when the file was opened: reading pages in any order (a volume's
+    // positions, interleaved) reads one directory per page, never the
+    // chain before it.
+    const std::uint64_t wanted = offsets_[static_cast<std::size_t>(index)];
+    const bool moved = TIFFCurrentDirOffset(tif) == wanted || TIFFSetSubDirectory(tif, wanted);
+    if (!moved || TIFFCurrentDirOffset(tif) != wanted) io_.fail("Corrupt TIFF file");
     const PageLayout p = readLayout(io_);
     if (p.width != static_cast<std::uint32_t>(info_.width) || p.height != static_cast<std::uint32_t>(info_.height) ||
         p.depth != info_.bitsPerSample) {
@@ -277,13 +278,12 @@ private:
   void walkPages() {
     TIFF* tif = io_.get();
     std::set<std::uint64_t> seen;
-    tdir_t directory = 0;
     bool first = true;
     for (;;) {
       if (!seen.insert(TIFFCurrentDirOffset(tif)).second) throw IPLException("TIFF page chain loops");
       std::uint32_t kind = 0;
       TIFFGetField(tif, TIFFTAG_SUBFILETYPE, &kind);
-      if (!(kind & FILETYPE_REDUCEDIMAGE)) addPage(readLayout(io_), directory, first);
+      if (!(kind & FILETYPE_REDUCEDIMAGE)) addPage(readLayout(io_), first);
       io_.clearError();
       if (!TIFFReadDirectory(tif)) {
         if (io_.loopSeen()) throw IPLException("TIFF page chain loops");
@@ -291,13 +291,12 @@ private:
         if (io_.error().find("loop") != std::string::npos) throw IPLException("TIFF page chain loops");
         io_.fail("Corrupt TIFF file");
       }
-      ++directory;
     }
-    if (pages_.empty()) throw IPLException("Image has no pixels");
-    info_.frames = static_cast<int>(pages_.size());
+    if (offsets_.empty()) throw IPLException("Image has no pixels");
+    info_.frames = static_cast<int>(offsets_.size());
   }
 
-  void addPage(const PageLayout& p, tdir_t directory, bool& first) {
+  void addPage(const PageLayout& p, bool& first) {
     if (first) {
       first = false;
       info_.format = "TIFF";
@@ -317,8 +316,8 @@ private:
     } else if (p.depth != info_.bitsPerSample) {
       unsupported("pages of different depths");
     }
-    if (static_cast<std::int64_t>(pages_.size()) >= FrameLimits::maxFrames) throw IPLException("Too many frames for the file");
-    pages_.push_back(directory);
+    if (static_cast<std::int64_t>(offsets_.size()) >= FrameLimits::maxFrames) throw IPLException("Too many frames for the file");
+    offsets_.push_back(TIFFCurrentDirOffset(io_.get()));
   }
 
   void readSpacing() {
@@ -425,7 +424,7 @@ private:
 
   std::unique_ptr<std::istream> stream_;
   TiffIo io_;
-  std::vector<tdir_t> pages_;  // directory number of each frame
+  std::vector<std::uint64_t> offsets_;  // of each frame's directory
 };
 
 }  // namespace
