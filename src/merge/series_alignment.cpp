@@ -431,11 +431,11 @@ StructureMatcher::Slip StructureMatcher::slip(const velIPL::GImage& frame, int r
   // No slip is not refined into the estimate: a frame slipped by s is then
   // judged exactly as the same frame unslipped, moved by s.
   s.estimate = top.lateral;
-  if (candidateEvidence >= kProfileEvidence && candidate != 0 && std::abs(candidate) <= range) {
+  if (candidateEvidence >= kProfileEvidence && std::abs(candidate) <= range) {
     const Candidate other = refined(coarse[static_cast<std::size_t>(candidate + range)]);
     if (other.correlation >= still.correlation - kSlipEvidence) {
       s.shift = s.estimate = candidate;
-      s.confidence = std::max(kSlipEvidence, other.correlation - still.correlation);
+      s.confidence = candidate == 0 ? 0.0 : std::max(kSlipEvidence, other.correlation - still.correlation);
       return s;
     }
   }
