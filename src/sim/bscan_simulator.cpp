@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <complex>
 #include <limits>
 #include <stdexcept>
 
@@ -12,13 +13,24 @@ namespace lumifold {
 
 namespace {
 
-// Log compression: 35 dB of intensity over the 8-bit range, with the mean
-// pigment-epithelium intensity (1.0) at grey 232.
-const double kGain = 255.0 / (3.5 * std::log(10.0));
-constexpr double kOffset = 232.0;
-// Mean intensity of the detector noise at noise level 1: the vitreous then
-// shows grey values around 15.
-constexpr double kNoiseFloor = 1.5e-3;
+// How a section's intensity becomes grey: grey = gain * ln(intensity) +
+// offset, with the mean pigment-epithelium intensity 1.0; and the mean
+// intensity of the detector noise at noise level 1.
+struct Compression {
+  double gain, offset, noiseFloor;
+};
+
+// The classic section: 35 dB over the 8-bit range, the epithelium at grey
+// 232, the vitreous at grey values around 15.
+const Compression kClassic{255.0 / (3.5 * std::log(10.0)), 232.0, 1.5e-3};
+// Real foveal scans: the spread of the vitreous grey (27 levels, 2 % at 0)
+// is that of log-compressed exponential noise over some 50 dB; its mean
+// lies near 75, the epithelium's mean grey near 215.
+const Compression kCalibrated{26.5, 222.0, 6.9e-3};
+
+const Compression& compressionOf(Section section) {
+  return section == Section::Classic ? kClassic : kCalibrated;
+}
 
 // Labels of the independent random streams.
 constexpr std::uint64_t kAnatomy = 1;
@@ -26,6 +38,14 @@ constexpr std::uint64_t kMotion = 2;
 constexpr std::uint64_t kSpeckle = 3;
 constexpr std::uint64_t kBadFrames = 4;
 constexpr std::uint64_t kLateral = 5;
+
+// The calibrated section's speckle: the weight of a row's white noise in
+// the row below, how many columns either side tissue speckle spreads over,
+// and the share of the tissue's power that comes from that spread.
+constexpr double kAxialGrain = 0.4;
+constexpr std::size_t kGrain = 3;
+constexpr double kSpreadShare = 0.65;
+constexpr double kPi = 3.14159265358979323846;
 
 // A blink leaves a few per cent of the light: -15 dB.
 constexpr double kBlinkFactor = 0.03;
@@ -102,9 +122,9 @@ struct Band {
   double reflectivity;
 };
 
-// The mean reflectivity of the noise-free section, rows -margin .. height +
-// margin - 1, row-major, relative to the pigment epithelium (1.0).
-std::vector<double> buildReflectivity(const SimulationParameters& p, int margin) {
+// The mean reflectivity of the classic noise-free section, rows -margin ..
+// height + margin - 1, row-major, relative to the pigment epithelium (1.0).
+std::vector<double> buildClassicReflectivity(const SimulationParameters& p, int margin) {
   const int w = p.width;
   const int rows = p.height + 2 * margin;
   const double sx = w / 512.0;
@@ -276,6 +296,193 @@ std::vector<double> buildReflectivity(const SimulationParameters& p, int margin)
   return section;
 }
 
+// The mean reflectivity of the calibrated section, laid out like the
+// classic one. Sizes are those of a real foveal scan of 900 x 450 pixels
+// scaled to the frame; reflectivities are what registered averages of real
+// scans show, taken back through the log compression. Lateral structure is
+// kept faint and broad, as in a real frame, where speckle outweighs it in
+// every column sum.
+std::vector<double> buildCalibratedReflectivity(const SimulationParameters& p, int margin) {
+  const int w = p.width;
+  const int rows = p.height + 2 * margin;
+  const double sx = w / 900.0;
+  const double sz = p.height / 450.0;
+  RandomStream rng(p.seed, {kAnatomy});
+
+  const double fovea = w * rng.uniform(0.42, 0.58);
+  const double foveaWidth = std::max(1.0, 50.0 * sx);
+  const bool nasalRight = rng.uniform() < 0.5;
+  const double rpeDepth = p.height * rng.uniform(0.28, 0.45);
+  const double curvature = p.height * rng.uniform(0.03, 0.09);
+  const double tilt = p.height * rng.uniform(-0.08, 0.08);
+  const double choroidThickness = 45.0 * sz * rng.uniform(0.8, 1.2);
+
+  const Noise1D rpeWave(rng, w, 150.0 * sx);
+  std::vector<Noise1D> layerTexture;
+  for (int i = 0; i < 14; ++i) layerTexture.emplace_back(rng, w, 80.0 * sx);
+  const Noise1D choroidWave(rng, w, 100.0 * sx);
+  const Noise2D choroidTexture(rng, w, rows, 20.0 * sx, 8.0 * sz);
+
+  // Few, thin vessels: a foveal scan crosses little but capillaries.
+  std::vector<Vessel> vessels;
+  const int vesselCount = rng.integer(0, 2);
+  for (int v = 0; v < vesselCount; ++v) {
+    Vessel vessel;
+    vessel.x = rng.uniform(0.0, w);
+    if (std::fabs(vessel.x - fovea) < 2.0 * foveaWidth) vessel.x = std::fmod(vessel.x + 4.0 * foveaWidth, w);
+    vessel.radiusX = rng.uniform(2.0, 4.0) * sx;
+    vessel.radiusZ = rng.uniform(2.0, 3.5) * sz;
+    vessel.depth = vessel.radiusZ + rng.uniform(2.0, 6.0) * sz;
+    vessels.push_back(vessel);
+  }
+
+  auto rpeTop = [&](double x) {
+    const double v = w > 1 ? 2.0 * x / (w - 1) - 1.0 : 0.0;
+    return rpeDepth - curvature * v * v + tilt * v + 3.0 * sz * rpeWave(x);
+  };
+
+  std::vector<ChoroidVessel> choroidVessels;
+  const int choroidCount = std::max(1, static_cast<int>(w / (25.0 * sx)));
+  for (int v = 0; v < choroidCount; ++v) {
+    ChoroidVessel c;
+    c.x = rng.uniform(0.0, w);
+    const double frac = rng.uniform(0.15, 0.9);
+    c.radiusX = (4.0 + 10.0 * frac * rng.uniform(0.5, 1.0)) * sx;
+    c.radiusZ = (2.0 + 5.0 * frac * rng.uniform(0.5, 1.0)) * sz;
+    c.z = rpeTop(c.x) + 14.0 * sz + frac * choroidThickness;
+    choroidVessels.push_back(c);
+  }
+
+  std::vector<double> section(static_cast<std::size_t>(rows) * w, 0.0);
+  std::vector<Band> bands;
+  std::vector<double> column(rows);
+  for (int x = 0; x < w; ++x) {
+    const double cx = x + 0.5;
+    const double f = std::exp(-0.5 * ((cx - fovea) / foveaWidth) * ((cx - fovea) / foveaWidth));
+    const double u = w > 1 ? static_cast<double>(x) / (w - 1) : 0.5;
+    const double nasal = smoothstep(nasalRight ? u : 1.0 - u);
+    const double inner = 1.0 - 0.95 * f;
+    auto tex = [&](int layer, double amount) { return 1.0 + amount * layerTexture[layer](cx); };
+
+    struct Layer {
+      double thickness, reflectivity;
+    };
+    const Layer retina[] = {
+        {1.5 * sz, 0.13 * tex(0, 0.1)},                                   // inner limiting membrane
+        {(2.0 + 12.0 * nasal) * sz * (1.0 - f), 0.09 * (1.0 + 2.0 * nasal) * tex(1, 0.15)}, // nerve fibre layer
+        {12.0 * sz * inner, 0.017 * tex(2, 0.15)},                        // ganglion cells
+        {11.0 * sz * inner, 0.032 * tex(3, 0.15)},                        // inner plexiform
+        {13.0 * sz * inner, 0.011 * tex(4, 0.15)},                        // inner nuclear
+        {6.0 * sz * (1.0 - 0.6 * f), 0.032 * tex(5, 0.15)},               // outer plexiform
+        {22.0 * sz * (1.0 + 0.5 * f), 0.0056 * tex(6, 0.15)},             // outer nuclear
+        {1.5 * sz, 0.02 * tex(7, 0.1)},                                   // external limiting membrane
+        {6.0 * sz, 0.009 * tex(8, 0.1)},                                  // myoid zone
+        {2.5 * sz, 1.2 * tex(9, 0.1)},                                    // ellipsoid zone
+        {3.0 * sz, 0.09 * tex(10, 0.1)},                                  // outer segments
+    };
+    const double rpe = rpeTop(cx);
+    double total = 0.0;
+    for (const Layer& layer : retina) total += layer.thickness;
+    const double ilm = rpe - total;
+
+    bands.clear();
+    double z = ilm;
+    for (const Layer& layer : retina) {
+      z += layer.thickness;
+      bands.push_back({z, layer.reflectivity});
+    }
+    const double rpeBottom = rpe + 8.0 * sz;
+    bands.push_back({rpeBottom, 1.0 * tex(11, 0.08)});
+    const double bruch = rpeBottom + 3.0 * sz;
+    bands.push_back({bruch, 0.3 * tex(12, 0.1)});
+    const double choroidBottom = bruch + choroidThickness * (1.0 + 0.2 * choroidWave(cx));
+
+    double shadow = 1.0;
+    const Vessel* hit = nullptr;
+    double hitHalf = 0.0;
+    for (const Vessel& v : vessels) {
+      const double dx = (cx - v.x) / v.radiusX;
+      if (dx * dx < 1.0) {
+        const double chord = std::sqrt(1.0 - dx * dx);
+        shadow *= 1.0 - 0.25 * chord;
+        if (!hit || chord > hitHalf) {
+          hit = &v;
+          hitHalf = chord;
+        }
+      }
+    }
+    const double vesselCentre = hit ? ilm + hit->depth : 0.0;
+    const double vesselHalf = hit ? hit->radiusZ * hitHalf : 0.0;
+
+    auto reflectivityAt = [&](double zz) {
+      if (zz < ilm) return 0.0;
+      double r = 0.0;
+      if (zz < bruch) {
+        for (const Band& b : bands) {
+          if (zz < b.bottom) {
+            r = b.reflectivity;
+            break;
+          }
+        }
+      } else if (zz < choroidBottom) {
+        const double depth = zz - bruch;
+        r = (0.05 * std::exp(-depth / (15.0 * sz)) + 0.01) * (1.0 + 0.8 * choroidTexture(cx, zz + margin));
+        for (const ChoroidVessel& c : choroidVessels) {
+          const double dx = (cx - c.x) / c.radiusX;
+          const double dz = (zz - c.z) / c.radiusZ;
+          if (dx * dx + dz * dz < 1.0) {
+            r *= 0.3;
+            break;
+          }
+        }
+      } else {
+        r = 0.0065 * std::exp(-(zz - choroidBottom) / (55.0 * sz));
+      }
+      if (hit) {
+        const double top = vesselCentre - vesselHalf;
+        const double bottom = vesselCentre + vesselHalf;
+        if (zz >= top && zz < bottom) return zz < top + 1.2 * sz ? 0.15 : 0.05;
+        if (zz >= bottom) r *= shadow;
+      }
+      return r;
+    };
+
+    for (int i = 0; i < rows; ++i) {
+      const double top = i - margin;
+      double sum = 0.0;
+      for (int k = 0; k < kSubsamples; ++k) sum += reflectivityAt(top + (k + 0.5) / kSubsamples);
+      column[i] = sum / kSubsamples;
+    }
+    // The axial point spread: boundaries as soft as in real scans.
+    constexpr double kSpread[] = {1.0 / 16, 4.0 / 16, 6.0 / 16, 4.0 / 16, 1.0 / 16};
+    for (int i = 0; i < rows; ++i) {
+      double sum = 0.0;
+      for (int k = -2; k <= 2; ++k) sum += kSpread[k + 2] * column[std::clamp(i + k, 0, rows - 1)];
+      section[static_cast<std::size_t>(i) * w + x] = sum;
+    }
+  }
+  return section;
+}
+
+std::vector<double> buildReflectivity(const SimulationParameters& p, int margin) {
+  return p.section == Section::Classic ? buildClassicReflectivity(p, margin) : buildCalibratedReflectivity(p, margin);
+}
+
+// The mean noise intensity of every section row. Real scans show the noise
+// darker with depth: some 15 grey levels lower at the bottom than in the
+// vitreous.
+std::vector<double> noiseFloor(const SimulationParameters& p, int margin) {
+  const int rows = p.height + 2 * margin;
+  const double level = p.noise * compressionOf(p.section).noiseFloor;
+  std::vector<double> floor(static_cast<std::size_t>(rows), level);
+  if (p.section == Section::Classic) return floor;
+  for (int i = 0; i < rows; ++i) {
+    const double depth = (i - margin - 0.3 * p.height) / (0.7 * p.height);
+    floor[static_cast<std::size_t>(i)] = level * std::exp(-0.64 * std::clamp(depth, 0.0, 1.0));
+  }
+  return floor;
+}
+
 [[noreturn]] void invalid(const char* message) { throw std::invalid_argument(message); }
 
 void validate(const SimulationParameters& p) {
@@ -288,13 +495,15 @@ void validate(const SimulationParameters& p) {
   if (static_cast<int>(p.badFrames.size()) > p.frames - 1) invalid("Too few frames for the bad frames");
 }
 
-std::vector<double> logGreyOf(const std::vector<double>& reflectivity, double floor, std::vector<double>* mean) {
+std::vector<double> logGreyOf(const std::vector<double>& reflectivity, const std::vector<double>& floor,
+                              const Compression& c, std::vector<double>* mean) {
   std::vector<double> grey(reflectivity.size());
   if (mean) mean->resize(reflectivity.size());
+  const std::size_t w = reflectivity.size() / floor.size();
   for (std::size_t i = 0; i < reflectivity.size(); ++i) {
-    const double mu = reflectivity[i] + floor;
+    const double mu = reflectivity[i] + floor[i / w];
     if (mean) (*mean)[i] = mu;
-    grey[i] = mu > 0.0 ? kGain * std::log(mu) + kOffset : -std::numeric_limits<double>::infinity();
+    grey[i] = mu > 0.0 ? c.gain * std::log(mu) + c.offset : -std::numeric_limits<double>::infinity();
   }
   return grey;
 }
@@ -314,6 +523,15 @@ std::string_view badFrameName(BadFrame kind) {
 std::optional<BadFrame> badFrameFromName(std::string_view name) {
   for (BadFrame k : {BadFrame::Blink, BadFrame::Section, BadFrame::Lateral, BadFrame::Dropout}) {
     if (badFrameName(k) == name) return k;
+  }
+  return std::nullopt;
+}
+
+std::string_view sectionName(Section section) { return section == Section::Classic ? "classic" : "calibrated"; }
+
+std::optional<Section> sectionFromName(std::string_view name) {
+  for (Section s : {Section::Calibrated, Section::Classic}) {
+    if (sectionName(s) == name) return s;
   }
   return std::nullopt;
 }
@@ -340,8 +558,9 @@ BScanSimulator::BScanSimulator(const SimulationParameters& parameters)
     : parameters_(parameters), margin_(parameters.maxShift) {
   validate(parameters_);
   const std::vector<double> reflectivity = buildReflectivity(parameters_, margin_);
-  const double floor = parameters_.noise * kNoiseFloor;
-  logGrey_ = logGreyOf(reflectivity, floor, &meanIntensity_);
+  const Compression& c = compressionOf(parameters_.section);
+  floor_ = noiseFloor(parameters_, margin_);
+  logGrey_ = logGreyOf(reflectivity, floor_, c, &meanIntensity_);
   if (parameters_.badFrames.empty()) return;
   // Distinct frames, drawn in the order the kinds are listed.
   RandomStream rng(parameters_.seed, {kBadFrames});
@@ -358,7 +577,7 @@ BScanSimulator::BScanSimulator(const SimulationParameters& parameters)
       // Another section of the same eye: the same model, another anatomy.
       SimulationParameters other = parameters_;
       other.seed = parameters_.seed ^ 0x9e3779b97f4a7c15ULL;
-      otherLogGrey_ = logGreyOf(buildReflectivity(other, margin_), floor, nullptr);
+      otherLogGrey_ = logGreyOf(buildReflectivity(other, margin_), floor_, c, &otherMeanIntensity_);
     }
   }
 }
@@ -440,8 +659,11 @@ velIPL::GImage BScanSimulator::frame(int index) const {
     dropFirst = band.integer(0, std::max(0, w - length));
     dropEnd = std::min(w, dropFirst + length);
   }
-  const double floorGrey = parameters_.noise > 0.0 ? kGain * std::log(parameters_.noise * kNoiseFloor) + kOffset
-                                                   : -std::numeric_limits<double>::infinity();
+  if (parameters_.section != Section::Classic) return calibratedFrame(index, d, t, dropFirst, dropEnd);
+  const Compression& c = kClassic;
+  const auto logOf = [&c](double mu) {
+    return mu > 0.0 ? c.gain * std::log(mu) + c.offset : -std::numeric_limits<double>::infinity();
+  };
   RandomStream rng(parameters_.seed, {kSpeckle, static_cast<std::uint64_t>(index)});
   velIPL::GImage image(w, h, 0);
   for (int y = 0; y < h; ++y) {
@@ -450,17 +672,84 @@ velIPL::GImage BScanSimulator::frame(int index) const {
       // Column x of the frame shows column x + t of the section.
       const int xs = std::clamp(x + t, 0, w - 1);
       // Content displaced d rows down: frame row y shows section row y - d.
-      const std::size_t at = static_cast<std::size_t>(y - d[xs] + margin_) * w + xs;
+      const int sectionRow = y - d[xs] + margin_;
+      const std::size_t at = static_cast<std::size_t>(sectionRow) * w + xs;
       double mean = logGrey[at];
       if (bad == BadFrame::Blink) {
-        const double floor = parameters_.noise * kNoiseFloor;
-        const double mu = (meanIntensity_[at] - floor) * kBlinkFactor + floor;
-        mean = mu > 0.0 ? kGain * std::log(mu) + kOffset : -std::numeric_limits<double>::infinity();
+        const double floor = floor_[static_cast<std::size_t>(sectionRow)];
+        mean = logOf((meanIntensity_[at] - floor) * kBlinkFactor + floor);
       } else if (x >= dropFirst && x < dropEnd) {
-        mean = floorGrey;
+        mean = logOf(floor_[static_cast<std::size_t>(sectionRow)]);
       }
       // Intensity mu * E with E ~ Exp(1), taken in the log domain.
-      const double grey = mean + kGain * std::log(-std::log(rng.open()));
+      const double grey = mean + c.gain * std::log(-std::log(rng.open()));
+      row[x] = grey < 0.5 ? 0 : (grey >= 254.5 ? 255 : static_cast<unsigned char>(grey + 0.5));
+    }
+  }
+  return image;
+}
+
+velIPL::GImage BScanSimulator::calibratedFrame(int index, const std::vector<int>& d, int t, int dropFirst,
+                                               int dropEnd) const {
+  const int w = parameters_.width;
+  const int h = parameters_.height;
+  const std::optional<BadFrame> bad = badFrame(index);
+  const std::vector<double>& mean = bad == BadFrame::Section ? otherMeanIntensity_ : meanIntensity_;
+  RandomStream rng(parameters_.seed, {kSpeckle, static_cast<std::uint64_t>(index)});
+  const auto draw = [&rng] {
+    // A complex normal of unit power: |z|^2 is exponential.
+    const double r = std::sqrt(-std::log(rng.open()));
+    const double angle = 2.0 * kPi * rng.uniform();
+    return std::complex<double>(r * std::cos(angle), r * std::sin(angle));
+  };
+  // The complex field: white noise coloured along the depth axis (a pixel
+  // shares a little of the row above), kGrain columns beyond either side,
+  // kept for the rows above, at and below the one being made.
+  using Row = std::vector<std::complex<double>>;
+  const std::size_t span = static_cast<std::size_t>(w) + 2 * kGrain;
+  const double norm = 1.0 / std::sqrt(1.0 + kAxialGrain * kAxialGrain);
+  Row white(span), above(span), here(span), below(span);
+  for (auto& z : white) z = draw();
+  const auto next = [&](Row& field) {
+    for (std::size_t i = 0; i < span; ++i) {
+      const std::complex<double> z = draw();
+      field[i] = (z + kAxialGrain * white[i]) * norm;
+      white[i] = z;
+    }
+  };
+  next(here);
+  next(below);
+  // Tissue speckle spreads over kGrain columns either side and a row
+  // either side (the beam is wider than the column spacing; real repeats
+  // show its grain in their differences), the detector noise only along the
+  // depth axis. The spread takes a share of the tissue's power, and the
+  // pixel's own field makes up the rest, so that the power at every pixel
+  // is signal + noise and its intensity exponential about that mean: the
+  // expected grey of the classic section's model.
+  const double neighbours = 2.0 * kGrain + 2.0;
+  const double shared = 2.0 * kAxialGrain / (1.0 + kAxialGrain * kAxialGrain);  // own field against the spread
+  velIPL::GImage image(w, h, 0);
+  for (int y = 0; y < h; ++y) {
+    std::swap(above, here);
+    std::swap(here, below);
+    next(below);
+    unsigned char* row = image.row(y);
+    for (int x = 0; x < w; ++x) {
+      // Column x of the frame shows column x + t of the section; frame row
+      // y shows section row y - d.
+      const int xs = std::clamp(x + t, 0, w - 1);
+      const int sectionRow = y - d[xs] + margin_;
+      const std::size_t at = static_cast<std::size_t>(sectionRow) * w + xs;
+      const double noise = floor_[static_cast<std::size_t>(sectionRow)];
+      double signal = std::max(0.0, mean[at] - noise);
+      if (bad == BadFrame::Blink) signal *= kBlinkFactor;
+      if (x >= dropFirst && x < dropEnd) signal = 0.0;
+      const double spread = std::sqrt(kSpreadShare * signal / neighbours);
+      const double own = std::sqrt(spread * spread * (shared * shared - neighbours) + signal + noise) - spread * shared;
+      const std::size_t i = static_cast<std::size_t>(x) + kGrain;
+      std::complex<double> around = above[i] + below[i];
+      for (std::size_t k = 1; k <= kGrain; ++k) around += here[i - k] + here[i + k];
+      const double grey = kCalibrated.gain * std::log(std::norm(own * here[i] + spread * around)) + kCalibrated.offset;
       row[x] = grey < 0.5 ? 0 : (grey >= 254.5 ? 255 : static_cast<unsigned char>(grey + 0.5));
     }
   }
@@ -475,16 +764,19 @@ mathORN::RowVector BScanSimulator::trueShifts(int index) const {
   return s;
 }
 
-double BScanSimulator::expectedGrey(double meanIntensity) {
+double BScanSimulator::expectedGrey(double meanIntensity, Section section) {
   if (!(meanIntensity > 0.0)) return 0.0;
   // E[g] = sum over v = 1..255 of P(g >= v), and g >= v exactly when the
   // intensity reaches t_v = exp((v - 0.5 - offset) / gain); for exponential
   // intensity P(I >= t) = exp(-t / mu). Terms beyond exp(-40) add nothing.
-  static const std::array<double, 256> threshold = [] {
+  const auto thresholds = [](const Compression& c) {
     std::array<double, 256> t{};
-    for (int v = 1; v <= 255; ++v) t[v] = std::exp((v - 0.5 - kOffset) / kGain);
+    for (int v = 1; v <= 255; ++v) t[v] = std::exp((v - 0.5 - c.offset) / c.gain);
     return t;
-  }();
+  };
+  static const std::array<double, 256> classic = thresholds(kClassic);
+  static const std::array<double, 256> calibrated = thresholds(kCalibrated);
+  const std::array<double, 256>& threshold = section == Section::Classic ? classic : calibrated;
   const double inverse = 1.0 / meanIntensity;
   double sum = 0.0;
   for (int v = 1; v <= 255; ++v) {
@@ -495,9 +787,10 @@ double BScanSimulator::expectedGrey(double meanIntensity) {
   return sum;
 }
 
-unsigned char BScanSimulator::greyOf(double intensity) {
+unsigned char BScanSimulator::greyOf(double intensity, Section section) {
   if (!(intensity > 0.0)) return 0;
-  const double grey = kGain * std::log(intensity) + kOffset;
+  const Compression& c = compressionOf(section);
+  const double grey = c.gain * std::log(intensity) + c.offset;
   return grey < 0.5 ? 0 : (grey >= 254.5 ? 255 : static_cast<unsigned char>(grey + 0.5));
 }
 
@@ -514,7 +807,7 @@ velIPL::DImage BScanSimulator::noiseFreeSection() const {
       const double mu = meanIntensity_[static_cast<std::size_t>(y + margin_) * w + x];
       if (mu != lastIntensity) {
         lastIntensity = mu;
-        lastGrey = expectedGrey(mu);
+        lastGrey = expectedGrey(mu, parameters_.section);
       }
       row[x] = lastGrey;
     }

@@ -2,7 +2,7 @@
 // with the true axial motion of every frame, for tests, the demonstration
 // and benchmarks.
 //
-// The section is a curved layered retina: dark vitreous, a bright inner
+// The section is a curved layered retina: vitreous, a bright inner
 // boundary, layers of differing reflectivity thinning into a foveal pit,
 // retinal vessels that shadow everything below them, a very bright pigment
 // epithelium and a textured choroid fading with depth. Each frame sees it
@@ -10,6 +10,10 @@
 // the local reflectivity, new in every frame) and detector noise, log
 // compressed to 8 bits, and moved along the depth axis by a whole number of
 // rows per column relative to frame 0. series_writer.h puts a series on disk.
+//
+// Two sections are drawn (Section): the calibrated one, the default, has the
+// statistics of real foveal scans; the classic one is the earlier, easier
+// section, kept for results that were recorded on it.
 //
 // Everything is a pure function of the parameters: frame i is the same on
 // every machine and can be made without the frames before it. The
@@ -52,6 +56,26 @@ enum class BadFrame { Blink, Section, Lateral, Dropout };
 std::string_view badFrameName(BadFrame kind);
 std::optional<BadFrame> badFrameFromName(std::string_view name);
 
+// Which section is drawn.
+enum class Section {
+  // Drawn to what five repeats of a real foveal B-scan show: the noise floor
+  // of the vitreous at a grey of about 75 over a 50 dB range, the retina in
+  // the upper half, faint lateral structure (its depth-summed column profile
+  // is as flat as a real one, vessel shadows at most faint) and a choroid
+  // fading slowly into the noise. evaluate/real_evaluation.cpp prints its
+  // statistics beside those of real eyes.
+  Calibrated,
+  // The earlier section: a 35 dB range over a nearly black vitreous, the
+  // retina lower, clear vessel shadows and lateral texture. Easier to
+  // register and to judge; its series are what the recorded results,
+  // benchmarks and byte-exact tests were made on.
+  Classic,
+};
+
+// "calibrated", "classic".
+std::string_view sectionName(Section section);
+std::optional<Section> sectionFromName(std::string_view name);
+
 struct SimulationParameters {
   int frames = 8;             // 1 .. 10000
   int width = 512;            // columns (A-scans), 1 .. 4096
@@ -65,6 +89,7 @@ struct SimulationParameters {
   std::vector<BadFrame> badFrames;
   // Every frame but 0 slipped sideways by up to this many columns, 0 .. width / 4.
   int lateralSlip = 0;
+  Section section = Section::Calibrated;
 };
 
 class BScanSimulator {
@@ -95,27 +120,32 @@ public:
   // hundred milliseconds for a clinical size.
   velIPL::DImage noiseFreeSection() const;
 
-  // The expected grey value of a pixel whose mean intensity (reflectivity
-  // plus noise floor) is meanIntensity: the exact sum over the 8-bit levels
-  // of the probability of reaching each one.
-  static double expectedGrey(double meanIntensity);
+  // The expected grey value of a pixel of the section whose mean intensity
+  // (reflectivity plus noise floor) is meanIntensity: the exact sum over the
+  // 8-bit levels of the probability of reaching each one.
+  static double expectedGrey(double meanIntensity, Section section = Section::Calibrated);
 
-  // The grey value a pixel of that intensity receives (log compression,
-  // rounded, clamped to 0 .. 255).
-  static unsigned char greyOf(double intensity);
+  // The grey value a pixel of that intensity receives in the section (log
+  // compression, rounded, clamped to 0 .. 255).
+  static unsigned char greyOf(double intensity, Section section = Section::Calibrated);
 
 private:
   void checkIndex(int index) const;
   std::vector<int> displacement(int index) const;
+  velIPL::GImage calibratedFrame(int index, const std::vector<int>& d, int t, int dropFirst, int dropEnd) const;
 
   SimulationParameters parameters_;
   // Rows of the section kept above and below the frame, for content moved in.
   int margin_;
+  // Per section row, over height + 2 * margin rows: the mean intensity of
+  // the noise.
+  std::vector<double> floor_;
   // Per section pixel, row-major over height + 2 * margin rows: the mean
   // intensity, and the grey value the log compression gives it.
   std::vector<double> meanIntensity_;
   std::vector<double> logGrey_;
-  // The neighbouring section's grey, when a section frame is asked for.
+  // The neighbouring section's, when a section frame is asked for.
+  std::vector<double> otherMeanIntensity_;
   std::vector<double> otherLogGrey_;
   std::vector<std::pair<int, BadFrame>> bad_;
 };

@@ -116,6 +116,7 @@ std::vector<std::string> writeCase(const SeriesCase& c, const testutil::ScratchF
   p.motion = c.motion;
   p.seed = c.seed;
   p.noise = c.noise;
+  p.section = lumifold::Section::Classic;  // the series these comparisons have always run on
   const BScanSimulator sim(p);
   lumifold::writeSeries(sim, folder.path().string());
   std::vector<std::string> files;
