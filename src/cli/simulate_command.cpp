@@ -90,7 +90,7 @@ int writeVolume(const SimulateOptions& o, CliEnvironment& env) {
   writeFileSafely((fs::path(o.directory) / kTruthFolder / "positions.csv").string(), bends);
   if (!o.quiet) {
     env.out() << "Simulated a volume of " << P << " positions x " << R << " repeats of " << o.parameters.width << " x "
-              << o.parameters.height << " (" << o.layout << "). Wrote " << written.front();
+              << o.parameters.height << " (" << o.section << " section, " << o.layout << "). Wrote " << written.front();
     if (written.size() > 1) env.out() << " ... " << written.back();
     env.out() << ", " << kTruthFolder << "/truth.csv (shifts relative to each position's first repeat) and "
               << kTruthFolder << "/positions.csv (each position's bend)\n";
@@ -102,6 +102,7 @@ int writeVolume(const SimulateOptions& o, CliEnvironment& env) {
 
 int runSimulate(SimulateOptions o, CliEnvironment& env) {
   o.parameters.motion = *motionFromName(o.motion);
+  o.parameters.section = *sectionFromName(o.section);
   // The default motion must fit a small frame; a given one is checked as is.
   if (!o.maxShiftGiven) o.parameters.maxShift = std::min(o.parameters.maxShift, o.parameters.height / 2);
   if (o.positions > 0) {
@@ -134,7 +135,7 @@ int runSimulate(SimulateOptions o, CliEnvironment& env) {
     const auto& p = o.parameters;
     const std::vector<std::string> files = seriesFileNames(*seriesFormatFromName(o.format), p.frames);
     env.out() << "Simulated " << p.frames << (p.frames == 1 ? " frame" : " frames") << " of " << p.width << " x "
-              << p.height << " (motion " << o.motion << ", max shift " << p.maxShift << ", noise " << p.noise
+              << p.height << " (" << o.section << " section, motion " << o.motion << ", max shift " << p.maxShift << ", noise " << p.noise
               << ", seed " << p.seed << ") in " << formatSeconds(seconds() - start) << ".\n"
               << "Wrote " << (std::filesystem::path(o.directory) / files.front()).string();
     if (files.size() > 1) {
@@ -176,6 +177,12 @@ SimulateCommand::SimulateCommand(CLI::App& app) {
                   ->capture_default_str();
   command_->add_option("--motion", options_.motion, "Kind of motion between frames")
       ->check(CLI::IsMember({"none", "global", "tilt", "jitter", "mixed"}))
+      ->capture_default_str();
+  command_->add_option("--section", options_.section,
+                       "What is drawn: calibrated (the statistics of real foveal scans: a noisy vitreous, faint "
+                       "lateral structure, grainy speckle) or classic (the earlier, easier section: a dark vitreous, "
+                       "clear vessel shadows and layers, which the recorded results were made on)")
+      ->check(CLI::IsMember({"calibrated", "classic"}))
       ->capture_default_str();
   command_->add_option("--noise", p.noise, "Detector noise floor (1 typical, 0 none)")
       ->check(CLI::NonNegativeNumber)

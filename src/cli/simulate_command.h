@@ -20,6 +20,7 @@ struct SimulateOptions {
   std::string directory;
   SimulationParameters parameters;
   std::string motion = "mixed";
+  std::string section = "calibrated";  // a name of sectionName()
   std::string format = "bmp";  // a name of seriesFormatNames()
   std::string bad;             // --bad: kinds of bad frames, comma-separated
   bool maxShiftGiven = false;

@@ -1035,10 +1035,13 @@ void writeImage(const std::string& path, const py::array& given, double spacingX
 }
 
 py::tuple simulate(int frames, int width, int height, std::uint64_t seed, int maxShift, const std::string& motion,
-                   double noise, const std::vector<std::string>& bad, int lateralSlip) {
+                   double noise, const std::vector<std::string>& bad, int lateralSlip, const std::string& section) {
   const std::optional<Motion> kind = motionFromName(motion);
   if (!kind) throw py::value_error("unknown motion '" + motion + "'; one of: none, global, tilt, jitter, mixed");
+  const std::optional<Section> drawn = sectionFromName(section);
+  if (!drawn) throw py::value_error("unknown section '" + section + "'; one of: calibrated, classic");
   SimulationParameters p;
+  p.section = *drawn;
   p.frames = frames;
   p.width = width;
   p.height = height;
@@ -1157,5 +1160,5 @@ PYBIND11_MODULE(_lumifold, m) {
         py::arg("mark"));
   m.def("simulate", &simulate, py::arg("frames"), py::arg("width"), py::arg("height"), py::arg("seed"),
         py::arg("max_shift"), py::arg("motion"), py::arg("noise"), py::arg("bad") = std::vector<std::string>(),
-        py::arg("lateral_slip") = 0);
+        py::arg("lateral_slip") = 0, py::arg("section") = "calibrated");
 }

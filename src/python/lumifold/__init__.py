@@ -595,7 +595,7 @@ def write(path: PathLike, image: np.ndarray, *,
 
 def simulate(frames: int = 8, width: int = 512, height: int = 496, seed: int = 1, max_shift: Optional[int] = None,
              motion: str = "mixed", noise: float = 1.0, *, bad: Sequence[str] = (),
-             lateral_slip: int = 0) -> Simulation:
+             lateral_slip: int = 0, section: str = "calibrated") -> Simulation:
     """A simulated B-scan series with its true shifts, as ``lumifold-cli simulate`` makes it.
 
     ``max_shift`` (rows) defaults to 12, or height // 2 when smaller;
@@ -604,8 +604,11 @@ def simulate(frames: int = 8, width: int = 512, height: int = 496, seed: int = 1
     frame per kind listed ("blink", "section", "lateral", "dropout", as
     ``--bad``), listed in ``bad_frames`` as (index, kind); ``lateral_slip``
     slips every frame but the first sideways by up to that many columns,
-    each frame's slip in ``lateral_shifts``. The same parameters give the
-    same series on every machine.
+    each frame's slip in ``lateral_shifts``. ``section`` is "calibrated"
+    (the statistics of real foveal scans: a noisy vitreous, faint lateral
+    structure, grainy speckle) or "classic" (the earlier, easier section, as
+    ``--section``). The same parameters give the same series on every
+    machine.
 
     >>> sim = lumifold.simulate(frames=8, seed=1)
     >>> result = lumifold.merge(sim.frames)
@@ -622,4 +625,4 @@ def simulate(frames: int = 8, width: int = 512, height: int = 496, seed: int = 1
     if isinstance(bad, str):
         bad = [bad]
     return Simulation(*_lumifold.simulate(frames, width, height, seed, max_shift, motion, float(noise), list(bad),
-                                          lateral_slip))
+                                          lateral_slip, section))
