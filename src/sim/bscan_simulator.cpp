@@ -23,9 +23,10 @@ struct Compression {
 // The classic section: 35 dB over the 8-bit range, the epithelium at grey
 // 232, the vitreous at grey values around 15.
 const Compression kClassic{255.0 / (3.5 * std::log(10.0)), 232.0, 1.5e-3};
-// Real foveal scans: the spread of the vitreous grey (27 levels, 2 % at 0)
-// is that of log-compressed exponential noise over some 50 dB; its mean
-// lies near 75, the epithelium's mean grey near 215.
+// Real foveal scans: the frame-to-frame spread of a pixel's grey, 32 levels
+// in tissue and the deep noise, is that of log-compressed exponential
+// speckle at 26.5 grey levels per neper (42 dB over the 8-bit range); the
+// vitreous lies near grey 75, the epithelium's expected grey near 207.
 const Compression kCalibrated{26.5, 222.0, 6.9e-3};
 
 const Compression& compressionOf(Section section) {

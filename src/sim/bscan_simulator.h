@@ -58,12 +58,13 @@ std::optional<BadFrame> badFrameFromName(std::string_view name);
 
 // Which section is drawn.
 enum class Section {
-  // Drawn to what five repeats of a real foveal B-scan show: the noise floor
-  // of the vitreous at a grey of about 75 over a 50 dB range, the retina in
-  // the upper half, faint lateral structure (its depth-summed column profile
-  // is as flat as a real one, vessel shadows at most faint) and a choroid
-  // fading slowly into the noise. evaluate/real_evaluation.cpp prints its
-  // statistics beside those of real eyes.
+  // Drawn to what five repeats of a real foveal B-scan show: a 42 dB range
+  // with the vitreous's noise at a grey of about 75, darker with depth; the
+  // retina in the upper half; faint lateral structure (the depth-summed
+  // column profile as flat as a real one, vessel shadows at most faint);
+  // speckle with a grain of a few columns in tissue; a choroid fading
+  // slowly into the noise. evaluate/real_evaluation.cpp prints its
+  // statistics beside those of real eyes; docs/simulator.md tells more.
   Calibrated,
   // The earlier section: a 35 dB range over a nearly black vitreous, the
   // retina lower, clear vessel shadows and lateral texture. Easier to
