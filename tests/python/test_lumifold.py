@@ -81,8 +81,9 @@ def test_any_layout_of_the_same_frames_merges_alike():
     ("mixed", (0.60, 0.97, 0.30, 0.82)),
 ])
 def test_recovers_the_true_shifts_of_a_simulated_series(motion, floors):
-    # The C++ recovery test's series and floors: 6 frames of 512 x 496, seed 11.
-    sim = lumifold.simulate(frames=6, seed=11, motion=motion)
+    # The C++ recovery test's series and floors: 6 frames of 512 x 496, seed 11,
+    # on the classic section, where the floors were measured.
+    sim = lumifold.simulate(frames=6, seed=11, motion=motion, section="classic")
     interior = slice(12, 512 - 12)
     measured = []
     for algorithm in lumifold.ALGORITHMS:
@@ -173,6 +174,7 @@ def test_wrong_input_says_what_is_wrong(tmp_path):
         (lambda: lumifold.write(tmp_path / "a.png", np.zeros((4, 4), np.float32)), ValueError, "TIFF"),
         (lambda: lumifold.write(tmp_path / "no" / "a.png", frames[0]), OSError, "a.png"),
         (lambda: lumifold.simulate(frames=0), ValueError, "simulate"),
+        (lambda: lumifold.simulate(section="easy"), ValueError, "unknown section 'easy'"),
         (lambda: lumifold.merge(frames, reject="always"), ValueError, "reject must be one of 'none', 'auto'"),
         (lambda: lumifold.merge(frames, lateral="yes"), TypeError, "lateral must be True or False, got str"),
         (lambda: lumifold.merge(frames, reference=1.5), TypeError, "reference must be an integer, got float"),
@@ -239,8 +241,9 @@ def test_progress_and_interruption():
 
 
 def test_quality_rejection_reference_and_slips():
+    # Classic: on the calibrated section lateral=True slips the other section into agreement, and it is kept.
     sim = lumifold.simulate(frames=12, width=160, height=128, seed=5, max_shift=6,
-                            bad=["blink", "section", "dropout"], lateral_slip=4)
+                            bad=["blink", "section", "dropout"], lateral_slip=4, section="classic")
     assert len(sim.bad_frames) == 3 and {kind for _, kind in sim.bad_frames} == {"blink", "section", "dropout"}
     bad = sorted(i for i, _ in sim.bad_frames)
     assert sim.lateral_shifts.shape == (12,) and sim.lateral_shifts[0] == 0
@@ -267,7 +270,7 @@ def test_quality_rejection_reference_and_slips():
 
     # Rejection alone, on frames that do not slip, merges exactly the good ones.
     still = lumifold.simulate(frames=12, width=160, height=128, seed=5, max_shift=6,
-                              bad=["blink", "section", "dropout"])
+                              bad=["blink", "section", "dropout"], section="classic")
     kept = lumifold.merge(still.frames, reject="auto")
     assert sorted(kept.dropped) == bad
     alone = lumifold.merge(still.frames[good])
