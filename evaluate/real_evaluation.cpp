@@ -587,7 +587,8 @@ void Evaluation::follow() {
 }
 
 void Evaluation::statistics() {
-  std::printf("Statistics of five repeats: real eyes against the simulator (900 x 450, no motion)\n");
+  std::printf("Statistics of five repeats: real eyes against the simulator's calibrated (default) and classic\n"
+              "sections (900 x 450, no motion)\n");
   std::printf("  %-22s %8s %8s %8s %8s %9s %8s %5s %5s %5s %7s\n", "series", "profile", "blocks", "pixels", "speckle",
               "vitreous", "vit. SD", "p50", "p90", "p99", "bright");
   const auto line = [](const std::string& name, const SeriesStatistics& s) {
@@ -595,17 +596,20 @@ void Evaluation::statistics() {
                 s.pixels, s.speckle, s.vitreousMean, s.vitreousSd, s.median, s.p90, s.p99, s.brightest);
   };
   for (const RealEye& eye : eyes_) line("real eye " + std::to_string(eye.number), statisticsOf(eye.frames));
-  for (int seed = 1; seed <= 3; ++seed) {
-    SimulationParameters p;
-    p.width = 900;
-    p.height = 450;
-    p.frames = 5;
-    p.seed = static_cast<unsigned>(seed);
-    p.motion = Motion::None;
-    const BScanSimulator sim(p);
-    std::vector<GImage> frames;
-    for (int i = 0; i < 5; ++i) frames.push_back(sim.frame(i));
-    line("simulator seed " + std::to_string(seed), statisticsOf(frames));
+  for (const Section section : {Section::Calibrated, Section::Classic}) {
+    for (int seed = 1; seed <= 3; ++seed) {
+      SimulationParameters p;
+      p.width = 900;
+      p.height = 450;
+      p.frames = 5;
+      p.seed = static_cast<unsigned>(seed);
+      p.motion = Motion::None;
+      p.section = section;
+      const BScanSimulator sim(p);
+      std::vector<GImage> frames;
+      for (int i = 0; i < 5; ++i) frames.push_back(sim.frame(i));
+      line(std::string(sectionName(section)) + " seed " + std::to_string(seed), statisticsOf(frames));
+    }
   }
   std::printf("\n");
 }
