@@ -14,7 +14,7 @@ study="$folder/study-$series-$frames"
 if [ ! -d "$study" ]; then
   mkdir -p "$study"
   for i in $(seq 1 "$series"); do
-    "$cli" simulate "$study/s$i" --frames "$frames" --width 512 --height 496 --seed "$i" -q
+    "$cli" simulate "$study/s$i" --frames "$frames" --width 512 --height 496 --seed "$i" --section classic -q
   done
 fi
 cores=$(nproc)

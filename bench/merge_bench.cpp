@@ -225,6 +225,7 @@ std::vector<lumifold::MergeFrame> filterSeries(int frames) {
   p.width = kFilterSize.width;
   p.height = kFilterSize.height;
   p.seed = lumifold::bench::kSeriesSeed;
+  p.section = lumifold::Section::Classic;  // as recorded before the calibrated section
   const lumifold::BScanSimulator sim(p);
   std::vector<lumifold::MergeFrame> list;
   for (int i = 0; i < frames; ++i) list.emplace_back(sim.frame(i));

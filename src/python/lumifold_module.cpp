@@ -1035,11 +1035,11 @@ void writeImage(const std::string& path, const py::array& given, double spacingX
 }
 
 py::tuple simulate(int frames, int width, int height, std::uint64_t seed, int maxShift, const std::string& motion,
-                   double noise, const std::vector<std::string>& bad, int lateralSlip, const std::string& section) {
+                   double noise, const std::vector<std::string>& bad, int lateralSlip, const std::string& sectionKind) {
   const std::optional<Motion> kind = motionFromName(motion);
   if (!kind) throw py::value_error("unknown motion '" + motion + "'; one of: none, global, tilt, jitter, mixed");
-  const std::optional<Section> drawn = sectionFromName(section);
-  if (!drawn) throw py::value_error("unknown section '" + section + "'; one of: calibrated, classic");
+  const std::optional<Section> drawn = sectionFromName(sectionKind);
+  if (!drawn) throw py::value_error("unknown section '" + sectionKind + "'; one of: calibrated, classic");
   SimulationParameters p;
   p.section = *drawn;
   p.frames = frames;

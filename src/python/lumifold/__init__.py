@@ -612,7 +612,7 @@ def simulate(frames: int = 8, width: int = 512, height: int = 496, seed: int = 1
 
     >>> sim = lumifold.simulate(frames=8, seed=1)
     >>> result = lumifold.merge(sim.frames)
-    >>> (result.shifts == sim.shifts).mean() > 0.6
+    >>> (abs(result.shifts - sim.shifts) <= 1).mean() > 0.8
     True
     """
     frames, width, height, seed = (_integer(n, v) for n, v in
