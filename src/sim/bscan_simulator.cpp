@@ -45,7 +45,7 @@ constexpr std::uint64_t kLateral = 5;
 // and the share of the tissue's power that comes from that spread.
 constexpr double kAxialGrain = 0.4;
 constexpr std::size_t kGrain = 3;
-constexpr double kSpreadShare = 0.65;
+constexpr double kSpreadShare = 0.8;
 constexpr double kPi = 3.14159265358979323846;
 
 // A blink leaves a few per cent of the light: -15 dB.
@@ -311,12 +311,23 @@ std::vector<double> buildCalibratedReflectivity(const SimulationParameters& p, i
   RandomStream rng(p.seed, {kAnatomy});
 
   const double fovea = w * rng.uniform(0.42, 0.58);
-  const double foveaWidth = std::max(1.0, 50.0 * sx);
+  const double foveaWidth = std::max(1.0, 50.0 * sx * rng.uniform(0.75, 1.3));
+  const double pitDepth = rng.uniform(0.8, 0.97);
   const bool nasalRight = rng.uniform() < 0.5;
+  const double nerveFibres = rng.uniform(8.0, 16.0);
   const double rpeDepth = p.height * rng.uniform(0.28, 0.45);
   const double curvature = p.height * rng.uniform(0.03, 0.09);
   const double tilt = p.height * rng.uniform(-0.08, 0.08);
-  const double choroidThickness = 45.0 * sz * rng.uniform(0.8, 1.2);
+  const double skew = p.height * rng.uniform(-0.04, 0.04);
+  const double wander = rng.uniform(3.0, 12.0) * sz;
+  const double choroidThickness = 45.0 * sz * rng.uniform(0.7, 1.3);
+  // Eyes differ in every layer's thickness and brightness, not only in
+  // where the retina lies: another eye's B-scan must not line up with this
+  // one's once moved and tilted.
+  const double retinaScale = rng.uniform(0.85, 1.2);
+  std::array<double, 11> thickness{}, brightness{};
+  for (double& t : thickness) t = retinaScale * rng.uniform(0.8, 1.25);
+  for (double& b : brightness) b = std::exp(rng.uniform(-0.6, 0.6));
 
   const Noise1D rpeWave(rng, w, 150.0 * sx);
   std::vector<Noise1D> layerTexture;
@@ -339,7 +350,7 @@ std::vector<double> buildCalibratedReflectivity(const SimulationParameters& p, i
 
   auto rpeTop = [&](double x) {
     const double v = w > 1 ? 2.0 * x / (w - 1) - 1.0 : 0.0;
-    return rpeDepth - curvature * v * v + tilt * v + 3.0 * sz * rpeWave(x);
+    return rpeDepth - curvature * v * v + tilt * v + skew * v * v * v + wander * rpeWave(x);
   };
 
   std::vector<ChoroidVessel> choroidVessels;
@@ -362,25 +373,29 @@ std::vector<double> buildCalibratedReflectivity(const SimulationParameters& p, i
     const double f = std::exp(-0.5 * ((cx - fovea) / foveaWidth) * ((cx - fovea) / foveaWidth));
     const double u = w > 1 ? static_cast<double>(x) / (w - 1) : 0.5;
     const double nasal = smoothstep(nasalRight ? u : 1.0 - u);
-    const double inner = 1.0 - 0.95 * f;
+    const double inner = 1.0 - pitDepth * f;
     auto tex = [&](int layer, double amount) { return 1.0 + amount * layerTexture[layer](cx); };
 
     struct Layer {
       double thickness, reflectivity;
     };
-    const Layer retina[] = {
-        {1.5 * sz, 0.13 * tex(0, 0.1)},                                   // inner limiting membrane
-        {(2.0 + 12.0 * nasal) * sz * (1.0 - f), 0.09 * (1.0 + 2.0 * nasal) * tex(1, 0.15)}, // nerve fibre layer
-        {12.0 * sz * inner, 0.017 * tex(2, 0.15)},                        // ganglion cells
-        {11.0 * sz * inner, 0.032 * tex(3, 0.15)},                        // inner plexiform
-        {13.0 * sz * inner, 0.011 * tex(4, 0.15)},                        // inner nuclear
-        {6.0 * sz * (1.0 - 0.6 * f), 0.032 * tex(5, 0.15)},               // outer plexiform
-        {22.0 * sz * (1.0 + 0.5 * f), 0.0056 * tex(6, 0.15)},             // outer nuclear
-        {1.5 * sz, 0.02 * tex(7, 0.1)},                                   // external limiting membrane
-        {6.0 * sz, 0.009 * tex(8, 0.1)},                                  // myoid zone
-        {2.5 * sz, 1.2 * tex(9, 0.1)},                                    // ellipsoid zone
-        {3.0 * sz, 0.09 * tex(10, 0.1)},                                  // outer segments
+    const Layer layers[] = {
+        {1.5 * sz, 0.13 * tex(0, 0.1)},                                          // inner limiting membrane
+        {(2.0 + nerveFibres * nasal) * sz * (1.0 - f), 0.09 * (1.0 + 2.0 * nasal) * tex(1, 0.15)}, // nerve fibres
+        {12.0 * sz * inner, 0.017 * tex(2, 0.15)},                               // ganglion cells
+        {11.0 * sz * inner, 0.032 * tex(3, 0.15)},                               // inner plexiform
+        {13.0 * sz * inner, 0.011 * tex(4, 0.15)},                               // inner nuclear
+        {6.0 * sz * (1.0 - 0.6 * f), 0.032 * tex(5, 0.15)},                      // outer plexiform
+        {22.0 * sz * (1.0 + 0.5 * f), 0.0056 * tex(6, 0.15)},                    // outer nuclear
+        {1.5 * sz, 0.02 * tex(7, 0.1)},                                          // external limiting membrane
+        {6.0 * sz, 0.009 * tex(8, 0.1)},                                         // myoid zone
+        {2.5 * sz, 1.2 * tex(9, 0.1)},                                           // ellipsoid zone
+        {3.0 * sz, 0.09 * tex(10, 0.1)},                                         // outer segments
     };
+    Layer retina[11];
+    for (std::size_t i = 0; i < 11; ++i) {
+      retina[i] = {layers[i].thickness * thickness[i], layers[i].reflectivity * brightness[i]};
+    }
     const double rpe = rpeTop(cx);
     double total = 0.0;
     for (const Layer& layer : retina) total += layer.thickness;
