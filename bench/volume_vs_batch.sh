@@ -14,7 +14,8 @@ repeats=${6:-3}
 volume="$folder/volume-$positions-$per"
 study="$folder/study-$positions-$per"
 if [ ! -f "$volume/volume.tif" ]; then
-  "$cli" simulate "$volume" --positions "$positions" --repeats "$per" --layout interleaved --width 512 --height 496 --section classic -q
+  "$cli" simulate "$volume" --positions "$positions" --repeats "$per" --layout interleaved --width 512 --height 496 \
+    --section classic -q
 fi
 if [ ! -d "$study" ]; then
   # Position p's frames as a series of its own, unmarked frame files.

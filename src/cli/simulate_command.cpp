@@ -135,7 +135,8 @@ int runSimulate(SimulateOptions o, CliEnvironment& env) {
     const auto& p = o.parameters;
     const std::vector<std::string> files = seriesFileNames(*seriesFormatFromName(o.format), p.frames);
     env.out() << "Simulated " << p.frames << (p.frames == 1 ? " frame" : " frames") << " of " << p.width << " x "
-              << p.height << " (" << o.section << " section, motion " << o.motion << ", max shift " << p.maxShift << ", noise " << p.noise
+              << p.height << " (" << o.section << " section, motion " << o.motion << ", max shift " << p.maxShift
+              << ", noise " << p.noise
               << ", seed " << p.seed << ") in " << formatSeconds(seconds() - start) << ".\n"
               << "Wrote " << (std::filesystem::path(o.directory) / files.front()).string();
     if (files.size() > 1) {

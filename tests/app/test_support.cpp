@@ -115,8 +115,6 @@ QStringList writeBadSeries(const QString& directory, int width, int height, QLis
   parameters.height = height;
   parameters.seed = 11;
   parameters.badFrames = {lumifold::BadFrame::Blink, lumifold::BadFrame::Section};
-  // Classic: on the calibrated section, this small and this moved, rejection drops good frames' bands too.
-  parameters.section = lumifold::Section::Classic;
   const lumifold::BScanSimulator simulator(parameters);
   for (const auto& [index, kind] : simulator.badFrames()) bad.push_back(index);
   std::sort(bad.begin(), bad.end());

@@ -410,7 +410,7 @@ TEST_F(LumifoldCli, SimulatesASeriesWithItsTruth) {
 }  // namespace
 
 TEST_F(LumifoldCli, NamesTheBadFramesItDropsInTheSummaryAndTheReport) {
-  // Classic: on the calibrated section --lateral slips the other section 20 columns into agreement, and it is kept.
+  // Classic: on the calibrated section, at 160 x 128, the other section and the dropout are kept.
   CliRun run = cli({"simulate", "bad", "--frames", "12", "--width", "160", "--height", "128", "--max-shift", "6",
                     "--seed", "5", "--bad", "blink,section,dropout", "--lateral-slip", "3", "--section", "classic"});
   ASSERT_EQ(run.status, 0) << run.err;

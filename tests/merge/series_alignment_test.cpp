@@ -21,7 +21,7 @@ TEST(StructureMatcher, FindsSlipsAndTellsSections) {
   p.maxShift = 6;
   p.motion = lumifold::Motion::Global;
   p.badFrames = {BadFrame::Section};
-  // Classic: on the calibrated section a 5-column slip gains 0.008 (under kSlipEvidence) and repeats agree to 0.89.
+  // Classic: on the calibrated section a 5-column slip gains 0.007 (under kSlipEvidence) and repeats agree to 0.89.
   p.section = lumifold::Section::Classic;
   const BScanSimulator sim(p);
   const int section = sim.badFrames().front().first;

@@ -241,7 +241,7 @@ def test_progress_and_interruption():
 
 
 def test_quality_rejection_reference_and_slips():
-    # Classic: on the calibrated section lateral=True slips the other section into agreement, and it is kept.
+    # Classic: on the calibrated section, at 160 x 128, the other section and the dropout are kept.
     sim = lumifold.simulate(frames=12, width=160, height=128, seed=5, max_shift=6,
                             bad=["blink", "section", "dropout"], lateral_slip=4, section="classic")
     assert len(sim.bad_frames) == 3 and {kind for _, kind in sim.bad_frames} == {"blink", "section", "dropout"}
