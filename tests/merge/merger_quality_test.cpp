@@ -134,10 +134,14 @@ TEST(MergerQuality, MeasuringChangesNothingAndBothImplementationsMeasureAlike) {
     for (const Merger::QualityOptions* options : std::initializer_list<const Merger::QualityOptions*>{nullptr, &all}) {
       const Merged literal = merge(frames, correlation, Implementation::Straightforward, options, true);
       const Merged fast = merge(frames, correlation, Implementation::Fast, options, true);
-      if (!options) EXPECT_TRUE(same(literal.merged, plain.merged));
+      if (!options) {
+        EXPECT_TRUE(same(literal.merged, plain.merged));
+      }
       // The merge's figures, taken from its running sum, are those of the
       // images of doubles.
-      if (!options) EXPECT_TRUE(sameFigures(literal.figures, assessMerge(literal.average, reference)));
+      if (!options) {
+        EXPECT_TRUE(sameFigures(literal.figures, assessMerge(literal.average, reference)));
+      }
       EXPECT_TRUE(sameFigures(literal.figures, fast.figures));
       EXPECT_TRUE(same(literal.merged, fast.merged));
       EXPECT_EQ(literal.reference, fast.reference);

@@ -38,7 +38,9 @@ TEST(StructureMatcher, FindsSlipsAndTellsSections) {
     const StructureMatcher::Slip s = matcher.slip(lumifold::shiftSideways(frame, -slip), range, 0, 0.0);
     // Judged on the same blocks whatever the slip: the estimate moves with it.
     EXPECT_EQ(s.estimate, unslipped + slip);
-    if (slip == 0) EXPECT_LT(s.confidence, lumifold::kSlipEvidence);
+    if (slip == 0) {
+      EXPECT_LT(s.confidence, lumifold::kSlipEvidence);
+    }
     if (std::abs(slip) >= 20) {
       EXPECT_EQ(s.shift, s.estimate);
       EXPECT_GE(s.confidence, lumifold::kSlipEvidence);

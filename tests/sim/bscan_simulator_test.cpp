@@ -266,7 +266,9 @@ TEST(BScanSimulator, BadFramesReplaceFramesAtKnownPlacesAndLeaveTheOthers) {
   for (int i = 0; i < bad.frames; ++i) {
     const auto kind = spoilt.badFrame(i);
     const GImage a = plain.frame(i), b = spoilt.frame(i);
-    if (kind != lumifold::BadFrame::Lateral) EXPECT_EQ(spoilt.lateralShift(i), 0);
+    if (kind != lumifold::BadFrame::Lateral) {
+      EXPECT_EQ(spoilt.lateralShift(i), 0);
+    }
     if (!kind) {
       EXPECT_TRUE(testutil::samePixels(a, b)) << i;
       continue;
@@ -280,7 +282,9 @@ TEST(BScanSimulator, BadFramesReplaceFramesAtKnownPlacesAndLeaveTheOthers) {
       vitreous /= 2 * a.width();
       EXPECT_LT(meanOf(b) - vitreous, 0.3 * (meanOf(a) - vitreous));
     }
-    if (kind == lumifold::BadFrame::Lateral) EXPECT_GE(std::abs(spoilt.lateralShift(i)), 8);
+    if (kind == lumifold::BadFrame::Lateral) {
+      EXPECT_GE(std::abs(spoilt.lateralShift(i)), 8);
+    }
   }
   for (const auto& name : {"blink", "section", "lateral", "dropout"}) {
     EXPECT_EQ(lumifold::badFrameName(*lumifold::badFrameFromName(name)), name);

@@ -346,8 +346,9 @@ TEST(TiffWriter, PagesReadBackAsWritten) {
     for (int x = 0; x < 19; ++x) mean.at(x, y) = deep.at(x, y) / 7.0;
   }
   for (const TiffWriteOptions& options :
-       {TiffWriteOptions{}, TiffWriteOptions{0.0117, 0.0039, TiffCompression::lzw, true, 0},
-        TiffWriteOptions{0, 0, TiffCompression::deflate, false, 16}, TiffWriteOptions{0, 0, TiffCompression::packBits, true, 32}}) {
+       {TiffWriteOptions{}, TiffWriteOptions{0.0117, 0.0039, TiffCompression::lzw, true, 0, "", "", false},
+        TiffWriteOptions{0, 0, TiffCompression::deflate, false, 16, "", "", false},
+        TiffWriteOptions{0, 0, TiffCompression::packBits, true, 32, "", "", false}}) {
     TiffWriter writer(options);
     writer.addPage(grey);
     writer.addPage(colour);
