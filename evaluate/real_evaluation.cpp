@@ -117,21 +117,7 @@ struct SeriesStatistics {
 };
 
 double correlation(const std::vector<double>& a, const std::vector<double>& b) {
-  const std::size_t n = std::min(a.size(), b.size());
-  double ma = 0, mb = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    ma += a[i];
-    mb += b[i];
-  }
-  ma /= n;
-  mb /= n;
-  double aa = 0, bb = 0, ab = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    aa += (a[i] - ma) * (a[i] - ma);
-    bb += (b[i] - mb) * (b[i] - mb);
-    ab += (a[i] - ma) * (b[i] - mb);
-  }
-  return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0.0;
+  return profileCorrelation(a, b, 0, static_cast<int>(std::min(a.size(), b.size())));
 }
 
 std::vector<double> blockMeans(const GImage& f, int block) {

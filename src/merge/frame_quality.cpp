@@ -11,6 +11,7 @@
 #include "merge/accumulation.h"
 #include "merge/anterior_edge.h"
 #include "merge/column_transform.h"
+#include "merge/median_filters.h"
 #include "merge/series_alignment.h"
 
 namespace lumifold {
@@ -34,13 +35,6 @@ constexpr int kMinimumProfileColumns = 64;
 constexpr int kBands = 16;
 
 double share(int count, int of) { return of > 0 ? static_cast<double>(count) / of : 0.0; }
-
-double medianOf(std::vector<double> v) {
-  if (v.empty()) return kNaN;
-  std::sort(v.begin(), v.end());
-  const std::size_t n = v.size();
-  return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
-}
 
 }  // namespace
 

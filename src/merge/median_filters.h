@@ -9,6 +9,7 @@
 
 #include <array>
 #include <utility>
+#include <vector>
 
 #include "math/row_vector.h"
 
@@ -29,6 +30,10 @@ extern const std::array<std::pair<int, int>, 99> kMedian25Network;
 // (the upper middle for an even count); 0.0 for count 0. values is not
 // changed.
 double median(const double* values, int count);
+
+// The median of values: the mean of the two middle ones for an even count;
+// NaN when there are none.
+double medianOf(std::vector<double> values);
 
 // The 13th smallest of values[0..24] by a fixed 99-step selection network;
 // values is partly reordered in place and values[12] holds the result.

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "merge/paired_sums.h"
+
 namespace lumifold {
 
 namespace {
@@ -245,7 +247,7 @@ StructureMatcher::Frame StructureMatcher::prepare(const velIPL::GImage& frame) c
 }
 
 double StructureMatcher::correlationAt(const Frame& f, int lateral, int axial, int tilt, int step) const {
-  double n = 0, sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0;
+  PairedSums sums;
   int total = 0;
   for (int bx = 0; bx < blockColumns_; bx += step) {
     const int x0 = bx * kMatchBlock - lateral;
@@ -260,17 +262,11 @@ double StructureMatcher::correlationAt(const Frame& f, int lateral, int axial, i
       const double a = blocks_[static_cast<std::size_t>(by) * blockColumns_ + bx];
       const double b = f.sums[static_cast<std::size_t>(y0 + kMatchBlock) * f.stride + x0] -
                        f.sums[static_cast<std::size_t>(y0) * f.stride + x0];
-      n += 1;
-      sa += a;
-      sb += b;
-      saa += a * a;
-      sbb += b * b;
-      sab += a * b;
+      sums.add(a, b);
     }
   }
-  if (n < 2 || n * kMinimumShare < total) return -1.0;
-  const double va = saa - sa * sa / n, vb = sbb - sb * sb / n, cov = sab - sa * sb / n;
-  return va > 0 && vb > 0 ? cov / std::sqrt(va * vb) : 0.0;
+  if (sums.n < 2 || sums.n * kMinimumShare < total) return -1.0;
+  return sums.correlation();
 }
 
 StructureMatcher::Match StructureMatcher::refine(const Frame& f, Match m, bool tilts, bool laterals) const {
@@ -289,19 +285,11 @@ StructureMatcher::Match StructureMatcher::refine(const Frame& f, Match m, bool t
 }
 
 double StructureMatcher::detailCorrelation(const std::vector<double>& a, const std::vector<double>& b) {
-  double n = 0, sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0;
+  PairedSums sums;
   for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
-    if (std::isnan(a[i]) || std::isnan(b[i])) continue;
-    n += 1;
-    sa += a[i];
-    sb += b[i];
-    saa += a[i] * a[i];
-    sbb += b[i] * b[i];
-    sab += a[i] * b[i];
+    if (!std::isnan(a[i]) && !std::isnan(b[i])) sums.add(a[i], b[i]);
   }
-  if (n < 2) return std::numeric_limits<double>::quiet_NaN();
-  const double va = saa - sa * sa / n, vb = sbb - sb * sb / n, cov = sab - sa * sb / n;
-  return va > 0 && vb > 0 ? cov / std::sqrt(va * vb) : 0.0;
+  return sums.n < 2 ? std::numeric_limits<double>::quiet_NaN() : sums.correlation();
 }
 
 StructureMatcher::Match StructureMatcher::rigid(const velIPL::GImage& frame, std::vector<double>* detailOut) const {
@@ -326,7 +314,7 @@ StructureMatcher::Match StructureMatcher::rigid(const velIPL::GImage& frame, std
 }
 
 double StructureMatcher::correlationWithin(const Frame& f, int lateral, int axial, const Window& window, int step) const {
-  double n = 0, sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0;
+  PairedSums sums;
   for (int bx = window.firstBlockColumn; bx < window.endBlockColumn; bx += step) {
     const int x0 = bx * kMatchBlock - lateral;
     for (int by = window.firstBlockRow; by < window.endBlockRow; by += step) {
@@ -334,17 +322,10 @@ double StructureMatcher::correlationWithin(const Frame& f, int lateral, int axia
       const double a = blocks_[static_cast<std::size_t>(by) * blockColumns_ + bx];
       const double b = f.sums[static_cast<std::size_t>(y0 + kMatchBlock) * f.stride + x0] -
                        f.sums[static_cast<std::size_t>(y0) * f.stride + x0];
-      n += 1;
-      sa += a;
-      sb += b;
-      saa += a * a;
-      sbb += b * b;
-      sab += a * b;
+      sums.add(a, b);
     }
   }
-  if (n < 2) return -1.0;
-  const double va = saa - sa * sa / n, vb = sbb - sb * sb / n, cov = sab - sa * sb / n;
-  return va > 0 && vb > 0 ? cov / std::sqrt(va * vb) : 0.0;
+  return sums.n < 2 ? -1.0 : sums.correlation();
 }
 
 StructureMatcher::Slip StructureMatcher::slip(const velIPL::GImage& frame, int range, int candidate,

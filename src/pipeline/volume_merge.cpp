@@ -18,6 +18,8 @@
 #include "color/color_scales.h"
 #include "ipl/formats/tiff/tiff_writer.h"
 #include "ipl/ipl_exception.h"
+#include "merge/median_filters.h"
+#include "merge/paired_sums.h"
 #include "merge/series_alignment.h"
 #include "pipeline/file_support.h"
 #include "pipeline/frame_selection.h"
@@ -405,16 +407,12 @@ int profileOffset(const std::vector<double>& a, const std::vector<double>& b, in
   double bestScore = -2.0;
   for (int d = 0; d <= limit; ++d) {
     for (const int s : {d, -d}) {
-      double sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0;
-      int n = 0;
+      PairedSums sums;
       for (int y = std::max(0, s); y < std::min(h, h + s); ++y) {
-        const double u = a[static_cast<std::size_t>(y)], v = b[static_cast<std::size_t>(y - s)];
-        sa += u, sb += v, saa += u * u, sbb += v * v, sab += u * v;
-        ++n;
+        sums.add(a[static_cast<std::size_t>(y)], b[static_cast<std::size_t>(y - s)]);
       }
-      if (n < 2) continue;
-      const double cov = sab - sa * sb / n, va = saa - sa * sa / n, vb = sbb - sb * sb / n;
-      const double score = va > 0 && vb > 0 ? cov / std::sqrt(va * vb) : -1.0;
+      if (sums.n < 2) continue;
+      const double score = sums.correlation(-1.0);
       if (score > bestScore + 1e-12) {
         bestScore = score;
         best = s;
@@ -504,14 +502,9 @@ PageOffsets alignPages(std::vector<velIPL::GImage>& grey8, std::vector<velIPL::G
 namespace {
 
 // The median of the finite values, NaN when there are none.
-double medianOf(std::vector<double> values) {
+double finiteMedian(std::vector<double> values) {
   values.erase(std::remove_if(values.begin(), values.end(), [](double v) { return !std::isfinite(v); }), values.end());
-  if (values.empty()) return std::numeric_limits<double>::quiet_NaN();
-  const std::size_t half = values.size() / 2;
-  std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(half), values.end());
-  const double upper = values[half];
-  if (values.size() % 2 == 1) return upper;
-  return (*std::max_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(half)) + upper) / 2;
+  return medianOf(std::move(values));
 }
 
 }  // namespace
@@ -525,7 +518,7 @@ VolumeFilterSummary summarizeFilter(const std::string& filter, double strength,
   const auto median = [&](auto figure) {
     std::vector<double> values;
     for (const VolumeFilterSummary::Position& p : s.positions) values.push_back(figure(p.figures));
-    return medianOf(std::move(values));
+    return finiteMedian(std::move(values));
   };
   using F = Merger::FilterFigures;
   s.median.frameNoise = median([](const F& f) { return f.frameNoise; });
@@ -613,7 +606,11 @@ namespace {
 // [before, after] pairs.
 std::string filterFiguresJson(const Merger::FilterFigures& f) {
   const auto pair = [](double before, double after) {
-    return "[" + jsonNumber(before) + ", " + jsonNumber(after) + "]";
+    std::string text("[");
+    text += jsonNumber(before);
+    text += ", ";
+    text += jsonNumber(after);
+    return text + "]";
   };
   return "\"frameNoise\": " + jsonNumber(f.frameNoise) + ", \"snrDb\": " + pair(f.before.snrDb, f.after.snrDb) +
          ", \"cnr\": " + pair(f.before.cnr, f.after.cnr) + ", \"enl\": " + pair(f.before.enl, f.after.enl);

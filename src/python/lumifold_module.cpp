@@ -394,23 +394,15 @@ py::dict runMerge(std::vector<MergeFrame> frames, int width, const std::string& 
   return result;
 }
 
-// frames: 2-D arrays, checked here and lent to the engine, which copies each
-// one when it reaches it, as it copies every frame.
-py::dict mergeArrays(const std::vector<py::array>& frames, const std::string& algorithm, py::object progress,
-                     bool quality, const std::string& reject, py::object reference, bool lateral,
-                     const std::string& denoise) {
-  if (frames.empty()) throw py::value_error("merge needs at least one frame, got none");
-  methodFor(algorithm);
-  const double strength = filterStrength(denoise);
-  const QualityRequest request = qualityRequest(quality, reject, reference, lateral, frames.size());
+// frames: 2-D arrays of one size and depth, checked here and lent to the
+// engine, which copies each one when it reaches it; lent keeps them (a
+// native-order copy where the caller's is not) alive until the merges end.
+// size receives their width, height and depth.
+std::vector<MergeFrame> lendFrames(const std::vector<py::array>& frames, std::vector<py::array>& lent,
+                                   SeriesSize& size) {
   std::vector<MergeFrame> list;
   list.reserve(frames.size());
-  // The arrays lent, alive until the merge ends (a native-order copy where
-  // the caller's is not).
-  std::vector<py::array> lent;
   lent.reserve(frames.size());
-  int depth = 0;
-  py::ssize_t height = 0, width = 0;
   for (std::size_t i = 0; i < frames.size(); ++i) {
     const int index = static_cast<int>(i);
     const py::array& a = lent.emplace_back(nativeOrder(frames[i]));
@@ -420,29 +412,45 @@ py::dict mergeArrays(const std::vector<py::array>& frames, const std::string& al
     }
     const int bits = depthOf(a, "frame", index);
     if (i == 0) {
-      depth = bits;
-      height = a.shape(0);
-      width = a.shape(1);
-      if (height == 0 || width == 0) throw py::value_error("frame 0 is empty");
-      if (height > 1 << 20 || width > 1 << 20) throw py::value_error("frame 0 is too large");
-    } else if (a.shape(0) != height || a.shape(1) != width) {
+      if (a.shape(0) == 0 || a.shape(1) == 0) throw py::value_error("frame 0 is empty");
+      if (a.shape(0) > 1 << 20 || a.shape(1) > 1 << 20) throw py::value_error("frame 0 is too large");
+      size.bitsPerSample = bits;
+      size.height = static_cast<int>(a.shape(0));
+      size.width = static_cast<int>(a.shape(1));
+    } else if (a.shape(0) != size.height || a.shape(1) != size.width) {
       throw py::value_error("frame " + std::to_string(index) + " is " + std::to_string(a.shape(0)) + " x " +
-                            std::to_string(a.shape(1)) + " (height x width), frame 0 " + std::to_string(height) +
-                            " x " + std::to_string(width));
-    } else if (bits != depth) {
+                            std::to_string(a.shape(1)) + " (height x width), frame 0 " + std::to_string(size.height) +
+                            " x " + std::to_string(size.width));
+    } else if (bits != size.bitsPerSample) {
       throw py::type_error("frame " + std::to_string(index) + " is " + std::to_string(bits) + "-bit, frame 0 " +
-                           std::to_string(depth) + "-bit");
+                           std::to_string(size.bitsPerSample) + "-bit");
     }
     MergeFrame::Borrowed borrowed;
     borrowed.pixels = static_cast<const unsigned char*>(a.data());
-    borrowed.width = static_cast<int>(width);
-    borrowed.height = static_cast<int>(height);
+    borrowed.width = size.width;
+    borrowed.height = size.height;
     borrowed.rowStride = a.strides(0);
     borrowed.sampleStride = a.strides(1);
     borrowed.bitsPerSample = bits;
     list.emplace_back(borrowed);
   }
-  return runMerge(std::move(list), static_cast<int>(width), algorithm, std::move(progress), request, strength,
+  return list;
+}
+
+// frames: 2-D arrays (see lendFrames).
+py::dict mergeArrays(const std::vector<py::array>& frames, const std::string& algorithm, py::object progress,
+                     bool quality, const std::string& reject, py::object reference, bool lateral,
+                     const std::string& denoise) {
+  if (frames.empty()) throw py::value_error("merge needs at least one frame, got none");
+  methodFor(algorithm);
+  const double strength = filterStrength(denoise);
+  const QualityRequest request = qualityRequest(quality, reject, reference, lateral, frames.size());
+  // The arrays lent, alive until the merge ends (a native-order copy where
+  // the caller's is not).
+  std::vector<py::array> lent;
+  SeriesSize size;
+  std::vector<MergeFrame> list = lendFrames(frames, lent, size);
+  return runMerge(std::move(list), size.width, algorithm, std::move(progress), request, strength,
                   [](int current, const std::string& message) {
                     throw py::value_error("frame " + std::to_string(current) + ": " + message);
                   });
@@ -954,42 +962,10 @@ py::dict mergeVolumeArrays(const std::vector<py::array>& frames, const std::vect
   if (frames.empty()) throw py::value_error("merge_volume needs at least one frame, got none");
   const VolumeOptions o = volumeOptions(request);
   std::vector<py::array> lent;
-  lent.reserve(frames.size());
-  std::vector<MergeFrame> list;
-  std::vector<std::string> names;
   SeriesSize size;
-  for (std::size_t i = 0; i < frames.size(); ++i) {
-    const int index = static_cast<int>(i);
-    const py::array& a = lent.emplace_back(nativeOrder(frames[i]));
-    if (a.ndim() != 2) {
-      throw py::value_error("frame " + std::to_string(index) + " has " + std::to_string(a.ndim()) +
-                            " dimensions; a frame is 2-D (height, width)");
-    }
-    const int bits = depthOf(a, "frame", index);
-    if (i == 0) {
-      if (a.shape(0) == 0 || a.shape(1) == 0) throw py::value_error("frame 0 is empty");
-      if (a.shape(0) > 1 << 20 || a.shape(1) > 1 << 20) throw py::value_error("frame 0 is too large");
-      size.bitsPerSample = bits;
-      size.height = static_cast<int>(a.shape(0));
-      size.width = static_cast<int>(a.shape(1));
-    } else if (a.shape(0) != size.height || a.shape(1) != size.width) {
-      throw py::value_error("frame " + std::to_string(index) + " is " + std::to_string(a.shape(0)) + " x " +
-                            std::to_string(a.shape(1)) + " (height x width), frame 0 " + std::to_string(size.height) +
-                            " x " + std::to_string(size.width));
-    } else if (bits != size.bitsPerSample) {
-      throw py::type_error("frame " + std::to_string(index) + " is " + std::to_string(bits) + "-bit, frame 0 " +
-                           std::to_string(size.bitsPerSample) + "-bit");
-    }
-    MergeFrame::Borrowed borrowed;
-    borrowed.pixels = static_cast<const unsigned char*>(a.data());
-    borrowed.width = size.width;
-    borrowed.height = size.height;
-    borrowed.rowStride = a.strides(0);
-    borrowed.sampleStride = a.strides(1);
-    borrowed.bitsPerSample = bits;
-    list.emplace_back(borrowed);
-    names.push_back("frame " + std::to_string(index));
-  }
+  std::vector<MergeFrame> list = lendFrames(frames, lent, size);
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < list.size(); ++i) names.push_back("frame " + std::to_string(i));
   const VolumePlan plan =
       planned([&] { return planVolumeFrames(std::move(list), std::move(names), size, passes, o); }, false);
   return runVolume(plan, o, std::move(progress));

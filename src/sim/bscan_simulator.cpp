@@ -123,6 +123,137 @@ struct Band {
   double reflectivity;
 };
 
+// A band from the inner boundary down, as thick (rows) and bright.
+struct Layer {
+  double thickness, reflectivity;
+};
+
+// What a section keeps for every column: its vessels, its choroid and the
+// frame's scale.
+struct Anatomy {
+  const std::vector<Vessel>& vessels;
+  const std::vector<ChoroidVessel>& choroidVessels;
+  const Noise1D& choroidWave;
+  const Noise2D& choroidTexture;
+  double choroidThickness;
+  double sz;  // rows per row of the section's model scan
+  int margin, width, rows;
+};
+
+// How a section draws the epithelium and what lies below it, and its
+// vessels: the constants in which the two sections differ.
+struct DeepLook {
+  double epitheliumRows;
+  double vesselShadow;              // light a vessel's full chord takes from all below it
+  double vesselWall, vesselBlood;   // the lumen's bright top 1.2 rows, and below it
+  // The choroid: (peak e^(-depth / decay rows) + floor) (base + texture t),
+  // a lumen multiplying it by lumen.
+  double choroidPeak, choroidDecay, choroidFloor, choroidBase, choroidTexture, choroidLumen;
+  double deepPeak, deepDecay;       // the sclera below: peak e^(-depth / decay rows)
+  std::vector<double> spread;       // the axial point spread, centred, odd length
+};
+
+// Column x of the section: the retina's layers (inner boundary first)
+// above the epithelium's top rpe, then the epithelium, Bruch's membrane,
+// choroid and sclera, vessels and their shadows, integrated over each row
+// and spread axially. bands and column are scratch space.
+void drawColumn(int x, const Layer* retina, std::size_t layers, double rpe, double epitheliumReflectivity,
+                double bruchReflectivity, const Anatomy& a, const DeepLook& look, std::vector<Band>& bands,
+                std::vector<double>& column, std::vector<double>& section) {
+  const double cx = x + 0.5, sz = a.sz;
+  const int rows = a.rows;
+  double total = 0.0;
+  for (std::size_t i = 0; i < layers; ++i) total += retina[i].thickness;
+  const double ilm = rpe - total;
+
+  bands.clear();
+  double z = ilm;
+  for (std::size_t i = 0; i < layers; ++i) {
+    z += retina[i].thickness;
+    bands.push_back({z, retina[i].reflectivity});
+  }
+  const double rpeBottom = rpe + look.epitheliumRows * sz;
+  bands.push_back({rpeBottom, epitheliumReflectivity});
+  const double bruch = rpeBottom + 3.0 * sz;
+  bands.push_back({bruch, bruchReflectivity});
+  const double choroidBottom = bruch + a.choroidThickness * (1.0 + 0.2 * a.choroidWave(cx));
+
+  // Vessels crossing this column: the lumen replaces the tissue, and
+  // everything below it lies in its shadow.
+  double shadow = 1.0;
+  const Vessel* hit = nullptr;
+  double hitHalf = 0.0;
+  for (const Vessel& v : a.vessels) {
+    const double dx = (cx - v.x) / v.radiusX;
+    if (dx * dx < 1.0) {
+      const double chord = std::sqrt(1.0 - dx * dx);
+      shadow *= 1.0 - look.vesselShadow * chord;
+      if (!hit || chord > hitHalf) {
+        hit = &v;
+        hitHalf = chord;
+      }
+    }
+  }
+  const double vesselCentre = hit ? ilm + hit->depth : 0.0;
+  const double vesselHalf = hit ? hit->radiusZ * hitHalf : 0.0;
+
+  auto reflectivityAt = [&](double zz) {
+    if (zz < ilm) return 0.0;
+    double r = 0.0;
+    if (zz < bruch) {
+      for (const Band& b : bands) {
+        if (zz < b.bottom) {
+          r = b.reflectivity;
+          break;
+        }
+      }
+    } else if (zz < choroidBottom) {
+      const double depth = zz - bruch;
+      r = (look.choroidPeak * std::exp(-depth / (look.choroidDecay * sz)) + look.choroidFloor) *
+          (look.choroidBase + look.choroidTexture * a.choroidTexture(cx, zz + a.margin));
+      for (const ChoroidVessel& c : a.choroidVessels) {
+        const double dx = (cx - c.x) / c.radiusX;
+        const double dz = (zz - c.z) / c.radiusZ;
+        if (dx * dx + dz * dz < 1.0) {
+          r *= look.choroidLumen;
+          break;
+        }
+      }
+    } else {
+      r = look.deepPeak * std::exp(-(zz - choroidBottom) / (look.deepDecay * sz));
+    }
+    if (hit) {
+      const double top = vesselCentre - vesselHalf;
+      const double bottom = vesselCentre + vesselHalf;
+      // A bright wall at the top, scattering blood below it.
+      if (zz >= top && zz < bottom) return zz < top + 1.2 * sz ? look.vesselWall : look.vesselBlood;
+      if (zz >= bottom) r *= shadow;
+    }
+    return r;
+  };
+
+  for (int i = 0; i < rows; ++i) {
+    const double top = i - a.margin;
+    double sum = 0.0;
+    for (int k = 0; k < kSubsamples; ++k) sum += reflectivityAt(top + (k + 0.5) / kSubsamples);
+    column[i] = sum / kSubsamples;
+  }
+  const int reach = static_cast<int>(look.spread.size() / 2);
+  for (int i = 0; i < rows; ++i) {
+    double sum = 0.0;
+    for (int k = -reach; k <= reach; ++k) sum += look.spread[k + reach] * column[std::clamp(i + k, 0, rows - 1)];
+    section[static_cast<std::size_t>(i) * a.width + x] = sum;
+  }
+}
+
+// The classic section's epithelium and below: a little over a row of
+// axial spread.
+const DeepLook kClassicDeep{7.0, 0.85, 0.8, 0.3, 0.15, 35.0, 0.0, 0.7, 0.5, 0.15, 0.012, 25.0, {0.25, 0.5, 0.25}};
+// The calibrated one's: faint vessels, a dimmer choroid, and boundaries as
+// soft as in real scans.
+const DeepLook kCalibratedDeep{8.0, 0.25, 0.15, 0.05, 0.05, 15.0, 0.01, 1.0, 0.8, 0.3, 0.0065, 55.0,
+                               {1.0 / 16, 4.0 / 16, 6.0 / 16, 4.0 / 16, 1.0 / 16}};
+
 // The mean reflectivity of the classic noise-free section, rows -margin ..
 // height + margin - 1, row-major, relative to the pigment epithelium (1.0).
 std::vector<double> buildClassicReflectivity(const SimulationParameters& p, int margin) {
@@ -180,6 +311,7 @@ std::vector<double> buildClassicReflectivity(const SimulationParameters& p, int 
     choroidVessels.push_back(c);
   }
 
+  const Anatomy anatomy{vessels, choroidVessels, choroidWave, choroidTexture, choroidThickness, sz, margin, w, rows};
   std::vector<double> section(static_cast<std::size_t>(rows) * w, 0.0);
   std::vector<Band> bands;
   std::vector<double> column(rows);
@@ -193,9 +325,6 @@ std::vector<double> buildClassicReflectivity(const SimulationParameters& p, int 
 
     // Thickness (rows) and reflectivity of each band from the inner
     // boundary down to the pigment epithelium.
-    struct Layer {
-      double thickness, reflectivity;
-    };
     const Layer retina[] = {
         {2.0 * sz, 0.9 * tex(0, 0.15)},                           // inner limiting membrane
         {(4.0 + 18.0 * nasal) * sz * (1.0 - f), 0.35 * tex(1, 0.25)}, // nerve fibre layer
@@ -209,90 +338,7 @@ std::vector<double> buildClassicReflectivity(const SimulationParameters& p, int 
         {3.0 * sz, 0.5 * tex(9, 0.15)},                           // ellipsoid zone
         {4.0 * sz, 0.08 * tex(10, 0.2)},                          // outer segments
     };
-    const double rpe = rpeTop(cx);
-    double total = 0.0;
-    for (const Layer& layer : retina) total += layer.thickness;
-    const double ilm = rpe - total;
-
-    bands.clear();
-    double z = ilm;
-    for (const Layer& layer : retina) {
-      z += layer.thickness;
-      bands.push_back({z, layer.reflectivity});
-    }
-    const double rpeBottom = rpe + 7.0 * sz;
-    bands.push_back({rpeBottom, 1.0 * tex(11, 0.08)});
-    const double bruch = rpeBottom + 3.0 * sz;
-    bands.push_back({bruch, 0.45});
-    const double choroidBottom = bruch + choroidThickness * (1.0 + 0.2 * choroidWave(cx));
-
-    // Vessels crossing this column: the lumen replaces the tissue, and
-    // everything below it lies in its shadow.
-    double shadow = 1.0;
-    const Vessel* hit = nullptr;
-    double hitHalf = 0.0;
-    for (const Vessel& v : vessels) {
-      const double dx = (cx - v.x) / v.radiusX;
-      if (dx * dx < 1.0) {
-        const double chord = std::sqrt(1.0 - dx * dx);
-        shadow *= 1.0 - 0.85 * chord;
-        if (!hit || chord > hitHalf) {
-          hit = &v;
-          hitHalf = chord;
-        }
-      }
-    }
-    const double vesselCentre = hit ? ilm + hit->depth : 0.0;
-    const double vesselHalf = hit ? hit->radiusZ * hitHalf : 0.0;
-
-    auto reflectivityAt = [&](double zz) {
-      if (zz < ilm) return 0.0;
-      double r = 0.0;
-      if (zz < bruch) {
-        for (const Band& b : bands) {
-          if (zz < b.bottom) {
-            r = b.reflectivity;
-            break;
-          }
-        }
-      } else if (zz < choroidBottom) {
-        const double depth = zz - bruch;
-        r = 0.15 * std::exp(-depth / (35.0 * sz)) * (0.7 + 0.5 * choroidTexture(cx, zz + margin));
-        for (const ChoroidVessel& c : choroidVessels) {
-          const double dx = (cx - c.x) / c.radiusX;
-          const double dz = (zz - c.z) / c.radiusZ;
-          if (dx * dx + dz * dz < 1.0) {
-            r *= 0.15;
-            break;
-          }
-        }
-      } else {
-        r = 0.012 * std::exp(-(zz - choroidBottom) / (25.0 * sz));
-      }
-      if (hit) {
-        const double top = vesselCentre - vesselHalf;
-        const double bottom = vesselCentre + vesselHalf;
-        if (zz >= top && zz < bottom) {
-          // A bright wall at the top, scattering blood below it.
-          return zz < top + 1.2 * sz ? 0.8 : 0.3;
-        }
-        if (zz >= bottom) r *= shadow;
-      }
-      return r;
-    };
-
-    for (int i = 0; i < rows; ++i) {
-      const double top = i - margin;
-      double sum = 0.0;
-      for (int k = 0; k < kSubsamples; ++k) sum += reflectivityAt(top + (k + 0.5) / kSubsamples);
-      column[i] = sum / kSubsamples;
-    }
-    // The axial point spread of the instrument: a little over a row.
-    for (int i = 0; i < rows; ++i) {
-      const double above = column[std::max(i - 1, 0)];
-      const double below = column[std::min(i + 1, rows - 1)];
-      section[static_cast<std::size_t>(i) * w + x] = 0.25 * above + 0.5 * column[i] + 0.25 * below;
-    }
+    drawColumn(x, retina, std::size(retina), rpeTop(cx), 1.0 * tex(11, 0.08), 0.45, anatomy, kClassicDeep, bands, column, section);
   }
   return section;
 }
@@ -365,6 +411,7 @@ std::vector<double> buildCalibratedReflectivity(const SimulationParameters& p, i
     choroidVessels.push_back(c);
   }
 
+  const Anatomy anatomy{vessels, choroidVessels, choroidWave, choroidTexture, choroidThickness, sz, margin, w, rows};
   std::vector<double> section(static_cast<std::size_t>(rows) * w, 0.0);
   std::vector<Band> bands;
   std::vector<double> column(rows);
@@ -376,9 +423,6 @@ std::vector<double> buildCalibratedReflectivity(const SimulationParameters& p, i
     const double inner = 1.0 - pitDepth * f;
     auto tex = [&](int layer, double amount) { return 1.0 + amount * layerTexture[layer](cx); };
 
-    struct Layer {
-      double thickness, reflectivity;
-    };
     const Layer layers[] = {
         {1.5 * sz, 0.13 * tex(0, 0.1)},                                          // inner limiting membrane
         {(2.0 + nerveFibres * nasal) * sz * (1.0 - f), 0.09 * (1.0 + 2.0 * nasal) * tex(1, 0.15)}, // nerve fibres
@@ -396,86 +440,7 @@ std::vector<double> buildCalibratedReflectivity(const SimulationParameters& p, i
     for (std::size_t i = 0; i < 11; ++i) {
       retina[i] = {layers[i].thickness * thickness[i], layers[i].reflectivity * brightness[i]};
     }
-    const double rpe = rpeTop(cx);
-    double total = 0.0;
-    for (const Layer& layer : retina) total += layer.thickness;
-    const double ilm = rpe - total;
-
-    bands.clear();
-    double z = ilm;
-    for (const Layer& layer : retina) {
-      z += layer.thickness;
-      bands.push_back({z, layer.reflectivity});
-    }
-    const double rpeBottom = rpe + 8.0 * sz;
-    bands.push_back({rpeBottom, 1.0 * tex(11, 0.08)});
-    const double bruch = rpeBottom + 3.0 * sz;
-    bands.push_back({bruch, 0.3 * tex(12, 0.1)});
-    const double choroidBottom = bruch + choroidThickness * (1.0 + 0.2 * choroidWave(cx));
-
-    double shadow = 1.0;
-    const Vessel* hit = nullptr;
-    double hitHalf = 0.0;
-    for (const Vessel& v : vessels) {
-      const double dx = (cx - v.x) / v.radiusX;
-      if (dx * dx < 1.0) {
-        const double chord = std::sqrt(1.0 - dx * dx);
-        shadow *= 1.0 - 0.25 * chord;
-        if (!hit || chord > hitHalf) {
-          hit = &v;
-          hitHalf = chord;
-        }
-      }
-    }
-    const double vesselCentre = hit ? ilm + hit->depth : 0.0;
-    const double vesselHalf = hit ? hit->radiusZ * hitHalf : 0.0;
-
-    auto reflectivityAt = [&](double zz) {
-      if (zz < ilm) return 0.0;
-      double r = 0.0;
-      if (zz < bruch) {
-        for (const Band& b : bands) {
-          if (zz < b.bottom) {
-            r = b.reflectivity;
-            break;
-          }
-        }
-      } else if (zz < choroidBottom) {
-        const double depth = zz - bruch;
-        r = (0.05 * std::exp(-depth / (15.0 * sz)) + 0.01) * (1.0 + 0.8 * choroidTexture(cx, zz + margin));
-        for (const ChoroidVessel& c : choroidVessels) {
-          const double dx = (cx - c.x) / c.radiusX;
-          const double dz = (zz - c.z) / c.radiusZ;
-          if (dx * dx + dz * dz < 1.0) {
-            r *= 0.3;
-            break;
-          }
-        }
-      } else {
-        r = 0.0065 * std::exp(-(zz - choroidBottom) / (55.0 * sz));
-      }
-      if (hit) {
-        const double top = vesselCentre - vesselHalf;
-        const double bottom = vesselCentre + vesselHalf;
-        if (zz >= top && zz < bottom) return zz < top + 1.2 * sz ? 0.15 : 0.05;
-        if (zz >= bottom) r *= shadow;
-      }
-      return r;
-    };
-
-    for (int i = 0; i < rows; ++i) {
-      const double top = i - margin;
-      double sum = 0.0;
-      for (int k = 0; k < kSubsamples; ++k) sum += reflectivityAt(top + (k + 0.5) / kSubsamples);
-      column[i] = sum / kSubsamples;
-    }
-    // The axial point spread: boundaries as soft as in real scans.
-    constexpr double kSpread[] = {1.0 / 16, 4.0 / 16, 6.0 / 16, 4.0 / 16, 1.0 / 16};
-    for (int i = 0; i < rows; ++i) {
-      double sum = 0.0;
-      for (int k = -2; k <= 2; ++k) sum += kSpread[k + 2] * column[std::clamp(i + k, 0, rows - 1)];
-      section[static_cast<std::size_t>(i) * w + x] = sum;
-    }
+    drawColumn(x, retina, std::size(retina), rpeTop(cx), 1.0 * tex(11, 0.08), 0.3 * tex(12, 0.1), anatomy, kCalibratedDeep, bands, column, section);
   }
   return section;
 }
