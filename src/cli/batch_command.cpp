@@ -1,7 +1,6 @@
 #include "cli/batch_command.h"
 
 #include <CLI/CLI.hpp>
-#include <malloc.h>
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -31,6 +30,7 @@
 #include "merge/fast/worker_pool.h"
 #include "merge/frame_quality.h"
 #include "merge/image_quality.h"
+#include "shell/heap_release.h"
 
 namespace lumifold {
 
@@ -497,11 +497,8 @@ int runBatch(const BatchOptions& o, CliEnvironment& env) {
       MergeOptions m = mergeOptions[i];
       m.threads = threadsPerSeries;
       SummaryRow row = runSeries(all[i], m, env);
-      // glibc keeps the freed frame buffers of a finished merge in its heap
-      // (its threshold for giving large blocks back rises as they are
-      // freed), which would grow by megabytes with every series; handing
-      // them back keeps memory bounded by the merges in flight.
-      ::malloc_trim(0);
+      // Memory stays bounded by the merges in flight.
+      releaseFreedMemory();
       if (row.empty()) return;
       ++finished;
       progress.finished(row);

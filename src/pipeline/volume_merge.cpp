@@ -1,7 +1,5 @@
 #include "pipeline/volume_merge.h"
 
-#include <malloc.h>
-
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
@@ -27,6 +25,7 @@
 #include "pipeline/picture_output.h"
 #include "pipeline/quality_report.h"
 #include "pipeline/safe_file.h"
+#include "shell/heap_release.h"
 #include "shell/own_outputs.h"
 
 namespace lumifold {
@@ -345,10 +344,10 @@ void mergeVolume(const VolumePlan& plan, const VolumeOptions& o, const std::func
     try {
       take(result);
       result = PositionResult();
-      // glibc keeps a finished merge's buffers; handed back now and then,
-      // memory stays flat in the number of positions (every position would
-      // cost the merges in flight their pages again).
-      if ((delivered + 1) % (2 * jobs) == 0) ::malloc_trim(0);
+      // Handed back now and then, memory stays flat in the number of
+      // positions (every position would cost the merges in flight their
+      // pages again).
+      if ((delivered + 1) % (2 * jobs) == 0) releaseFreedMemory();
       if (progress) progress(delivered + 1, count);
     } catch (...) {
       stop(std::current_exception());
