@@ -219,7 +219,9 @@ QualityFigures measureValues(const Values& image, const QualityRegions& r) {
   }
   f.backgroundDeviation = pooledCount ? std::sqrt(pooled / pooledCount) : 0.0;
   if (f.backgroundDeviation > 0.0 && f.tissueMean > 0.0) f.snrDb = 20.0 * std::log10(f.tissueMean / f.backgroundDeviation);
-  const double noise = std::sqrt(tissue.variance() + background.variance());
+  // The background's part of the noise is the same pooled deviation as
+  // SNR's: its raw spread would count the darker top rows as noise.
+  const double noise = std::sqrt(tissue.variance() + f.backgroundDeviation * f.backgroundDeviation);
   if (noise > 0.0) f.cnr = (f.tissueMean - f.backgroundMean) / noise;
   if (homogeneous.variance() > 0.0) f.enl = homogeneous.mean() * homogeneous.mean() / homogeneous.variance();
   return f;

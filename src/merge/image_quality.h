@@ -36,7 +36,7 @@ struct QualityFigures {
   double tissueMean = 0.0, tissueDeviation = 0.0;
   double backgroundMean = 0.0, backgroundDeviation = 0.0;
   double snrDb = 0.0;  // 20 log10(tissue mean / background deviation)
-  double cnr = 0.0;    // (tissue mean - background mean) / sqrt(tissue var + background var)
+  double cnr = 0.0;    // (tissue mean - background mean) / sqrt(tissue var + background deviation^2)
   double enl = 0.0;    // homogeneous mean^2 / homogeneous variance
 };
 

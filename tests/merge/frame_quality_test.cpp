@@ -84,13 +84,14 @@ TEST(FrameQuality, RejectionDropsOutliersAndFloorsOnly) {
 }
 
 TEST(ImageQuality, FindsTheRegionsAndComputesTheFigures) {
-  // Rows 0-39 background alternating 10 and 14 (mean 12, deviation 2 within
-  // each row), tissue from row 40: rows 60-67 the brightest band at 200,
-  // the rest 150.
+  // Rows 0-39 background alternating 8 and 12 in even rows, 12 and 16 in
+  // odd ones (mean 12, deviation 2 within each row, more over all rows),
+  // tissue from row 40: rows 60-67 the brightest band at 200, the rest 150.
   const int w = 64, h = 160;
   velIPL::DImage image(w, h, 150.0);
   for (int y = 0; y < 40; ++y) {
     for (int x = 0; x < w; ++x) image.at(x, y) = (x % 2) ? 14.0 : 10.0;
+    for (int x = 0; x < w; ++x) image.at(x, y) += y % 2 ? 2.0 : -2.0;
   }
   for (int y = 60; y < 68; ++y) {
     for (int x = 0; x < w; ++x) image.at(x, y) = 200.0;
@@ -103,10 +104,11 @@ TEST(ImageQuality, FindsTheRegionsAndComputesTheFigures) {
   }
   const lumifold::QualityFigures f = lumifold::measureQuality(image, r);
   EXPECT_DOUBLE_EQ(f.tissueMean, 200.0);
-  EXPECT_DOUBLE_EQ(f.backgroundMean, 12.0);
+  EXPECT_NEAR(f.backgroundMean, 12.0, 0.1);
   EXPECT_DOUBLE_EQ(f.backgroundDeviation, 2.0);
   EXPECT_NEAR(f.snrDb, 20.0 * std::log10(100.0), 1e-9);
-  EXPECT_NEAR(f.cnr, 188.0 / 2.0, 1e-9);
+  // CNR's noise is the pooled deviation too, not the spread across rows.
+  EXPECT_NEAR(f.cnr, (200.0 - f.backgroundMean) / 2.0, 1e-9);
   // A uniform band has no variance to give looks.
   EXPECT_EQ(f.enl, 0.0);
 
