@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "merge/median_filters.h"
 #include "merge/merger.h"
 #include "merge/series_alignment.h"
 #include "real_dataset.h"
@@ -363,10 +364,14 @@ void Evaluation::rejection() {
         // The anchored criteria judge each frame by its share of the
         // series' best value: their margins in those terms.
         double bestStructure = -1e9, bestBand = -1e9;
+        std::vector<double> edgeShares;
         for (const FrameQuality& q : out.frames) {
           bestStructure = std::max(bestStructure, q.structureCorrelation);
           bestBand = std::max(bestBand, q.weakestBandCorrelation);
+          if (!std::isnan(q.edgeShare)) edgeShares.push_back(q.edgeShare);
         }
+        // The edge share's criterion is a gap below the series' median.
+        const double edgeMedian = edgeShares.empty() ? 0.0 : medianOf(edgeShares);
         for (const FrameQuality& q : out.frames) {
           const int kind = badKind[static_cast<std::size_t>(q.frame)];
           const bool bad = kind >= 0;
@@ -386,8 +391,10 @@ void Evaluation::rejection() {
                                                                {"structure correlation", q.structureCorrelation},
                                                                {"weakest band correlation", q.weakestBandCorrelation},
                                                                {"structure, share of the best", q.structureCorrelation / bestStructure},
-                                                               {"weakest band corr., share of the best", q.weakestBandCorrelation / bestBand}};
+                                                               {"weakest band corr., share of the best", q.weakestBandCorrelation / bestBand},
+                                                               {"edge share, less the median", q.edgeShare - edgeMedian}};
           for (const auto& [name, value] : measures) {
+            if (std::isnan(value)) continue;
             const std::string key = std::string(kindName(kKinds[a])) + ", " + name;
             if (!bad) {
               lowestGood.emplace(key, value);

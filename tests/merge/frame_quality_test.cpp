@@ -2,7 +2,9 @@
 // figures on an image whose regions and noise are known.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include "merge/frame_quality.h"
@@ -64,10 +66,12 @@ TEST(FrameQuality, RejectionDropsOutliersAndFloorsOnly) {
        "structure correlation 0.4 below the series' limit", true},
       {"structure within its share", 10, &FrameQuality::structureCorrelation, 0.5, RegistrationKind::Correlation,
        false, "", true},
-      {"a band without structure", 10, &FrameQuality::weakestBandCorrelation, 0.15, RegistrationKind::Correlation, true,
-       "weakest band correlation 0.15 below the floor", true},
-      {"a band within its share", 3, &FrameQuality::weakestBandCorrelation, 0.21, RegistrationKind::Correlation, false,
-       "", true},
+      {"a band without structure", 10, &FrameQuality::weakestBandCorrelation, 0.1, RegistrationKind::AnteriorEdge, true,
+       "weakest band correlation 0.1 below the floor", true},
+      {"a band below the correlation's share", 3, &FrameQuality::weakestBandCorrelation, 0.5,
+       RegistrationKind::Correlation, true, "weakest band correlation 0.5 below the series' limit", true},
+      {"a band within the anterior edge's share", 3, &FrameQuality::weakestBandCorrelation, 0.21,
+       RegistrationKind::AnteriorEdge, false, "", true},
       {"a plain merge's rule ignores them", 10, &FrameQuality::structureCorrelation, 0.05,
        RegistrationKind::Correlation, false, ""},
   };
@@ -119,4 +123,29 @@ TEST(ImageQuality, FindsTheRegionsAndComputesTheFigures) {
   }
   const lumifold::ImageQuality q = lumifold::assessMerge(quieter, image);
   EXPECT_NEAR(q.snrGainDb, 20.0 * std::log10(2.0), 1e-9);
+}
+
+TEST(FrameQuality, ABandIsJudgedByItsLayersWhereverTheRegistrationPutIt) {
+  // Layers of 6 rows at random greys with a little grain; columns 96-111
+  // (one of the 16 bands) either moved 8 rows down, as a misregistered band
+  // is, or left with only a noise floor darkening with depth.
+  const int w = 256, h = 160;
+  std::uint32_t state = 7;
+  const auto next = [&state] { return (state = state * 1664525u + 1013904223u) >> 24; };
+  std::vector<int> layer(static_cast<std::size_t>(h / 6 + 1));
+  for (int& g : layer) g = 40 + static_cast<int>(next() * 180 / 256);
+  velIPL::GImage reference(w, h, 0), moved(w, h, 0), empty(w, h, 0);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const auto grey = [&](int row) { return static_cast<unsigned char>(layer[static_cast<std::size_t>(row / 6)] + next() % 16); };
+      reference.at(x, y) = grey(y);
+      const bool band = x >= 96 && x < 112;
+      moved.at(x, y) = band ? grey(std::max(0, y - 8)) : grey(y);
+      empty.at(x, y) = band ? static_cast<unsigned char>(90 - y / 4 + next() % 16) : grey(y);
+    }
+  }
+  const mathORN::RowVector none(w);
+  const lumifold::FrameQualityMeter meter(reference, RegistrationKind::Correlation, true);
+  EXPECT_GT(meter.measure(1, moved, none, none, none, 0, w).weakestBandCorrelation, 0.8);
+  EXPECT_LT(meter.measure(2, empty, none, none, none, 0, w).weakestBandCorrelation, 0.3);
 }
