@@ -11,6 +11,9 @@ namespace {
 // the vitreous does not count as tissue.
 constexpr int kEdgeSmoothing = 5;
 constexpr long long kPercentileStep = 7;
+// How far above the background's level, in deviations of a kEdgeSmoothing-row
+// mean, a column has clearly left the background.
+constexpr double kRiseDeviations = 4.0;
 
 // The values at fractions p <= q of the way through v sorted (index
 // floor(fraction * (n - 1))), from one copy of v: the k-th smallest value
@@ -89,6 +92,85 @@ private:
   std::vector<int> held_;
 };
 
+// Where a column's inner layers stay below the edge threshold, its edge
+// falls to a deeper, brighter layer, and the rows above that edge hold
+// tissue: the background would keep its structure however many frames are
+// averaged. So each column's background also ends gap rows above where the
+// column first rises clearly above the background's level: each row's mean
+// over the background above the edges, and a deviation robust to the tissue
+// that background may hold (the median absolute one, from every
+// kDeviationRowStep-th row, each about its own mean).
+constexpr int kDeviationRowStep = 8;
+
+template <typename Values>
+void endBackgrounds(const Values& image, QualityRegions& r, const std::vector<int>& columns) {
+  const int h = image.height();
+  const std::vector<int> above = r.backgroundEnd;  // rows above the edges
+  int deepest = 0, lowest = 0;
+  for (const int x : columns) {
+    deepest = std::max(deepest, above[x]);
+    lowest = std::max(lowest, r.edges[x]);
+  }
+  std::vector<double> residuals, values;
+  for (int y = 0; y < deepest; y += kDeviationRowStep) {
+    values.clear();
+    double sum = 0.0;
+    for (const int x : columns) {
+      if (y >= above[x]) continue;
+      values.push_back(image.at(x, y));
+      sum += values.back();
+    }
+    if (values.size() < 2) continue;
+    const double mean = sum / static_cast<double>(values.size());
+    for (const double v : values) residuals.push_back(std::fabs(v - mean));
+  }
+  double deviation = 0.0, unused = 0.0;
+  percentiles(std::move(residuals), 0.5, 0.5, deviation, unused);
+  // A flat background has no deviation: anything above its level rises.
+  const double rise = std::max(kRiseDeviations * 1.4826 * deviation / std::sqrt(double(kEdgeSmoothing)), 1e-9);
+
+  // Down all columns a row at a time, each row's level taken as it is read
+  // (rows without background keep the level above).
+  std::vector<double> window(static_cast<std::size_t>(image.width()), 0.0);
+  std::vector<bool> open(static_cast<std::size_t>(image.width()), false);
+  for (const int x : columns) open[x] = true;
+  int searching = static_cast<int>(columns.size());
+  double levels[kEdgeSmoothing] = {}, level = 0.0, levelWindow = 0.0;
+  RecentRows<Values> rows(image, kEdgeSmoothing + 1);
+  for (int y = 0; y < lowest + kEdgeSmoothing - 1 && y < h && searching > 0; ++y) {
+    const double* row = rows.row(y);
+    const double* leaving = y >= kEdgeSmoothing ? rows.row(y - kEdgeSmoothing) : nullptr;
+    if (y < deepest) {
+      double sum = 0.0;
+      long long n = 0;
+      for (const int x : columns) {
+        if (y >= above[x]) continue;
+        sum += row[x];
+        ++n;
+      }
+      if (n) level = sum / static_cast<double>(n);
+    }
+    double& slot = levels[y % kEdgeSmoothing];
+    levelWindow += level - (y >= kEdgeSmoothing ? slot : 0.0);
+    slot = level;
+    const int top = y - (kEdgeSmoothing - 1);
+    for (const int x : columns) {
+      if (!open[x]) continue;
+      window[x] += row[x];
+      if (leaving) window[x] -= leaving[x];
+      if (top < 0) continue;
+      if (top >= r.edges[x]) {
+        open[x] = false;
+        --searching;
+      } else if ((window[x] - levelWindow) / kEdgeSmoothing > rise) {
+        r.backgroundEnd[x] = std::min(r.backgroundEnd[x], std::max(0, top - r.backgroundGap));
+        open[x] = false;
+        --searching;
+      }
+    }
+  }
+}
+
 template <typename Values>
 QualityRegions findRegions(const Values& image) {
   QualityRegions r;
@@ -113,6 +195,7 @@ QualityRegions findRegions(const Values& image) {
   r.backgroundGap = std::max(4, h / 50);
   r.bandRows = std::max(3, h / 80);
   r.edges.assign(static_cast<std::size_t>(w), -1);
+  r.backgroundEnd.assign(static_cast<std::size_t>(w), 0);
   r.tissueTop.assign(static_cast<std::size_t>(w), -1);
   r.homogeneous.assign(static_cast<std::size_t>(w), false);
   if (high <= low) return r;
@@ -146,10 +229,12 @@ QualityRegions findRegions(const Values& image) {
     const int edge = edges[x];
     if (edge < r.backgroundGap + 1 || edge + r.bandRows > h) continue;
     r.edges[x] = edge;
-    r.backgroundPixels += edge - r.backgroundGap;
+    r.backgroundEnd[x] = edge - r.backgroundGap;
     columns.push_back(x);
     firstEdge = std::min(firstEdge, edge);
   }
+  endBackgrounds(image, r, columns);
+  for (const int x : columns) r.backgroundPixels += r.backgroundEnd[x];
   std::vector<double> best(static_cast<std::size_t>(w), -1.0), band(static_cast<std::size_t>(w), 0.0);
   std::vector<int> top(edges);
   RecentRows<Values> rows(image, r.bandRows + 1);
@@ -196,7 +281,7 @@ QualityFigures measureValues(const Values& image, const QualityRegions& r) {
   std::vector<Moments> rows(static_cast<std::size_t>(h));
   for (int x = 0; x < image.width() && x < static_cast<int>(r.edges.size()); ++x) {
     if (r.edges[x] < 0) continue;
-    for (int y = 0; y < r.edges[x] - r.backgroundGap; ++y) {
+    for (int y = 0; y < r.backgroundEnd[x]; ++y) {
       background.add(image.at(x, y));
       rows[static_cast<std::size_t>(y)].add(image.at(x, y));
     }

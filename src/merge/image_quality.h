@@ -18,8 +18,11 @@ struct QualityRegions {
   // column (-1 where the column has none).
   double edgeThreshold = 0.0;
   std::vector<int> edges;
-  // Background: rows 0 .. edge - gap - 1 of each column with an edge.
+  // Background: rows 0 .. backgroundEnd - 1 of each column with an edge,
+  // ending gap rows above the edge, or above where the column first rises
+  // clearly from the background's level if that is higher (0: none).
   int backgroundGap = 0;
+  std::vector<int> backgroundEnd;
   long long backgroundPixels = 0;
   // Tissue: in each column with an edge, the band of bandRows rows below
   // the edge whose mean is highest; tissueTop[x] its first row (-1: none).

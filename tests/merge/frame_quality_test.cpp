@@ -123,6 +123,17 @@ TEST(ImageQuality, FindsTheRegionsAndComputesTheFigures) {
   }
   const lumifold::ImageQuality q = lumifold::assessMerge(quieter, image);
   EXPECT_NEAR(q.snrGainDb, 20.0 * std::log10(2.0), 1e-9);
+
+  // A faint layer in rows 20-39 of some columns, below the edge's threshold:
+  // the edge passes it, the background must not take it in as noise.
+  velIPL::DImage layered = image;
+  for (int y = 20; y < 40; ++y) {
+    for (int x = 0; x < 16; ++x) layered.at(x, y) = 60.0;
+  }
+  const lumifold::QualityRegions lr = lumifold::findQualityRegions(layered);
+  EXPECT_GT(lr.edges[0], 30);
+  EXPECT_LE(lr.backgroundEnd[0], 20 - lr.backgroundGap);
+  EXPECT_NEAR(lumifold::measureQuality(layered, lr).backgroundDeviation, 2.0, 1e-12);
 }
 
 TEST(FrameQuality, ABandIsJudgedByItsLayersWhereverTheRegistrationPutIt) {
