@@ -41,8 +41,8 @@ double slippedProfileCorrelation(const std::vector<double>& reference, const std
 double profileCorrelation(const std::vector<double>& a, const std::vector<double>& b, int first, int end);
 
 // The least gain in block correlation over no slip for which a merge moves
-// a frame sideways.
-inline constexpr double kSlipEvidence = 0.01;
+// a frame sideways: real repeats that were not slipped reach 0.009.
+inline constexpr double kSlipEvidence = 0.0125;
 // The least correlation of the lateral profiles at which their slip is
 // believed: simulated sections with vessel shadows reach 0.8, real foveal
 // scans 0.15 at most.
