@@ -370,8 +370,34 @@ FrameQuality FrameQualityMeter::measure(int index, const GImage& frame, const Ro
   }
   q.correlation = n == 0 ? kNaN : ((va > 0.0 && vb > 0.0) ? cov / std::sqrt(va * vb) : 0.0);
   if (thorough_ && matcher_) {
-    q.weakestBandCorrelation = weakestBandCorrelation(blockA, blockB, blockN, sampledColumns, firstColumn, endColumn);
-    q.structureCorrelation = matcher_->rigid(frame, detail).detail;
+    const StructureMatcher::Match placed = matcher_->rigid(frame, detail);
+    q.structureCorrelation = placed.detail;
+    // The bands are judged with the frame at that rigid placement, not at
+    // the registration's shifts: the anterior edge's take each column's
+    // from one threshold crossing and misplace whole bands of good frames,
+    // and what a band should tell is whether the frame holds the layers.
+    std::vector<std::int32_t> frameBlocks(sampled, 0);
+    std::vector<int> frameN(sampled, 0);
+    for (int bx = 0; bx * kBlock + kBlock <= w; bx += 2) {
+      const int x0 = bx * kBlock;
+      if (x0 < firstColumn || x0 + kBlock > endColumn) continue;
+      const double u = (x0 + 0.5 * kBlock) / w - 0.5;
+      const int d = placed.axial + static_cast<int>(std::floor(placed.tilt * u + 0.5));
+      for (int by = 0; by * kBlock + kBlock <= h; by += 2) {
+        const int y0 = by * kBlock - d;
+        if (y0 < 0 || y0 + kBlock > h) continue;
+        std::int32_t sum = 0;
+        for (int y = y0; y < y0 + kBlock; ++y) {
+          const unsigned char* row = frame.row(y) + x0;
+          sum += row[0] + row[1] + row[2] + row[3];
+        }
+        const std::size_t at = static_cast<std::size_t>(by / 2) * sampledColumns + static_cast<std::size_t>(bx / 2);
+        frameBlocks[at] = sum;
+        frameN[at] = kBlock * kBlock;
+      }
+    }
+    q.weakestBandCorrelation =
+        weakestBandCorrelation(referenceBlocks_, frameBlocks, frameN, sampledColumns, firstColumn, endColumn);
   }
   // Narrower than two trend windows, a profile is mostly noise.
   q.profileCorrelation = endColumn - firstColumn < kMinimumProfileColumns
@@ -444,19 +470,17 @@ const Criterion kEdgeCriteria[] = {
 struct AnchoredCriterion {
   const char* name;
   double (*value)(const FrameQuality&);
-  // A frame is dropped below this share of the best frame's value, by the
-  // correlation and by the anterior edge.
-  double share, edgeShare;
+  // A frame is dropped below this share of the best frame's value.
+  double share;
   double floor;
 };
 
-// The anterior edge's shifts, each column's from one threshold crossing,
-// leave whole bands of good frames misplaced by more than a band's slack:
-// its band limit must stay low, and a dropout over a tissue whose noise
-// floor darkens with depth as the tissue does can pass it.
+// A band that lost its light keeps the noise floor, which darkens with
+// depth as the tissue does on the whole: it still correlates at up to half
+// the best frame's, and the band limit must sit above that.
 const AnchoredCriterion kAnchoredCriteria[] = {
-    {"structure correlation", [](const FrameQuality& q) { return q.structureCorrelation; }, 0.73, 0.73, 0.1},
-    {"weakest band correlation", [](const FrameQuality& q) { return q.weakestBandCorrelation; }, 0.65, 0.2, 0.15},
+    {"structure correlation", [](const FrameQuality& q) { return q.structureCorrelation; }, 0.73, 0.1},
+    {"weakest band correlation", [](const FrameQuality& q) { return q.weakestBandCorrelation; }, 0.65, 0.2},
 };
 
 std::string describe(const char* name, double value, const char* relation, double limit) {
@@ -524,7 +548,7 @@ void rejectOutliers(std::vector<FrameQuality>& frames, RegistrationKind kind, bo
       const double v = c.value(q);
       if (!std::isnan(v)) best = std::max(best, v);
     }
-    const double limit = best * (kind == RegistrationKind::Correlation ? c.share : c.edgeShare);
+    const double limit = best * c.share;
     for (FrameQuality& q : frames) {
       const double v = c.value(q);
       if (q.dropped || std::isnan(v)) continue;

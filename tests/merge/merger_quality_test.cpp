@@ -157,22 +157,18 @@ TEST(MergerQuality, MeasuringChangesNothingAndBothImplementationsMeasureAlike) {
 }
 
 TEST(MergerQuality, RejectionDropsTheBadFramesAndMergesTheGoodOnes) {
+  SimulationParameters p = clinicalSeries(5);
+  p.badFrames = {BadFrame::Blink, BadFrame::Section, BadFrame::Lateral, BadFrame::Dropout};
+  const BScanSimulator sim(p);
+  const std::vector<MergeFrame> frames = framesOf(sim);
+  std::vector<MergeFrame> good;
+  for (int i = 0; i < p.frames; ++i) {
+    if (!sim.badFrame(i)) good.push_back(frames[static_cast<std::size_t>(i)]);
+  }
   Merger::QualityOptions reject;
   reject.reject = true;
   for (const bool correlation : {true, false}) {
     SCOPED_TRACE(correlation ? "correlation" : "anterior edge");
-    SimulationParameters p = clinicalSeries(5);
-    p.badFrames = {BadFrame::Blink, BadFrame::Section, BadFrame::Lateral};
-    // The anterior edge misplaces whole bands of good frames, so its band
-    // limit stays too low for a dropout whose noise darkens with depth as
-    // the tissue does (docs/quality.md).
-    if (correlation) p.badFrames.push_back(BadFrame::Dropout);
-    const BScanSimulator sim(p);
-    const std::vector<MergeFrame> frames = framesOf(sim);
-    std::vector<MergeFrame> good;
-    for (int i = 0; i < p.frames; ++i) {
-      if (!sim.badFrame(i)) good.push_back(frames[static_cast<std::size_t>(i)]);
-    }
     const Merged run = merge(frames, correlation, Implementation::Fast, &reject, false);
     for (const FrameQuality& q : run.qualities) {
       EXPECT_EQ(q.dropped, sim.badFrame(q.frame).has_value()) << q.frame << " " << q.reason;
