@@ -370,27 +370,20 @@ FrameQuality FrameQualityMeter::measure(int index, const GImage& frame, const Ro
   }
   q.correlation = n == 0 ? kNaN : ((va > 0.0 && vb > 0.0) ? cov / std::sqrt(va * vb) : 0.0);
   if (thorough_ && matcher_) {
-    const StructureMatcher::Match placed = matcher_->rigid(frame, detail);
-    q.structureCorrelation = placed.detail;
-    // The bands are judged with the frame at that rigid placement, not at
-    // the registration's shifts: the anterior edge's take each column's
-    // from one threshold crossing and misplace whole bands of good frames,
-    // and what a band should tell is whether the frame holds the layers.
+    // The bands are judged with the frame at the structure's rigid
+    // placement, not at the registration's shifts: the anterior edge's take
+    // each column's from one threshold crossing and misplace whole bands of
+    // good frames, and what a band should tell is whether the frame holds
+    // the layers. The matcher's grid has every block; these, every other.
+    std::vector<std::int32_t> placed;
+    q.structureCorrelation = matcher_->rigid(frame, detail, &placed).detail;
+    const int gridColumns = w / kBlock, gridRows = h / kBlock;
     std::vector<std::int32_t> frameBlocks(sampled, 0);
     std::vector<int> frameN(sampled, 0);
-    for (int bx = 0; bx * kBlock + kBlock <= w; bx += 2) {
-      const int x0 = bx * kBlock;
-      if (x0 < firstColumn || x0 + kBlock > endColumn) continue;
-      const double u = (x0 + 0.5 * kBlock) / w - 0.5;
-      const int d = placed.axial + static_cast<int>(std::floor(placed.tilt * u + 0.5));
-      for (int by = 0; by * kBlock + kBlock <= h; by += 2) {
-        const int y0 = by * kBlock - d;
-        if (y0 < 0 || y0 + kBlock > h) continue;
-        std::int32_t sum = 0;
-        for (int y = y0; y < y0 + kBlock; ++y) {
-          const unsigned char* row = frame.row(y) + x0;
-          sum += row[0] + row[1] + row[2] + row[3];
-        }
+    for (int by = 0; by < gridRows; by += 2) {
+      for (int bx = 0; bx < gridColumns; bx += 2) {
+        const std::int32_t sum = placed[static_cast<std::size_t>(by) * gridColumns + bx];
+        if (sum < 0 || bx * kBlock < firstColumn || bx * kBlock + kBlock > endColumn) continue;
         const std::size_t at = static_cast<std::size_t>(by / 2) * sampledColumns + static_cast<std::size_t>(bx / 2);
         frameBlocks[at] = sum;
         frameN[at] = kBlock * kBlock;

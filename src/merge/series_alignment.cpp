@@ -252,9 +252,7 @@ double StructureMatcher::correlationAt(const Frame& f, int lateral, int axial, i
   for (int bx = 0; bx < blockColumns_; bx += step) {
     const int x0 = bx * kMatchBlock - lateral;
     if (x0 < 0 || x0 + kMatchBlock > width_) continue;
-    // The tilt's rows at this block's centre, rounded to the nearest.
-    const double u = (bx * kMatchBlock + 0.5 * kMatchBlock) / width_ - 0.5;
-    const int d = axial + static_cast<int>(std::floor(tilt * u + 0.5));
+    const int d = blockOffset(bx, axial, tilt);
     for (int by = 0; by < blockRows_; by += step) {
       ++total;
       const int y0 = by * kMatchBlock - d;
@@ -292,7 +290,13 @@ double StructureMatcher::detailCorrelation(const std::vector<double>& a, const s
   return sums.n < 2 ? std::numeric_limits<double>::quiet_NaN() : sums.correlation();
 }
 
-StructureMatcher::Match StructureMatcher::rigid(const velIPL::GImage& frame, std::vector<double>* detailOut) const {
+int StructureMatcher::blockOffset(int bx, int axial, int tilt) const {
+  const double u = (bx * kMatchBlock + 0.5 * kMatchBlock) / width_ - 0.5;
+  return axial + static_cast<int>(std::floor(tilt * u + 0.5));
+}
+
+StructureMatcher::Match StructureMatcher::rigid(const velIPL::GImage& frame, std::vector<double>* detailOut,
+                                                std::vector<std::int32_t>* blocksOut) const {
   const Frame f = prepare(frame);
   const int reach = height_ / 8, tiltReach = height_ / 16;
   const int tiltStep = std::max(1, 2 * kCoarseStep);
@@ -309,6 +313,19 @@ StructureMatcher::Match StructureMatcher::rigid(const velIPL::GImage& frame, std
     std::vector<double> detail = detailOf(frame, best.axial, best.tilt);
     best.detail = detailCorrelation(referenceDetail_, detail);
     if (detailOut) *detailOut = std::move(detail);
+  }
+  if (blocksOut) {
+    blocksOut->assign(blocks_.size(), -1);
+    for (int bx = 0; bx < blockColumns_; ++bx) {
+      const int d = blockOffset(bx, best.axial, best.tilt);
+      for (int by = 0; by < blockRows_; ++by) {
+        const int y0 = by * kMatchBlock - d;
+        if (y0 < 0 || y0 + kMatchBlock > height_) continue;
+        (*blocksOut)[static_cast<std::size_t>(by) * blockColumns_ + bx] =
+            f.sums[static_cast<std::size_t>(y0 + kMatchBlock) * f.stride + bx * kMatchBlock] -
+            f.sums[static_cast<std::size_t>(y0) * f.stride + bx * kMatchBlock];
+      }
+    }
   }
   return best;
 }

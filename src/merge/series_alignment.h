@@ -80,7 +80,11 @@ public:
   // height, tilts up to a sixteenth of it either way.
   // detail: when not null, receives the frame's detail grid so placed, for
   // comparing frames with each other (detailCorrelation).
-  Match rigid(const velIPL::GImage& frame, std::vector<double>* detail = nullptr) const;
+  // blocks: when not null, receives the frame's sum over each 4 x 4 block
+  // of the reference's grid (row-major, width / 4 blocks a row, height / 4
+  // rows) with the frame so placed; -1 where the block lies outside it.
+  Match rigid(const velIPL::GImage& frame, std::vector<double>* detail = nullptr,
+              std::vector<std::int32_t>* blocks = nullptr) const;
 
   // The correlation of two detail grids (0 when either is flat, NaN when
   // they share fewer than two blocks).
@@ -115,6 +119,9 @@ private:
   // direction) that lie inside both images.
   double correlationAt(const Frame& f, int lateral, int axial, int tilt, int step) const;
   Match refine(const Frame& f, Match m, bool tilts, bool laterals) const;
+  // Rows the frame is moved down at block column bx: the axial offset and
+  // the tilt's share at the block's centre, rounded to the nearest.
+  int blockOffset(int bx, int axial, int tilt) const;
 
   // The detail grid of image placed by axial and tilt (NaN where it lies
   // outside the frame).
