@@ -254,6 +254,71 @@ const DeepLook kClassicDeep{7.0, 0.85, 0.8, 0.3, 0.15, 35.0, 0.0, 0.7, 0.5, 0.15
 const DeepLook kCalibratedDeep{8.0, 0.25, 0.15, 0.05, 0.05, 15.0, 0.01, 1.0, 0.8, 0.3, 0.0065, 55.0,
                                {1.0 / 16, 4.0 / 16, 6.0 / 16, 4.0 / 16, 1.0 / 16}};
 
+// The ranges a section draws its vessels from, in rows and columns of its
+// model scan: retinal lumens below the inner boundary; choroidal lumens
+// (a + b * depth share * u, u in 0.5 .. 1) below the epithelium, the larger
+// deeper (Haller's layer), the small ones near the top.
+struct VesselLook {
+  double radiusX[2], radiusZ[2], depth[2];
+  double choroidRadiusX[2], choroidRadiusZ[2], choroidBelow;
+};
+
+// count retinal vessels, kept out of the fovea's avascular zone.
+std::vector<Vessel> drawVessels(RandomStream& rng, int count, int w, double fovea, double foveaWidth,
+                                const VesselLook& look, double sx, double sz) {
+  std::vector<Vessel> vessels;
+  for (int v = 0; v < count; ++v) {
+    Vessel vessel;
+    vessel.x = rng.uniform(0.0, w);
+    if (std::fabs(vessel.x - fovea) < 2.0 * foveaWidth) vessel.x = std::fmod(vessel.x + 4.0 * foveaWidth, w);
+    vessel.radiusX = rng.uniform(look.radiusX[0], look.radiusX[1]) * sx;
+    vessel.radiusZ = rng.uniform(look.radiusZ[0], look.radiusZ[1]) * sz;
+    vessel.depth = vessel.radiusZ + rng.uniform(look.depth[0], look.depth[1]) * sz;
+    vessels.push_back(vessel);
+  }
+  return vessels;
+}
+
+// count choroidal vessels below the epithelium's top rpeTop(x).
+template <typename RpeTop>
+std::vector<ChoroidVessel> drawChoroidVessels(RandomStream& rng, int count, int w, const VesselLook& look,
+                                              const RpeTop& rpeTop, double choroidThickness, double sx, double sz) {
+  std::vector<ChoroidVessel> vessels;
+  for (int v = 0; v < count; ++v) {
+    ChoroidVessel c;
+    c.x = rng.uniform(0.0, w);
+    const double frac = rng.uniform(0.15, 0.9);
+    c.radiusX = (look.choroidRadiusX[0] + look.choroidRadiusX[1] * frac * rng.uniform(0.5, 1.0)) * sx;
+    c.radiusZ = (look.choroidRadiusZ[0] + look.choroidRadiusZ[1] * frac * rng.uniform(0.5, 1.0)) * sz;
+    c.z = rpeTop(c.x) + look.choroidBelow * sz + frac * choroidThickness;
+    vessels.push_back(c);
+  }
+  return vessels;
+}
+
+// Every column of the section: draw(x, cx, f, nasal, bands, column,
+// section), f the fovea's weight (1 at its centre), nasal the nasal side's
+// (0 to 1 across the width).
+template <typename Draw>
+std::vector<double> drawSection(const Anatomy& a, double fovea, double foveaWidth, bool nasalRight, const Draw& draw) {
+  std::vector<double> section(static_cast<std::size_t>(a.rows) * a.width, 0.0);
+  std::vector<Band> bands;
+  std::vector<double> column(a.rows);
+  const int w = a.width;
+  for (int x = 0; x < w; ++x) {
+    const double cx = x + 0.5;
+    const double f = std::exp(-0.5 * ((cx - fovea) / foveaWidth) * ((cx - fovea) / foveaWidth));
+    const double u = w > 1 ? static_cast<double>(x) / (w - 1) : 0.5;
+    const double nasal = smoothstep(nasalRight ? u : 1.0 - u);
+    draw(x, cx, f, nasal, bands, column, section);
+  }
+  return section;
+}
+
+const VesselLook kClassicVessels{{3.5, 8.0}, {2.5, 5.0}, {3.0, 9.0}, {3.0, 11.0}, {1.5, 6.0}, 10.0};
+// Few, thin vessels: a foveal scan crosses little but capillaries.
+const VesselLook kCalibratedVessels{{2.0, 4.0}, {2.0, 3.5}, {2.0, 6.0}, {4.0, 10.0}, {2.0, 5.0}, 14.0};
+
 // The mean reflectivity of the classic noise-free section, rows -margin ..
 // height + margin - 1, row-major, relative to the pigment epithelium (1.0).
 std::vector<double> buildClassicReflectivity(const SimulationParameters& p, int margin) {
@@ -280,46 +345,18 @@ std::vector<double> buildClassicReflectivity(const SimulationParameters& p, int 
   const Noise1D choroidWave(rng, w, 60.0 * sx);
   const Noise2D choroidTexture(rng, w, rows, 7.0 * sx, 4.0 * sz);
 
-  std::vector<Vessel> vessels;
-  const int vesselCount = rng.integer(3, 6);
-  for (int v = 0; v < vesselCount; ++v) {
-    Vessel vessel;
-    vessel.x = rng.uniform(0.0, w);
-    // Retinal vessels keep out of the foveal avascular zone.
-    if (std::fabs(vessel.x - fovea) < 2.0 * foveaWidth) vessel.x = std::fmod(vessel.x + 4.0 * foveaWidth, w);
-    vessel.radiusX = rng.uniform(3.5, 8.0) * sx;
-    vessel.radiusZ = rng.uniform(2.5, 5.0) * sz;
-    vessel.depth = vessel.radiusZ + rng.uniform(3.0, 9.0) * sz;
-    vessels.push_back(vessel);
-  }
+  const std::vector<Vessel> vessels = drawVessels(rng, rng.integer(3, 6), w, fovea, foveaWidth, kClassicVessels, sx, sz);
 
   auto rpeTop = [&](double x) {
     const double v = w > 1 ? 2.0 * x / (w - 1) - 1.0 : 0.0;
     return rpeDepth - curvature * v * v + tilt * v + 3.0 * sz * rpeWave(x);
   };
 
-  std::vector<ChoroidVessel> choroidVessels;
-  const int choroidCount = std::max(1, static_cast<int>(w / 11.0));
-  for (int v = 0; v < choroidCount; ++v) {
-    ChoroidVessel c;
-    c.x = rng.uniform(0.0, w);
-    const double frac = rng.uniform(0.15, 0.9);
-    // Larger lumens lie deeper (Haller's layer), small ones near the top.
-    c.radiusX = (3.0 + 11.0 * frac * rng.uniform(0.5, 1.0)) * sx;
-    c.radiusZ = (1.5 + 6.0 * frac * rng.uniform(0.5, 1.0)) * sz;
-    c.z = rpeTop(c.x) + 10.0 * sz + frac * choroidThickness;
-    choroidVessels.push_back(c);
-  }
+  const std::vector<ChoroidVessel> choroidVessels = drawChoroidVessels(
+      rng, std::max(1, static_cast<int>(w / 11.0)), w, kClassicVessels, rpeTop, choroidThickness, sx, sz);
 
   const Anatomy anatomy{vessels, choroidVessels, choroidWave, choroidTexture, choroidThickness, sz, margin, w, rows};
-  std::vector<double> section(static_cast<std::size_t>(rows) * w, 0.0);
-  std::vector<Band> bands;
-  std::vector<double> column(rows);
-  for (int x = 0; x < w; ++x) {
-    const double cx = x + 0.5;
-    const double f = std::exp(-0.5 * ((cx - fovea) / foveaWidth) * ((cx - fovea) / foveaWidth));
-    const double u = w > 1 ? static_cast<double>(x) / (w - 1) : 0.5;
-    const double nasal = smoothstep(nasalRight ? u : 1.0 - u);
+  const auto draw = [&](int x, double cx, double f, double nasal, auto& bands, auto& column, auto& section) {
     const double inner = 1.0 - 0.95 * f;
     auto tex = [&](int layer, double amount) { return 1.0 + amount * layerTexture[layer](cx); };
 
@@ -339,8 +376,8 @@ std::vector<double> buildClassicReflectivity(const SimulationParameters& p, int 
         {4.0 * sz, 0.08 * tex(10, 0.2)},                          // outer segments
     };
     drawColumn(x, retina, std::size(retina), rpeTop(cx), 1.0 * tex(11, 0.08), 0.45, anatomy, kClassicDeep, bands, column, section);
-  }
-  return section;
+  };
+  return drawSection(anatomy, fovea, foveaWidth, nasalRight, draw);
 }
 
 // The mean reflectivity of the calibrated section, laid out like the
@@ -381,45 +418,19 @@ std::vector<double> buildCalibratedReflectivity(const SimulationParameters& p, i
   const Noise1D choroidWave(rng, w, 100.0 * sx);
   const Noise2D choroidTexture(rng, w, rows, 20.0 * sx, 8.0 * sz);
 
-  // Few, thin vessels: a foveal scan crosses little but capillaries.
-  std::vector<Vessel> vessels;
-  const int vesselCount = rng.integer(0, 2);
-  for (int v = 0; v < vesselCount; ++v) {
-    Vessel vessel;
-    vessel.x = rng.uniform(0.0, w);
-    if (std::fabs(vessel.x - fovea) < 2.0 * foveaWidth) vessel.x = std::fmod(vessel.x + 4.0 * foveaWidth, w);
-    vessel.radiusX = rng.uniform(2.0, 4.0) * sx;
-    vessel.radiusZ = rng.uniform(2.0, 3.5) * sz;
-    vessel.depth = vessel.radiusZ + rng.uniform(2.0, 6.0) * sz;
-    vessels.push_back(vessel);
-  }
+  const std::vector<Vessel> vessels =
+      drawVessels(rng, rng.integer(0, 2), w, fovea, foveaWidth, kCalibratedVessels, sx, sz);
 
   auto rpeTop = [&](double x) {
     const double v = w > 1 ? 2.0 * x / (w - 1) - 1.0 : 0.0;
     return rpeDepth - curvature * v * v + tilt * v + skew * v * v * v + wander * rpeWave(x);
   };
 
-  std::vector<ChoroidVessel> choroidVessels;
-  const int choroidCount = std::max(1, static_cast<int>(w / (25.0 * sx)));
-  for (int v = 0; v < choroidCount; ++v) {
-    ChoroidVessel c;
-    c.x = rng.uniform(0.0, w);
-    const double frac = rng.uniform(0.15, 0.9);
-    c.radiusX = (4.0 + 10.0 * frac * rng.uniform(0.5, 1.0)) * sx;
-    c.radiusZ = (2.0 + 5.0 * frac * rng.uniform(0.5, 1.0)) * sz;
-    c.z = rpeTop(c.x) + 14.0 * sz + frac * choroidThickness;
-    choroidVessels.push_back(c);
-  }
+  const std::vector<ChoroidVessel> choroidVessels = drawChoroidVessels(
+      rng, std::max(1, static_cast<int>(w / (25.0 * sx))), w, kCalibratedVessels, rpeTop, choroidThickness, sx, sz);
 
   const Anatomy anatomy{vessels, choroidVessels, choroidWave, choroidTexture, choroidThickness, sz, margin, w, rows};
-  std::vector<double> section(static_cast<std::size_t>(rows) * w, 0.0);
-  std::vector<Band> bands;
-  std::vector<double> column(rows);
-  for (int x = 0; x < w; ++x) {
-    const double cx = x + 0.5;
-    const double f = std::exp(-0.5 * ((cx - fovea) / foveaWidth) * ((cx - fovea) / foveaWidth));
-    const double u = w > 1 ? static_cast<double>(x) / (w - 1) : 0.5;
-    const double nasal = smoothstep(nasalRight ? u : 1.0 - u);
+  const auto draw = [&](int x, double cx, double f, double nasal, auto& bands, auto& column, auto& section) {
     const double inner = 1.0 - pitDepth * f;
     auto tex = [&](int layer, double amount) { return 1.0 + amount * layerTexture[layer](cx); };
 
@@ -441,8 +452,8 @@ std::vector<double> buildCalibratedReflectivity(const SimulationParameters& p, i
       retina[i] = {layers[i].thickness * thickness[i], layers[i].reflectivity * brightness[i]};
     }
     drawColumn(x, retina, std::size(retina), rpeTop(cx), 1.0 * tex(11, 0.08), 0.3 * tex(12, 0.1), anatomy, kCalibratedDeep, bands, column, section);
-  }
-  return section;
+  };
+  return drawSection(anatomy, fovea, foveaWidth, nasalRight, draw);
 }
 
 std::vector<double> buildReflectivity(const SimulationParameters& p, int margin) {
